@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Sets Tegalo up on Debian 12: installs what is missing, builds, and then
+#   ./tegalo.sh start   starts Tegalo
+#   ./tegalo.sh test    runs every test (a normal build, then one with
+#                       AddressSanitizer and UndefinedBehaviorSanitizer)
+set -euo pipefail
+cd "$(dirname "$0")"
+
+build_packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev)
+test_packages=(nkf python3)
+
+install_missing() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+    done
+    ((${#missing[@]})) || return 0
+    local sudo=()
+    [ "$(id -u)" = 0 ] || sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+build() { # build-dir, extra cmake arguments...
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEGALO_WERROR=ON "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+}
+
+case "${1:-}" in
+start)
+    install_missing "${build_packages[@]}"
+    build build
+    exec tools/demo build/tegalo-convert
+    ;;
+test)
+    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    build build
+    ctest --test-dir build --output-on-failure -j2
+    build build-asan -DTEGALO_SANITIZE=ON -DTEGALO_BUILD_BENCH=OFF
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-asan --output-on-failure -j2
+    ;;
+*)
+    echo "usage: $0 start|test" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,49 @@
+// Base64 and quoted-printable content transfer encodings (RFC 2045).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tegalo {
+
+// The base64 character of a 6-bit value (the RFC 2045 alphabet).
+char Base64Char(int value);
+
+// Encodes the first `length` bytes of `buffer` (at most 57) as base64 in
+// place and returns the number of characters written: 4 for every three
+// bytes, and a final group padded with "=" or "==". The buffer must hold
+// that many characters; the caller terminates the text.
+std::size_t EncodeBase64Chunk(char* buffer, std::size_t length);
+
+// Base64 of `data` in lines of 76 characters (57-byte chunks), each line
+// followed by CR LF, the last one shorter when the data runs out.
+std::string EncodeBase64Lines(std::string_view data);
+
+// Base64 of `data` without line breaks.
+std::string EncodeBase64(std::string_view data);
+
+// Decodes the first `count` characters of `buffer` as base64 in place and
+// returns the number of bytes written to its start. Every complete group of
+// four characters gives three bytes, two when it ends in "=", one when it
+// ends in "=="; characters after the last complete group are ignored.
+std::size_t DecodeBase64Line(char* buffer, std::size_t count);
+
+// Encodes one line (without its line end) as quoted-printable and returns it
+// followed by CR LF. Bytes below 0x21, "=", 0x7F and bytes from 0x80 become
+// "=XX"; after each input byte that leaves the output count at a multiple of
+// 72 a soft line break "=" CR LF is written.
+std::string EncodeQuotedPrintableLine(std::string_view line);
+
+// Encodes a text line by line with EncodeQuotedPrintableLine. A text ending
+// in CR LF comes out ending in CR LF; a text without a final line end comes
+// out without one.
+std::string EncodeQuotedPrintable(std::string_view text);
+
+// Decodes quoted-printable text. "=" followed by two upper-case hexadecimal
+// digits becomes that byte; "=" followed by any other two characters (a soft
+// line break, lower-case hexadecimal) is dropped with them; an "=" with
+// fewer than two characters after it is kept and what follows it dropped.
+std::string DecodeQuotedPrintable(std::string_view text);
+
+} // namespace tegalo
