@@ -1,0 +1,279 @@
+#include "store/Outgoing.h"
+
+#include "text/jis.h"
+#include "text/transfer_encoding.h"
+#include "text/unicode.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tegalo {
+
+using namespace tegalo::literals;
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kBlankLine = "\r\n\r\n";
+constexpr std::size_t kNameField = 98;
+constexpr std::size_t kEncodingField = 9;
+constexpr std::size_t kChunk = 57;
+
+enum class ReadStatus { ok, cannotOpen, cannotRead };
+
+ReadStatus ReadWholeFile(const std::string& path, std::string& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return ReadStatus::cannotOpen;
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            ::close(fd);
+            return ReadStatus::cannotRead;
+        }
+        if (n == 0) {
+            break;
+        }
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ReadStatus::ok;
+}
+
+// The content of an HTML file as the part takes it: read in chunks of 57
+// bytes, each chunk ending at its first NUL byte.
+std::string HtmlText(std::string_view data) {
+    std::string text;
+    text.reserve(data.size());
+    for (std::size_t i = 0; i < data.size(); i += kChunk) {
+        const std::string_view chunk = data.substr(i, kChunk);
+        text.append(chunk.substr(0, chunk.find('\0')));
+    }
+    return text;
+}
+
+std::string_view After(std::string_view text, std::string_view marker) {
+    const std::size_t pos = text.find(marker);
+    return pos == std::string_view::npos ? std::string_view() : text.substr(pos + marker.size());
+}
+
+std::string_view UpToLineEnd(std::string_view text) {
+    return text.substr(0, text.find(kCrLf));
+}
+
+} // namespace
+
+std::string_view PathExtension(std::string_view path) {
+    const std::size_t dot = path.find('.');
+    return dot == std::string_view::npos ? std::string_view() : path.substr(dot);
+}
+
+std::string_view AttachmentContentType(std::string_view path) {
+    const std::string_view ext = PathExtension(path);
+    if (ext == ".rmi" || ext == ".mid" || ext == ".wav") {
+        return "audio/basic;";
+    }
+    if (ext == ".gif" || ext == ".bmp" || ext == ".jpg") {
+        return "image/basic;";
+    }
+    if (ext == ".txt") {
+        return "text/plain; charset=ISO-2022-JP";
+    }
+    if (ext == ".html") {
+        return "text/html; charset=ISO-2022-JP";
+    }
+    return "application/octet-stream;";
+}
+
+bool IsHtmlPath(std::string_view path) {
+    const std::string_view ext = PathExtension(path);
+    return ext == ".html" || ext == ".htm";
+}
+
+std::string_view PathBaseName(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string PartRecord(std::string_view name, std::string_view encoding) {
+    std::string record(name.substr(0, kNameField));
+    record.resize(kNameField, ' ');
+    record.append(kCrLf);
+    record.append(encoding.substr(0, kEncodingField));
+    record.resize(kPartRecordSize, ' ');
+    return record;
+}
+
+std::string HeaderValueProblem(std::string_view value, std::string_view what, bool quoted) {
+    for (char c : value) {
+        if (c == '\r' || c == '\n' || c == '\0') {
+            return std::string(what) + "に改行や制御文字は使えません"_sjis;
+        }
+        if (quoted && c == '"') {
+            return std::string(what) + "に \" は使えません"_sjis;
+        }
+    }
+    return {};
+}
+
+BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index, BodyPartMode mode) {
+    BuiltPart result;
+    std::string& part = result.part;
+    if (index == 0) {
+        if (mode == plainText) {
+            part.assign(text);
+        } else {
+            part.append(kDelimiterLine);
+            part.append("Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\n");
+            part.append(text);
+            part.append(kCrLf);
+        }
+        return result;
+    }
+
+    const bool html = IsHtmlPath(path);
+    // The name goes into the part header in Shift_JIS: a file's path is in
+    // the file system's encoding, a supplied attachment's name already is.
+    std::string name(PathBaseName(path));
+    if (mode != encodedContent) {
+        SjisConversion converted = Utf8ToSjis(name);
+        if (!converted.Complete()) {
+            result.error = PartError::badName;
+            result.message = "ファイル名に送れない文字があります: "_sjis + name;
+            result.part.clear();
+            return result;
+        }
+        name = std::move(converted.text);
+    }
+    if (!html) {
+        if (std::string problem = HeaderValueProblem(name, "ファイル名"_sjis, true); !problem.empty()) {
+            result.error = PartError::badName;
+            result.message = std::move(problem);
+            return result;
+        }
+    }
+
+    part.append(kDelimiterLine);
+    if (html) {
+        part.append("Content-Type: text/html; charset=ISO-2022-JP\r\n"
+                    "Content-Transfer-Encoding: quoted-printable\r\n\r\n");
+    } else {
+        part.append("Content-Type: ");
+        part.append(AttachmentContentType(path));
+        part.append("\r\n         name=\"");
+        part.append(SjisToJis(name));
+        part.append("\"\r\nContent-Transfer-Encoding: base64\r\n\r\n");
+    }
+
+    if (mode == encodedContent) {
+        part.append(text);
+        part.append(kDelimiterLine);
+        return result;
+    }
+
+    std::string data;
+    switch (ReadWholeFile(std::string(path), data)) {
+    case ReadStatus::ok:
+        break;
+    case ReadStatus::cannotOpen:
+        result = BuiltPart{{}, PartError::cannotOpen, "ファイルが開けません7 CSbodyMsgA"_sjis};
+        return result;
+    case ReadStatus::cannotRead:
+        result = BuiltPart{{}, PartError::cannotRead, "ファイルが開けません CSbodyMsgA"_sjis};
+        return result;
+    }
+
+    if (mode == htmlFile) {
+        const std::string encoded = EncodeQuotedPrintable(SjisToJis(HtmlText(data)));
+        part.append(encoded);
+        // The delimiter must start a line even when the file has no final line end.
+        if (!encoded.empty() && !encoded.ends_with(kCrLf)) {
+            part.append(kCrLf);
+        }
+    } else {
+        part.append(EncodeBase64Lines(data));
+    }
+    part.append(kDelimiterLine);
+    return result;
+}
+
+ComposedRecord AssembleComposedRecord(const std::vector<std::string>& bodyParts, SizeFields sizes,
+                                      std::string_view header) {
+    ComposedRecord record;
+    const std::string_view count = bodyParts.empty() ? std::string_view() : std::string_view(bodyParts[0]);
+    const int attachments = count.empty() ? 0 : std::atoi(std::string(count).c_str());
+    const auto element = [&](std::size_t i) -> std::string_view {
+        return i < bodyParts.size() ? std::string_view(bodyParts[i]) : std::string_view();
+    };
+    record.text.assign(header);
+    sizes[4] = attachments + 1;
+    sizes[5] = 0;
+    if (attachments <= 0) {
+        sizes[4] = 0;
+        sizes[7] = static_cast<long>(element(1).size());
+        record.text.append(element(1));
+    } else {
+        const std::string_view textContent = After(element(1), kBlankLine);
+        sizes[7] = static_cast<long>(textContent.size() + kPartRecordSize);
+        record.text.append(PartRecord("Content-Transfer-Encoding: ", ""));
+        record.text.append(textContent);
+        for (int i = 1; i <= attachments && i <= 3; ++i) {
+            const std::string_view part = element(static_cast<std::size_t>(i) + 1);
+            const std::string_view encoding = UpToLineEnd(After(part, "Content-Transfer-Encoding: "));
+            std::string name;
+            if (part.find("name=") == std::string_view::npos) {
+                name = "HTML形式.html"_sjis;
+            } else {
+                std::string_view value = UpToLineEnd(After(part, "name="));
+                const std::size_t q1 = value.find('"');
+                if (q1 != std::string_view::npos) {
+                    const std::size_t q2 = value.find('"', q1 + 1);
+                    value = value.substr(q1 + 1, q2 == std::string_view::npos ? std::string_view::npos : q2 - q1 - 1);
+                }
+                name.assign(value);
+            }
+            const std::string_view content = After(part, kBlankLine);
+            sizes[7 + static_cast<std::size_t>(i)] = static_cast<long>(content.size() + kPartRecordSize);
+            record.text.append(PartRecord(name, encoding));
+            record.text.append(content);
+        }
+    }
+    sizes[0] = sizes[1] + sizes[2] + sizes[3] + sizes[6] + sizes[7] + sizes[8] + sizes[9] + sizes[10] + 60;
+    record.sizes = sizes;
+    return record;
+}
+
+std::string RecipientTextFromHeader(std::string_view header) {
+    std::size_t pos = 0;
+    while (pos < header.size()) {
+        const std::size_t eol = header.find(kCrLf, pos);
+        const std::string_view line = header.substr(pos, eol == std::string_view::npos ? std::string_view::npos : eol - pos);
+        if (line.substr(0, 4) == "To: ") {
+            std::string recipients(line.substr(4));
+            if (eol != std::string_view::npos) {
+                const std::size_t next = eol + 2;
+                const std::size_t nextEol = header.find(kCrLf, next);
+                const std::string_view nextLine = header.substr(next, nextEol == std::string_view::npos ? std::string_view::npos : nextEol - next);
+                if (nextLine.substr(0, 4) == "Cc: ") {
+                    recipients.append(kCrLf);
+                    recipients.append(nextLine);
+                }
+            }
+            return recipients;
+        }
+        if (eol == std::string_view::npos) {
+            break;
+        }
+        pos = eol + 2;
+    }
+    return {};
+}
+
+} // namespace tegalo

@@ -1,0 +1,88 @@
+// The parts of an outgoing message and the record it is stored as.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tegalo {
+
+enum BodyPartMode : int {
+    plainText = 0,      // the text of a message without attachments
+    textPart = 1,       // the text part of a message with attachments
+    base64File = 2,     // a file attachment, base64
+    htmlFile = 3,       // an .htm or .html file, converted and quoted-printable
+    encodedContent = 4, // an attachment whose encoded content the caller supplies
+};
+
+// Every outgoing multipart message uses this boundary.
+inline constexpr std::string_view kBoundary = "----=_NextPart_000_0017_01C3CBA8.DEA1DD40";
+inline constexpr std::string_view kDelimiterLine = "------=_NextPart_000_0017_01C3CBA8.DEA1DD40\r\n";
+inline constexpr std::size_t kPartRecordSize = 109;
+
+// The extension of a path: from its first "." to the end ("" without one).
+std::string_view PathExtension(std::string_view path);
+
+// The Content-Type value for an attachment path, chosen by PathExtension
+// (exact, case-sensitive); "application/octet-stream;" when nothing matches.
+std::string_view AttachmentContentType(std::string_view path);
+
+// True when the extension is ".htm" or ".html": such files go out as
+// quoted-printable HTML.
+bool IsHtmlPath(std::string_view path);
+
+// The last component of a path ("/" separates components).
+std::string_view PathBaseName(std::string_view path);
+
+// The 109-byte header stored in front of each part of a multipart record:
+// the name cut or padded to 98, CR LF, the encoding cut or padded to 9.
+std::string PartRecord(std::string_view name, std::string_view encoding);
+
+// Why a header value (subject, display name, address, file name) cannot go
+// into a header line: a CR, LF or NUL (and, when `quoted` is set, a double
+// quote) would start a new line or end the quoted text early. Empty when the
+// value is fine, otherwise the Shift_JIS message for the user, naming `what`
+// (a Shift_JIS word such as "件名").
+std::string HeaderValueProblem(std::string_view value, std::string_view what, bool quoted = false);
+
+enum class PartError {
+    none,
+    cannotOpen, // the attachment file cannot be opened
+    cannotRead, // reading it failed part way
+    badName,    // its name cannot go into the part header
+};
+
+struct BuiltPart {
+    std::string part;
+    PartError error = PartError::none;
+    std::string message; // Shift_JIS, for the user, when error is not none
+};
+
+// Builds part `index` (0 = text, 1..3 = attachments) of an outgoing message.
+// `text` is the typed text (Shift_JIS) for index 0 and the encoded content
+// for mode encodedContent. `path` is the attachment file's path in the file
+// system's encoding (UTF-8) for base64File and htmlFile, and the stored
+// attachment name (Shift_JIS) for encodedContent.
+BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index, BodyPartMode mode);
+
+using SizeFields = std::array<long, 11>;
+
+struct ComposedRecord {
+    SizeFields sizes{};
+    std::string text; // the record text: header argument, then the parts
+};
+
+// Turns the parts of a message into its stored record. `bodyParts` holds
+// the attachment count in element 0, the text in element 1 and attachment
+// parts in 2..4; `sizes` carries fields 1, 2, 3 and 6 filled by the caller;
+// `header` is the record text up to and including the header block.
+ComposedRecord AssembleComposedRecord(const std::vector<std::string>& bodyParts, SizeFields sizes,
+                                      std::string_view header);
+
+// The recipient text of a stored header block: the value of the "To: " line
+// (found at the start of a line), and when the next line is a "Cc: " line,
+// CR LF and that line too, as the compose path writes them.
+std::string RecipientTextFromHeader(std::string_view headerBlock);
+
+} // namespace tegalo
