@@ -1,5 +1,6 @@
 #include "store/Outgoing.h"
 
+#include "text/header_words.h"
 #include "text/jis.h"
 #include "text/transfer_encoding.h"
 #include "text/unicode.h"
@@ -274,6 +275,43 @@ std::string RecipientTextFromHeader(std::string_view header) {
         pos = eol + 2;
     }
     return {};
+}
+
+std::string EncodeHeaderValue(std::string_view sjis) {
+    return EncodeHeaderWords(SjisToJis(sjis));
+}
+
+WireMessage BuildWireMessage(const std::vector<std::string>& bodyParts, std::string_view subject,
+                             std::string_view recipients, std::string_view displayName,
+                             std::string_view mailAccount, std::string_view wireDate) {
+    const auto element = [&](std::size_t i) -> std::string_view {
+        return i < bodyParts.size() ? std::string_view(bodyParts[i]) : std::string_view();
+    };
+    const std::string_view count = element(0);
+    const int attachments = count.empty() ? 0 : std::atoi(std::string(count).c_str());
+    WireMessage message;
+    std::string& h = message.header;
+    h.append("Date: ").append(EncodeHeaderValue(wireDate)).append(kCrLf);
+    h.append("From: ").append(EncodeHeaderValue(displayName)).append("<").append(mailAccount).append(">\r\n");
+    h.append("To: ").append(EncodeHeaderValue(recipients)).append(kCrLf);
+    h.append("Subject: ").append(EncodeHeaderValue(subject)).append(kCrLf);
+    h.append("MIME-Version: 1.0\r\n");
+    if (attachments <= 0) {
+        h.append("Content-Type: text/plain; charset=ISO-2022-JP\r\nContent-Transfer-Encoding: 7bit\r\n");
+    } else {
+        h.append("Content-Type: multipart/mixed;\r\n  boundary=\"").append(kBoundary).append("\"\r\n");
+    }
+    h.append(kCrLf);
+
+    message.body = SjisToJis(element(1));
+    if (attachments > 0) {
+        for (int i = 1; i <= attachments && i <= 3; ++i) {
+            message.body.append(element(static_cast<std::size_t>(i) + 1));
+            message.body.append(kBlankLine);
+        }
+        message.body.resize(message.body.size() - 2);
+    }
+    return message;
 }
 
 } // namespace tegalo

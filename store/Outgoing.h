@@ -85,4 +85,22 @@ ComposedRecord AssembleComposedRecord(const std::vector<std::string>& bodyParts,
 // CR LF and that line too, as the compose path writes them.
 std::string RecipientTextFromHeader(std::string_view headerBlock);
 
+struct WireMessage {
+    std::string header; // the header lines, the MIME block and the empty line
+    std::string body;   // the text in ISO-2022-JP, then the attachment parts
+};
+
+// The message as it goes to the SMTP server (before dot-stuffing): "Date: ",
+// "From: " (encoded display name directly followed by "<account>"), "To: ",
+// "Subject: ", then the MIME block. Subject, display name and recipients are
+// Shift_JIS and go out as ISO-2022-JP encoded words; ASCII stays as it is.
+// `wireDate` is the full date of the Date line.
+WireMessage BuildWireMessage(const std::vector<std::string>& bodyParts, std::string_view subject,
+                             std::string_view recipients, std::string_view displayName,
+                             std::string_view mailAccount, std::string_view wireDate);
+
+// A header value in Shift_JIS as it goes on the wire: SjisToJis, then every
+// ISO-2022-JP run as an encoded word.
+std::string EncodeHeaderValue(std::string_view sjis);
+
 } // namespace tegalo
