@@ -14,6 +14,10 @@ RATIOS = [
     ("SjisToJis 10 MB vs 10 x 1 MB (linear)", "BM_SjisToJis/10", ("BM_SjisToJis/1", 10), 1.5),
     ("JisToSjis 10 MB vs 10 x 1 MB (linear)", "BM_JisToSjis/10", ("BM_JisToSjis/1", 10), 1.5),
     ("DecodeHeaderWords 10 MB vs 10 x 1 MB (linear)", "BM_DecodeHeaderWords/10", ("BM_DecodeHeaderWords/1", 10), 1.5),
+    ("attachment base64 encode vs coreutils base64, 10 MB", "BM_AttachmentEncode/10", "BM_CoreutilsBase64Encode/10", 2.0),
+    ("attachment base64 decode vs coreutils base64 -d, 10 MB", "BM_AttachmentDecode/10", "BM_CoreutilsBase64Decode/10", 2.0),
+    ("attachment encode 10 MB vs 10 x 1 MB (linear)", "BM_AttachmentEncode/10", ("BM_AttachmentEncode/1", 10), 1.5),
+    ("attachment decode 10 MB vs 10 x 1 MB (linear)", "BM_AttachmentDecode/10", ("BM_AttachmentDecode/1", 10), 1.5),
 ]
 
 

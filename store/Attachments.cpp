@@ -26,10 +26,14 @@ void SetError(std::string* error, std::string text) {
 }
 
 bool IsBase64Text(std::string_view line) {
-    return std::all_of(line.begin(), line.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
-               c == '=';
-    });
+    static const auto allowed = [] {
+        std::array<bool, 256> table{};
+        for (const char c : std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=")) {
+            table[static_cast<unsigned char>(c)] = true;
+        }
+        return table;
+    }();
+    return std::all_of(line.begin(), line.end(), [](char c) { return allowed[static_cast<unsigned char>(c)]; });
 }
 
 // Cuts a UTF-8 string to at most `max` bytes without splitting a character.
@@ -92,8 +96,7 @@ std::string DecodeAttachment(std::string_view content, std::string_view encoding
     }
     const bool base64 = encoding == "base64";
     std::string out;
-    out.reserve(base64 ? content.size() * 3 / 4 : content.size() + 2);
-    std::string line;
+    out.reserve(content.size() + 2);
     while (!content.empty()) {
         const std::size_t eol = content.find("\r\n");
         const std::string_view text = content.substr(0, eol);
@@ -101,8 +104,10 @@ std::string DecodeAttachment(std::string_view content, std::string_view encoding
             if (text.empty() || !IsBase64Text(text)) {
                 break;
             }
-            line.assign(text);
-            out.append(line.data(), DecodeBase64Line(line.data(), line.size()));
+            // Decode in place at the end of the output, which has room for the line.
+            const std::size_t at = out.size();
+            out.append(text);
+            out.resize(at + DecodeBase64Line(out.data() + at, text.size()));
             if (eol == std::string_view::npos) {
                 break;
             }

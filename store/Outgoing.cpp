@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tegalo {
@@ -24,14 +25,18 @@ constexpr std::size_t kChunk = 57;
 
 enum class ReadStatus { ok, cannotOpen, cannotRead };
 
-ReadStatus ReadWholeFile(const std::string& path, std::string& out) {
+// Reads a file in blocks whose sizes are multiples of 57 bytes (all but the
+// last), handing each to `take`.
+template <typename Take>
+ReadStatus ReadFileBlocks(const std::string& path, Take take) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return ReadStatus::cannotOpen;
     }
-    char buffer[65536];
+    std::string block(kChunk * 1024, '\0');
+    std::size_t filled = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(fd, block.data() + filled, block.size() - filled);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -39,13 +44,22 @@ ReadStatus ReadWholeFile(const std::string& path, std::string& out) {
             ::close(fd);
             return ReadStatus::cannotRead;
         }
-        if (n == 0) {
-            break;
+        filled += static_cast<std::size_t>(n);
+        if (n == 0 || filled == block.size()) {
+            take(std::string_view(block.data(), filled));
+            if (n == 0) {
+                break;
+            }
+            filled = 0;
         }
-        out.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
     return ReadStatus::ok;
+}
+
+std::size_t FileSize(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
 }
 
 // The content of an HTML file as the part takes it: read in chunks of 57
@@ -179,8 +193,22 @@ BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index,
         return result;
     }
 
-    std::string data;
-    switch (ReadWholeFile(std::string(path), data)) {
+    const std::string filePath(path);
+    std::string data; // the whole file, for HTML
+    const std::size_t size = FileSize(filePath);
+    if (mode == htmlFile) {
+        data.reserve(size);
+    } else {
+        part.reserve(part.size() + size / kChunk * 78 + 80 + kDelimiterLine.size());
+    }
+    const ReadStatus status = ReadFileBlocks(filePath, [&](std::string_view block) {
+        if (mode == htmlFile) {
+            data.append(block);
+        } else {
+            AppendBase64Lines(part, block);
+        }
+    });
+    switch (status) {
     case ReadStatus::ok:
         break;
     case ReadStatus::cannotOpen:
@@ -198,8 +226,6 @@ BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index,
         if (!encoded.empty() && !encoded.ends_with(kCrLf)) {
             part.append(kCrLf);
         }
-    } else {
-        part.append(EncodeBase64Lines(data));
     }
     part.append(kDelimiterLine);
     return result;

@@ -3,6 +3,7 @@
 #include "text/transfer_encoding.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace tegalo {
@@ -133,7 +134,9 @@ private:
 
 } // namespace
 
-int Base64Value(unsigned char c) {
+namespace {
+
+int ComputeBase64Value(unsigned c) {
     if (c == '+') {
         return 62;
     }
@@ -144,12 +147,25 @@ int Base64Value(unsigned char c) {
         return 0;
     }
     if (c < 0x40) {
-        return (c + 4) & 63;
+        return static_cast<int>((c + 4) & 63);
     }
     if (c < 0x60) {
-        return (c - 0x41) & 63;
+        return static_cast<int>((c - 0x41) & 63);
     }
-    return (c - 0x47) & 63;
+    return static_cast<int>((c - 0x47) & 63);
+}
+
+} // namespace
+
+int Base64Value(unsigned char c) {
+    static const auto table = [] {
+        std::array<unsigned char, 256> values{};
+        for (unsigned i = 0; i < 256; ++i) {
+            values[i] = static_cast<unsigned char>(ComputeBase64Value(i));
+        }
+        return values;
+    }();
+    return table[c];
 }
 
 std::string DecodeHeaderWords(std::string_view text) {

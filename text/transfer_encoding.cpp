@@ -2,6 +2,9 @@
 
 #include "text/header_words.h"
 
+#include <array>
+#include <cstring>
+
 namespace tegalo {
 
 namespace {
@@ -79,12 +82,48 @@ std::string EncodeBase64(std::string_view data) {
 
 std::string EncodeBase64Lines(std::string_view data) {
     std::string out;
-    out.reserve((data.size() + kBase64ChunkBytes - 1) / kBase64ChunkBytes * 78);
-    for (std::size_t i = 0; i < data.size(); i += kBase64ChunkBytes) {
-        AppendBase64(data.substr(i, kBase64ChunkBytes), out);
-        out.append("\r\n");
-    }
+    AppendBase64Lines(out, data);
     return out;
+}
+
+void AppendBase64Lines(std::string& out, std::string_view data) {
+    // Two characters for each 12 bits, from a table built once.
+    static const auto pairs = [] {
+        std::array<char, 4096 * 2> table{};
+        for (unsigned v = 0; v < 4096; ++v) {
+            table[v * 2] = kAlphabet[v >> 6];
+            table[v * 2 + 1] = kAlphabet[v & 63];
+        }
+        return table;
+    }();
+    const std::size_t n = data.size();
+    const std::size_t fullLines = n / kBase64ChunkBytes;
+    const std::size_t tail = n % kBase64ChunkBytes;
+    const std::size_t start = out.size();
+    out.resize(start + fullLines * 78 + (tail ? (tail + 2) / 3 * 4 + 2 : 0));
+    const auto* in = reinterpret_cast<const unsigned char*>(data.data());
+    char* dst = out.data() + start;
+    for (std::size_t line = 0; line < fullLines; ++line) {
+        for (std::size_t g = 0; g < kBase64ChunkBytes / 3; ++g, in += 3) {
+            const unsigned v = (unsigned{in[0]} << 16) | (unsigned{in[1]} << 8) | in[2];
+            std::memcpy(dst, &pairs[(v >> 12) * 2], 2);
+            std::memcpy(dst + 2, &pairs[(v & 0xFFF) * 2], 2);
+            dst += 4;
+        }
+        *dst++ = '\r';
+        *dst++ = '\n';
+    }
+    if (tail) {
+        std::size_t left = tail;
+        for (; left >= 3; left -= 3, in += 3) {
+            EncodeGroup(in, 3, [&dst](char c) { *dst++ = c; });
+        }
+        if (left) {
+            EncodeGroup(in, left, [&dst](char c) { *dst++ = c; });
+        }
+        *dst++ = '\r';
+        *dst++ = '\n';
+    }
 }
 
 std::size_t DecodeBase64Line(char* buffer, std::size_t count) {

@@ -20,6 +20,10 @@ std::size_t EncodeBase64Chunk(char* buffer, std::size_t length);
 // followed by CR LF, the last one shorter when the data runs out.
 std::string EncodeBase64Lines(std::string_view data);
 
+// The same, appended to `out`. Data given in pieces whose sizes are
+// multiples of 57 bytes comes out as one continuous run of lines.
+void AppendBase64Lines(std::string& out, std::string_view data);
+
 // Base64 of `data` without line breaks.
 std::string EncodeBase64(std::string_view data);
 
