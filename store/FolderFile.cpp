@@ -1,0 +1,561 @@
+#include "store/FolderFile.h"
+
+#include "store/Record.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tegalo {
+
+// The one place that builds and edits a RecordList's private parts.
+class FolderFileAccess {
+public:
+    static RecordList Parse(class ByteSource& source, int folder, int& error);
+    static void Apply(RecordList& list, const FolderEdit& edit, const FileStamp& stamp);
+    static void SetStamp(RecordList& list, const FileStamp& stamp) { list.stamp_ = stamp; }
+};
+
+// Hands out a folder file's bytes in order, from a file read in large chunks
+// or from memory.
+class ByteSource {
+public:
+    ByteSource(int fd, off_t size) : fd_(fd), remaining_(size > 0 ? static_cast<std::size_t>(size) : 0) {}
+    explicit ByteSource(std::string_view bytes) : view_(bytes) {}
+
+    // Appends up to `n` bytes to `out`; fewer at the end of the input or
+    // after a read error (see Error).
+    std::size_t Take(std::size_t n, std::string& out) {
+        std::size_t taken = 0;
+        while (taken < n) {
+            if (view_.empty()) {
+                if (n - taken >= kChunk && fd_ >= 0) {
+                    taken += ReadDirect(n - taken, out);
+                    break;
+                }
+                if (!Refill()) {
+                    break;
+                }
+            }
+            const std::size_t part = std::min(n - taken, view_.size());
+            out.append(view_.data(), part);
+            view_.remove_prefix(part);
+            taken += part;
+        }
+        return taken;
+    }
+
+    // Everything that is left.
+    void TakeRest(std::string& out) {
+        while (Take(kChunk, out) == kChunk) {
+        }
+    }
+
+    int Error() const { return error_; }
+
+private:
+    static constexpr std::size_t kChunk = 256 * 1024;
+
+    bool Refill() {
+        if (fd_ < 0 || error_ != 0 || remaining_ == 0) {
+            return false;
+        }
+        if (!buffer_) {
+            buffer_ = std::make_unique_for_overwrite<char[]>(kChunk);
+        }
+        const ssize_t n = ReadFull(fd_, buffer_.get(), std::min(kChunk, remaining_), error_);
+        if (n <= 0) {
+            remaining_ = 0;
+            return false;
+        }
+        remaining_ -= static_cast<std::size_t>(n);
+        view_ = std::string_view(buffer_.get(), static_cast<std::size_t>(n));
+        return true;
+    }
+
+    std::size_t ReadDirect(std::size_t n, std::string& out) {
+        if (error_ != 0) {
+            return 0;
+        }
+        const ssize_t got = TransferText(fd_, out, std::min(n, remaining_), TransferMode::kRead, error_);
+        if (got <= 0) {
+            remaining_ = 0;
+            return 0;
+        }
+        remaining_ -= static_cast<std::size_t>(got);
+        return static_cast<std::size_t>(got);
+    }
+
+    int fd_ = -1;
+    std::size_t remaining_ = 0;
+    std::string_view view_;
+    std::unique_ptr<char[]> buffer_;
+    int error_ = 0;
+};
+
+std::size_t RecordList::MemoryBytes() const {
+    std::size_t bytes = sizeof(*this) + countField_.capacity() + unreadTail_.capacity() +
+                        records_.capacity() * sizeof(std::string);
+    for (const std::string& record : records_) {
+        if (record.capacity() > sizeof(std::string)) {
+            bytes += record.capacity() + 1;
+        }
+    }
+    return bytes;
+}
+
+RecordList FolderFileAccess::Parse(ByteSource& source, int folder, int& error) {
+    RecordList list;
+    list.folder_ = folder;
+    std::string countBytes;
+    source.Take(kFieldWidth, countBytes);
+    const std::optional<int> count =
+        countBytes.size() == kFieldWidth ? ParseField(countBytes) : std::nullopt;
+    if (countBytes.size() == kFieldWidth) {
+        list.records_.reserve(static_cast<std::size_t>(count.value_or(0)));
+        // Without a readable count, read records for as long as they last.
+        while (!count || list.records_.size() < static_cast<std::size_t>(*count)) {
+            std::string record;
+            const std::size_t got = source.Take(kSizeBlockLength, record);
+            if (got == 0) {
+                // The file ends where a record should start.
+                list.damaged_ = list.damaged_ || count.has_value();
+                break;
+            }
+            const std::optional<PartSizes> sizes =
+                got == kSizeBlockLength ? ParseSizeBlock(record) : std::nullopt;
+            if (!sizes || !SizesConsistent(*sizes)) {
+                list.damaged_ = true;
+                list.unreadTail_ = std::move(record);
+                source.TakeRest(list.unreadTail_);
+                break;
+            }
+            const auto textLength = static_cast<std::size_t>((*sizes)[kRecordLength]) - (kSizeBlockLength - kFieldWidth);
+            record.reserve(kSizeBlockLength + textLength);
+            if (source.Take(textLength, record) != textLength) {
+                list.damaged_ = true;
+                list.unreadTail_ = std::move(record);
+                break;
+            }
+            list.records_.push_back(std::move(record));
+        }
+        if (count && !list.damaged_) {
+            source.TakeRest(list.unreadTail_);
+            list.damaged_ = !list.unreadTail_.empty();
+        }
+    }
+    if (!count) {
+        list.damaged_ = true;
+    }
+    list.countField_ = list.damaged_ ? FormatField(list.Count()) : countBytes;
+    error = source.Error();
+    return list;
+}
+
+void FolderFileAccess::Apply(RecordList& list, const FolderEdit& edit, const FileStamp& stamp) {
+    switch (edit.kind) {
+    case FolderEdit::Kind::kReplace:
+        list.records_[edit.index].assign(edit.record);
+        break;
+    case FolderEdit::Kind::kRemove:
+        list.records_.erase(list.records_.begin() + static_cast<std::ptrdiff_t>(edit.index));
+        list.countField_ = FormatField(list.Count());
+        break;
+    case FolderEdit::Kind::kAppend:
+        list.records_.emplace_back(edit.record);
+        list.countField_ = FormatField(list.Count());
+        break;
+    }
+    list.stamp_ = stamp;
+}
+
+int ReadFolderFile(const std::string& path, int folder, RecordList& list) {
+    int error = 0;
+    UniqueFd fd = OpenFile(path, O_RDONLY, 0, error);
+    if (!fd.Valid()) {
+        return error;
+    }
+    FileStamp stamp;
+    if ((error = StampOf(fd.Get(), stamp)) != 0) {
+        return error;
+    }
+    ByteSource source(fd.Get(), stamp.size);
+    RecordList read = FolderFileAccess::Parse(source, folder, error);
+    if (error != 0) {
+        return error;
+    }
+    FolderFileAccess::SetStamp(read, stamp);
+    list = std::move(read);
+    return 0;
+}
+
+RecordList ParseFolderBytes(std::string_view bytes, int folder) {
+    ByteSource source(bytes);
+    int error = 0;
+    return FolderFileAccess::Parse(source, folder, error);
+}
+
+bool UnchangedOnDisk(const std::string& path, const RecordList& list) {
+    FileStamp now;
+    return StampOfPath(path, now) == 0 && now.device == list.Stamp().device &&
+           now.inode == list.Stamp().inode && now.size == list.Stamp().size;
+}
+
+int RewriteFolderFile(const std::string& dir, const RecordList& list, const FolderEdit& edit, FileStamp& stamp) {
+    AtomicFile file;
+    const mode_t mode = list.Stamp().mode != 0 ? list.Stamp().mode : 0600;
+    int error = file.Open(dir, FolderName(list.Folder()), mode);
+    if (error != 0) {
+        return error;
+    }
+    switch (edit.kind) {
+    case FolderEdit::Kind::kReplace:
+        error = file.Write(list.CountField());
+        break;
+    case FolderEdit::Kind::kRemove:
+        error = file.Write(FormatField(list.Count() - 1));
+        break;
+    case FolderEdit::Kind::kAppend:
+        error = file.Write(FormatField(list.Count() + 1));
+        break;
+    }
+    for (std::size_t i = 0; i < list.size() && error == 0; ++i) {
+        if (i == edit.index && edit.kind == FolderEdit::Kind::kRemove) {
+            continue;
+        }
+        error = file.Write(i == edit.index && edit.kind == FolderEdit::Kind::kReplace ? edit.record
+                                                                                      : std::string_view(list[i]));
+    }
+    if (error == 0 && edit.kind == FolderEdit::Kind::kAppend) {
+        error = file.Write(edit.record);
+    }
+    if (error == 0) {
+        error = file.Write(list.UnreadTail());
+    }
+    if (error == 0) {
+        error = file.Commit();
+    }
+    if (error == 0) {
+        stamp = file.Stamp();
+    }
+    return error;
+}
+
+namespace {
+
+// Puts a file back to `size` bytes starting with `head`.
+int RestoreHead(int fd, off_t size, std::string_view head) {
+    if (::ftruncate(fd, size) != 0) {
+        return errno;
+    }
+    if (const int error = WriteFull(fd, head.data(), head.size(), 0); error != 0) {
+        return error;
+    }
+    return ::fsync(fd) != 0 ? errno : 0;
+}
+
+} // namespace
+
+int StartAppendJournal(const std::string& dir, const RecordList& list, std::size_t recordLength,
+                       ChangeJournal& journal) {
+    int error = 0;
+    journal = ChangeJournal{};
+    journal.target = std::string(FolderName(list.Folder()));
+    UniqueFd fd = OpenFile(dir + journal.target, O_RDONLY, 0, error);
+    if (!fd.Valid()) {
+        return error;
+    }
+    FileStamp now;
+    if ((error = StampOf(fd.Get(), now)) != 0) {
+        return error;
+    }
+    if (now.device != list.Stamp().device || now.inode != list.Stamp().inode || now.size != list.Stamp().size) {
+        return ESTALE;
+    }
+    journal.targetSize = now.size;
+    journal.targetHead.assign(kFieldWidth, '\0');
+    const ssize_t n = ReadFull(fd.Get(), journal.targetHead.data(), kFieldWidth, error);
+    if (n < 0) {
+        return error;
+    }
+    journal.targetHead.resize(static_cast<std::size_t>(n));
+    // A file too short for its count gets the count first and the record after it.
+    journal.newSize = std::max<off_t>(now.size, static_cast<off_t>(kFieldWidth)) + static_cast<off_t>(recordLength);
+    journal.newHead = FormatField(list.Count() + 1);
+    return 0;
+}
+
+int AppendToFolderFile(const std::string& dir, const RecordList& list, std::string_view record,
+                       const ChangeJournal& journal, FileStamp& stamp, bool& undoFailed) {
+    undoFailed = false;
+    int error = 0;
+    UniqueFd fd = OpenFile(dir + journal.target, O_RDWR, 0, error);
+    if (!fd.Valid()) {
+        return error;
+    }
+    FileStamp before;
+    if ((error = StampOf(fd.Get(), before)) != 0) {
+        return error;
+    }
+    if (before.device != list.Stamp().device || before.inode != list.Stamp().inode ||
+        before.size != journal.targetSize) {
+        return ESTALE;
+    }
+    const off_t offset = journal.newSize - static_cast<off_t>(record.size());
+    const std::string& count = journal.newHead;
+    error = WriteFull(fd.Get(), record.data(), record.size(), offset);
+    if (error == 0 && ::fsync(fd.Get()) != 0) {
+        error = errno;
+    }
+    if (error == 0) {
+        error = WriteFull(fd.Get(), count.data(), count.size(), 0);
+    }
+    if (error == 0 && ::fsync(fd.Get()) != 0) {
+        error = errno;
+    }
+    if (error == 0) {
+        error = StampOf(fd.Get(), stamp);
+    }
+    if (error == 0) {
+        error = fd.Close();
+    }
+    if (error != 0 && fd.Valid()) {
+        undoFailed = RestoreHead(fd.Get(), journal.targetSize, journal.targetHead) != 0;
+    } else if (error != 0) {
+        undoFailed = UndoAppend(dir, journal) != 0;
+    }
+    return error;
+}
+
+void ApplyEdit(RecordList& list, const FolderEdit& edit, const FileStamp& stamp) {
+    FolderFileAccess::Apply(list, edit, stamp);
+}
+
+namespace {
+
+constexpr std::string_view kJournalMagic = "TEGALO JOURNAL 1";
+
+void AppendLine(std::string& out, std::string_view key, std::string_view value) {
+    out += key;
+    out += ' ';
+    out += value;
+    out += kCrLf;
+}
+
+template <typename T>
+bool ParseNumber(std::string_view text, T& value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end;
+}
+
+} // namespace
+
+std::string FormatJournal(const ChangeJournal& journal) {
+    std::string out;
+    out += kJournalMagic;
+    out += kCrLf;
+    AppendLine(out, "target", journal.target);
+    AppendLine(out, "size", std::to_string(journal.targetSize));
+    // The head is fixed-width: six bytes at most, kept as they were.
+    AppendLine(out, "head", std::to_string(journal.targetHead.size()) + ":" + journal.targetHead);
+    AppendLine(out, "newsize", std::to_string(journal.newSize));
+    AppendLine(out, "newhead", journal.newHead);
+    if (!journal.source.empty()) {
+        AppendLine(out, "source", journal.source);
+        AppendLine(out, "device", std::to_string(journal.sourceStamp.device));
+        AppendLine(out, "inode", std::to_string(journal.sourceStamp.inode));
+    }
+    out += "end";
+    out += kCrLf;
+    return out;
+}
+
+std::optional<ChangeJournal> ParseJournal(std::string_view bytes) {
+    ChangeJournal journal;
+    bool ended = false;
+    bool first = true;
+    while (!bytes.empty()) {
+        // "head" may hold CR or LF bytes, so it is cut by its length.
+        std::string_view line;
+        if (bytes.starts_with("head ")) {
+            const std::size_t colon = bytes.find(':');
+            std::size_t length = 0;
+            if (colon == std::string_view::npos || !ParseNumber(bytes.substr(5, colon - 5), length) ||
+                length > kFieldWidth || bytes.size() < colon + 1 + length + kCrLf.size() ||
+                bytes.substr(colon + 1 + length, kCrLf.size()) != kCrLf) {
+                return std::nullopt;
+            }
+            journal.targetHead = std::string(bytes.substr(colon + 1, length));
+            bytes.remove_prefix(colon + 1 + length + kCrLf.size());
+            continue;
+        }
+        const std::size_t end = bytes.find(kCrLf);
+        if (end == std::string_view::npos) {
+            return std::nullopt;
+        }
+        line = bytes.substr(0, end);
+        bytes.remove_prefix(end + kCrLf.size());
+        if (first) {
+            if (line != kJournalMagic) {
+                return std::nullopt;
+            }
+            first = false;
+            continue;
+        }
+        if (line == "end") {
+            ended = bytes.empty();
+            break;
+        }
+        const std::size_t blank = line.find(' ');
+        if (blank == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const std::string_view key = line.substr(0, blank);
+        const std::string_view value = line.substr(blank + 1);
+        bool ok = true;
+        if (key == "target") {
+            journal.target = std::string(value);
+        } else if (key == "size") {
+            ok = ParseNumber(value, journal.targetSize);
+        } else if (key == "newsize") {
+            ok = ParseNumber(value, journal.newSize);
+        } else if (key == "newhead") {
+            journal.newHead = std::string(value);
+            ok = ParseField(journal.newHead).has_value();
+        } else if (key == "source") {
+            journal.source = std::string(value);
+        } else if (key == "device") {
+            ok = ParseNumber(value, journal.sourceStamp.device);
+        } else if (key == "inode") {
+            ok = ParseNumber(value, journal.sourceStamp.inode);
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            return std::nullopt;
+        }
+    }
+    if (!ended || FolderFromName(journal.target) == kNoFolder ||
+        (!journal.source.empty() && FolderFromName(journal.source) == kNoFolder)) {
+        return std::nullopt;
+    }
+    return journal;
+}
+
+int WriteJournal(const std::string& dir, const ChangeJournal& journal) {
+    const std::string path = dir + std::string(kJournalFileName);
+    int error = 0;
+    UniqueFd fd = OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600, error);
+    if (!fd.Valid()) {
+        return error;
+    }
+    const std::string text = FormatJournal(journal);
+    error = WriteFull(fd.Get(), text.data(), text.size());
+    if (error == 0 && ::fsync(fd.Get()) != 0) {
+        error = errno;
+    }
+    if (error == 0) {
+        error = fd.Close();
+    }
+    if (error == 0) {
+        error = SyncDirectory(dir);
+    }
+    if (error != 0) {
+        ::unlink(path.c_str());
+    }
+    return error;
+}
+
+int RemoveJournal(const std::string& dir) {
+    const std::string path = dir + std::string(kJournalFileName);
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        return errno;
+    }
+    return SyncDirectory(dir);
+}
+
+int UndoAppend(const std::string& dir, const ChangeJournal& journal) {
+    int error = 0;
+    UniqueFd fd = OpenFile(dir + journal.target, O_RDWR, 0, error);
+    if (!fd.Valid()) {
+        // A target that is gone holds nothing to take back.
+        return error == ENOENT ? 0 : error;
+    }
+    FileStamp now;
+    if ((error = StampOf(fd.Get(), now)) != 0) {
+        return error;
+    }
+    // An append only ever makes the file longer; a shorter file was changed
+    // by someone else and is left as it is.
+    if (now.size < journal.targetSize) {
+        return 0;
+    }
+    if ((error = RestoreHead(fd.Get(), journal.targetSize, journal.targetHead)) != 0) {
+        return error;
+    }
+    return fd.Close();
+}
+
+namespace {
+
+// A move is made once its source file was replaced (or is gone, in which case
+// the target's copy is the one left). An append is made once the count in
+// the target's first six bytes was written, which happens after the record
+// reached the disk.
+bool ChangeCompleted(const std::string& dir, const ChangeJournal& journal) {
+    if (!journal.source.empty()) {
+        FileStamp source;
+        return StampOfPath(dir + journal.source, source) != 0 || source.device != journal.sourceStamp.device ||
+               source.inode != journal.sourceStamp.inode;
+    }
+    std::string head;
+    int error = 0;
+    UniqueFd fd = OpenFile(dir + journal.target, O_RDONLY, 0, error);
+    FileStamp now;
+    if (!fd.Valid() || StampOf(fd.Get(), now) != 0 || now.size != journal.newSize) {
+        return false;
+    }
+    return TransferText(fd.Get(), head, kFieldWidth, TransferMode::kRead, error) ==
+               static_cast<ssize_t>(kFieldWidth) &&
+           head == journal.newHead;
+}
+
+} // namespace
+
+Recovery RecoverInterruptedChange(const std::string& dir, int& error) {
+    error = 0;
+    for (int folder = kReceived; folder <= kDeleted; ++folder) {
+        ::unlink((dir + std::string(FolderName(folder)) + std::string(kTempSuffix)).c_str());
+    }
+    std::string bytes;
+    error = ReadWholeFile(dir + std::string(kJournalFileName), bytes);
+    if (error == ENOENT) {
+        error = 0;
+        return Recovery::kNothing;
+    }
+    if (error != 0) {
+        return Recovery::kFailed;
+    }
+    const std::optional<ChangeJournal> journal = ParseJournal(bytes);
+    Recovery result = journal ? Recovery::kUndone : Recovery::kNothing;
+    if (journal) {
+        if (ChangeCompleted(dir, *journal)) {
+            result = Recovery::kCompleted;
+        } else if ((error = UndoAppend(dir, *journal)) != 0) {
+            return Recovery::kFailed;
+        }
+    }
+    // The journal reached the disk before the target was touched, so a
+    // journal cut short means that nothing else happened.
+    if ((error = RemoveJournal(dir)) != 0) {
+        return Recovery::kFailed;
+    }
+    return result;
+}
+
+} // namespace tegalo

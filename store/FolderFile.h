@@ -1,0 +1,140 @@
+// Folder files on disk: reading one into memory, rewriting it as a whole,
+// appending a record to it, and the journal that lets an interrupted append
+// or move be undone or completed at the next start.
+#pragma once
+
+#include "store/FileIo.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tegalo {
+
+// One folder in memory, record for record as in its file. The count field
+// comes first (entry 0), then records 0 to n - 1 in file order, each as its
+// size block followed by its text.
+//
+// A file that could not be read to its end is marked damaged: the list holds
+// the records before the damage, its count field counts those records, and
+// the bytes from the damage to the end of the file are kept as the unread
+// tail, which every rewrite writes back after the records.
+class RecordList {
+public:
+    std::string_view CountField() const { return countField_; }
+    int Count() const { return static_cast<int>(records_.size()); }
+    std::size_t size() const { return records_.size(); }
+    bool empty() const { return records_.empty(); }
+    const std::string& operator[](std::size_t index) const { return records_[index]; }
+    std::vector<std::string>::const_iterator begin() const { return records_.begin(); }
+    std::vector<std::string>::const_iterator end() const { return records_.end(); }
+
+    int Folder() const { return folder_; }
+    bool Damaged() const { return damaged_; }
+    std::string_view UnreadTail() const { return unreadTail_; }
+    // The file as it was read or last written by the store.
+    const FileStamp& Stamp() const { return stamp_; }
+
+    // Bytes of memory the list holds (strings and their headers).
+    std::size_t MemoryBytes() const;
+
+private:
+    friend class FolderFileAccess;
+
+    int folder_ = 0;
+    std::string countField_;
+    std::vector<std::string> records_;
+    std::string unreadTail_;
+    bool damaged_ = false;
+    FileStamp stamp_;
+};
+
+// Reads the folder file at `path`. Returns 0 and fills `list`, or the errno of
+// opening or reading it and leaves `list` alone. A damaged file is not an
+// error: see RecordList.
+[[nodiscard]] int ReadFolderFile(const std::string& path, int folder, RecordList& list);
+
+// The same reading rules over bytes in memory.
+RecordList ParseFolderBytes(std::string_view bytes, int folder);
+
+// One change to a folder: replace record `index`, remove it, or append a
+// record at the end.
+struct FolderEdit {
+    enum class Kind { kReplace, kRemove, kAppend };
+    Kind kind;
+    std::size_t index = 0;
+    std::string_view record;
+};
+
+// True when the file at `path` is still the one `list` was read from (same
+// file, same length).
+bool UnchangedOnDisk(const std::string& path, const RecordList& list);
+
+// Writes the file of `list`'s folder in `dir` anew with `edit` applied: the
+// count, the records, the unread tail. The old file stays untouched unless
+// the whole new file reached the disk. Returns 0 or errno; on success
+// `stamp` describes the new file. `list` itself is not changed.
+[[nodiscard]] int RewriteFolderFile(const std::string& dir, const RecordList& list, const FolderEdit& edit,
+                                    FileStamp& stamp);
+
+struct ChangeJournal;
+
+// Fills `journal` for appending a record of `recordLength` bytes to the file
+// of `list`'s folder in `dir`: the target's name, its length and first six
+// bytes now and after the append. Returns 0, ESTALE when the file is no
+// longer the one `list` was read from, or errno.
+[[nodiscard]] int StartAppendJournal(const std::string& dir, const RecordList& list, std::size_t recordLength,
+                                     ChangeJournal& journal);
+
+// Appends `record` to the file of `list`'s folder in place: the record at the
+// end of the file, synced, then the new count in the first six bytes, synced.
+// The caller has written `journal` (from StartAppendJournal) to disk and
+// checked that the list has no unread tail. On failure the file is put back
+// as it was; if that fails too, `undoFailed` is set and the journal must
+// stay. Returns 0, ESTALE for a file changed since, or errno.
+[[nodiscard]] int AppendToFolderFile(const std::string& dir, const RecordList& list, std::string_view record,
+                                     const ChangeJournal& journal, FileStamp& stamp, bool& undoFailed);
+
+// Makes `list` what the file became after a successful rewrite or append.
+void ApplyEdit(RecordList& list, const FolderEdit& edit, const FileStamp& stamp);
+
+// The journal of an append, or of a move (an append to the target followed
+// by a rewrite of the source), kept in the mailbox while the change runs.
+struct ChangeJournal {
+    std::string target;        // folder name the record is appended to
+    off_t targetSize = 0;      // its length before the append
+    std::string targetHead;    // its first six bytes (fewer for a shorter file)
+    off_t newSize = 0;         // its length after the append
+    std::string newHead;       // its count after the append
+    std::string source;        // for a move, the folder the record leaves
+    FileStamp sourceStamp;     // for a move, the source file before its rewrite
+};
+
+inline constexpr std::string_view kJournalFileName = "tegalo.journal";
+
+std::string FormatJournal(const ChangeJournal& journal);
+// nullopt for a journal that was not written to its end.
+std::optional<ChangeJournal> ParseJournal(std::string_view bytes);
+
+// Writes the journal and syncs it and the directory. Returns 0 or errno.
+[[nodiscard]] int WriteJournal(const std::string& dir, const ChangeJournal& journal);
+// Removes the journal and syncs the directory. Returns 0 or errno.
+[[nodiscard]] int RemoveJournal(const std::string& dir);
+
+// Puts the target of a journal back as it was before the append.
+[[nodiscard]] int UndoAppend(const std::string& dir, const ChangeJournal& journal);
+
+enum class Recovery {
+    kNothing,   // no journal, or one cut short before anything was changed
+    kUndone,    // an interrupted append or move was taken back
+    kCompleted, // the change had been made in full: it stands
+    kFailed,    // the journal stays; `error` says why
+};
+
+// Finishes whatever a journal in `dir` describes and removes the journal.
+// Also removes temporary files that an interrupted rewrite left behind.
+Recovery RecoverInterruptedChange(const std::string& dir, int& error);
+
+} // namespace tegalo

@@ -1,0 +1,488 @@
+#include "store/TegaloDoc.h"
+
+#include "store/AddressBook.h"
+#include "store/TextLines.h"
+#include "text/unicode.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+
+namespace tegalo {
+
+using namespace literals;
+
+namespace {
+
+constexpr int kMaxCommas = 100;
+
+std::string_view RoutineName(int routine) {
+    static constexpr std::string_view kNames[] = {"AddCount", "AddData", "DelData", "LoadList", "RegData",
+                                                  "DelFileData"};
+    return kNames[routine];
+}
+
+// The number that follows "ファイルが開けません" for each routine.
+std::string_view RoutineNumber(int routine) {
+    static constexpr std::string_view kNumbers[] = {"1", "2", "3", "4", "6", "11"};
+    return kNumbers[routine];
+}
+
+std::string Trace(std::string_view what, std::string_view file, int error) {
+    return std::string(what) + " " + std::string(file) + ", error = " + std::to_string(error) + "\n";
+}
+
+} // namespace
+
+CTegaloDoc::CTegaloDoc(StoreUi& ui) : ui_(ui) {}
+
+void CTegaloDoc::FileMessage(Routine routine, std::string_view fileName, int error) {
+    const int r = static_cast<int>(routine);
+    ui_.Message("ファイルが開けません"_sjis + std::string(RoutineNumber(r)) + " " + std::string(RoutineName(r)));
+    if (routine == Routine::kLoadList) {
+        ui_.Trace("Can't open file " + std::string(fileName) + ", error = " + std::to_string(error) + "\n");
+    } else {
+        ui_.Trace(Trace(std::string(RoutineName(r)) + ": cannot write", fileName, error));
+    }
+}
+
+void CTegaloDoc::DamageMessage(const RecordList& list) {
+    ui_.Message("フォルダファイルが壊れています（"_sjis + std::string(FolderName(list.Folder())) +
+                "）：先頭から"_sjis + std::to_string(list.Count()) + "件だけ読み込みました"_sjis);
+}
+
+StoreStatus CTegaloDoc::Start(std::string_view workDir) {
+    if (Started()) {
+        return StoreStatus::kInvalidArgument;
+    }
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(std::string(workDir).c_str(), nullptr),
+                                                            &std::free);
+    std::string dir = real ? std::string(real.get()) : std::string(workDir);
+    if (!dir.ends_with('/')) {
+        dir += '/';
+    }
+    int error = real ? 0 : errno;
+    if (error == 0) {
+        UniqueFd recv = OpenFile(dir + std::string(FolderName(kReceived)), O_RDONLY, 0, error);
+    }
+    if (error != 0) {
+        ui_.Message("ファイルが開けません0"_sjis);
+        ui_.Trace(Trace("Can't open file", dir + std::string(FolderName(kReceived)), error));
+        return StoreStatus::kCannotOpen;
+    }
+    if ((error = lock_.Acquire(dir)) != 0) {
+        if (error == EWOULDBLOCK) {
+            ui_.Message("このメールボックスは他のTegaloが使用中です"_sjis);
+            return StoreStatus::kLocked;
+        }
+        ui_.Message("ロックファイルを作成できません"_sjis);
+        ui_.Trace(Trace("Can't lock", dir + std::string(kLockFileName), error));
+        return StoreStatus::kCannotOpen;
+    }
+    const Recovery recovery = RecoverInterruptedChange(dir, error);
+    if (recovery == Recovery::kFailed) {
+        ui_.Message("前回中断した操作を元に戻せません"_sjis);
+        ui_.Trace(Trace("Can't recover", dir + std::string(kJournalFileName), error));
+        lock_.Release();
+        return StoreStatus::kUnfinishedChange;
+    }
+    if (recovery == Recovery::kUndone) {
+        ui_.Trace("An interrupted change was taken back\n");
+    } else if (recovery == Recovery::kCompleted) {
+        ui_.Trace("An interrupted change had been made in full\n");
+    }
+    baseDir = dir;
+    const LoadResult loaded = LoadList(FolderName(kReceived));
+    if (!Loaded(loaded.status)) {
+        baseDir.clear();
+        lock_.Release();
+    }
+    return loaded.status;
+}
+
+StoreStatus CTegaloDoc::ReadFolder(int folder, RecordList& list, Routine routine) {
+    const std::string_view name = FolderName(folder);
+    if (const int error = ReadFolderFile(baseDir + std::string(name), folder, list); error != 0) {
+        FileMessage(routine, name, error);
+        return StoreStatus::kCannotOpen;
+    }
+    if (list.Damaged()) {
+        DamageMessage(list);
+        return StoreStatus::kDamaged;
+    }
+    return StoreStatus::kOk;
+}
+
+StoreStatus CTegaloDoc::FinishUnfinished() {
+    if (!unfinished_) {
+        return StoreStatus::kOk;
+    }
+    int error = 0;
+    if (RecoverInterruptedChange(baseDir, error) == Recovery::kFailed) {
+        ui_.Message("前回中断した操作を元に戻せません"_sjis);
+        ui_.Trace(Trace("Can't recover", baseDir + std::string(kJournalFileName), error));
+        return StoreStatus::kUnfinishedChange;
+    }
+    unfinished_ = false;
+    return StoreStatus::kOk;
+}
+
+LoadResult CTegaloDoc::LoadList(std::string_view name) {
+    if (!Started()) {
+        return {StoreStatus::kNotStarted, -1};
+    }
+    const int folder = FolderFromName(name);
+    if (folder == kNoFolder) {
+        FileMessage(Routine::kLoadList, name, ENOENT);
+        return {StoreStatus::kInvalidArgument, -1};
+    }
+    RecordList list;
+    const StoreStatus status = ReadFolder(folder, list, Routine::kLoadList);
+    if (!Loaded(status)) {
+        return {status, -1};
+    }
+    recordList = std::move(list);
+    currentFolder = folder;
+    return {status, recordList.Count()};
+}
+
+StoreStatus CTegaloDoc::AddCount(std::string_view name, int n) {
+    if (!Started()) {
+        return StoreStatus::kNotStarted;
+    }
+    const int folder = FolderFromName(name);
+    if (folder == kNoFolder || n != 1) {
+        return StoreStatus::kInvalidArgument;
+    }
+    int error = 0;
+    if (UniqueFd fd = OpenFile(baseDir + std::string(FolderName(folder)), O_RDWR, 0, error); !fd.Valid()) {
+        FileMessage(Routine::kAddCount, FolderName(folder), error);
+        return StoreStatus::kCannotOpen;
+    }
+    if (folder == currentFolder && recordList.Count() >= kFieldMax) {
+        ui_.Message("フォルダの件数が上限の999999件に達しています（"_sjis + std::string(FolderName(folder)) + "）"_sjis);
+        return StoreStatus::kLimitExceeded;
+    }
+    pendingCount_ = pendingFolder_ == folder ? pendingCount_ + n : n;
+    pendingFolder_ = folder;
+    return StoreStatus::kOk;
+}
+
+StoreStatus CTegaloDoc::AddData(const PartSizes& sizes, std::string_view text, std::string_view name) {
+    if (!Started()) {
+        return StoreStatus::kNotStarted;
+    }
+    const int folder = FolderFromName(name);
+    const bool announced = folder != kNoFolder && pendingFolder_ == folder && pendingCount_ == 1;
+    pendingFolder_ = kNoFolder;
+    pendingCount_ = 0;
+    if (!announced) {
+        return StoreStatus::kInvalidArgument;
+    }
+    switch (CheckRecord(sizes, text)) {
+    case RecordProblem::kNone:
+        break;
+    case RecordProblem::kTooLarge:
+        ui_.Message("メッセージが大き過ぎて保存できません"_sjis);
+        return StoreStatus::kLimitExceeded;
+    case RecordProblem::kSizeMismatch:
+        ui_.Message("レコードの長さが正しくありません AddData"_sjis);
+        return StoreStatus::kBadRecord;
+    }
+    if (const StoreStatus status = FinishUnfinished(); status != StoreStatus::kOk) {
+        return status;
+    }
+    const std::string record = BuildRecord(sizes, text);
+    if (folder == currentFolder) {
+        return Append(recordList, record, nullptr, 0);
+    }
+    RecordList target;
+    if (const StoreStatus status = ReadFolder(folder, target, Routine::kAddData); !Loaded(status)) {
+        return status;
+    }
+    return Append(target, record, nullptr, 0);
+}
+
+StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, RecordList* source, int sourceIndex) {
+    const std::string name(FolderName(list.Folder()));
+    if (!list.UnreadTail().empty()) {
+        ui_.Message("フォルダファイルが壊れているため追加できません（"_sjis + name + "）"_sjis);
+        return StoreStatus::kDamaged;
+    }
+    if (list.Count() >= kFieldMax) {
+        ui_.Message("フォルダの件数が上限の999999件に達しています（"_sjis + name + "）"_sjis);
+        return StoreStatus::kLimitExceeded;
+    }
+    const Routine routine = source != nullptr ? Routine::kDelData : Routine::kAddData;
+    auto changed = [this](std::string_view fileName) {
+        ui_.Message("フォルダファイルが読み込んだ後で変更されています（"_sjis + std::string(fileName) + "）"_sjis);
+        return StoreStatus::kChangedOnDisk;
+    };
+
+    ChangeJournal journal;
+    int error = StartAppendJournal(baseDir, list, record.size(), journal);
+    if (error == ESTALE) {
+        return changed(name);
+    }
+    if (error != 0) {
+        FileMessage(Routine::kAddData, name, error);
+        return StoreStatus::kCannotOpen;
+    }
+    std::string sourceName;
+    if (source != nullptr) {
+        sourceName = std::string(FolderName(source->Folder()));
+        if (!UnchangedOnDisk(baseDir + sourceName, *source)) {
+            return changed(sourceName);
+        }
+        journal.source = sourceName;
+        journal.sourceStamp = source->Stamp();
+    }
+    if ((error = WriteJournal(baseDir, journal)) != 0) {
+        FileMessage(routine, name, error);
+        return StoreStatus::kCannotWrite;
+    }
+
+    FileStamp targetStamp;
+    bool undoFailed = false;
+    error = AppendToFolderFile(baseDir, list, record, journal, targetStamp, undoFailed);
+    if (error != 0) {
+        unfinished_ = undoFailed || RemoveJournal(baseDir) != 0;
+        if (error == ESTALE) {
+            return changed(name);
+        }
+        FileMessage(Routine::kAddData, name, error);
+        return StoreStatus::kCannotWrite;
+    }
+    if (source == nullptr) {
+        // Once the count is written the append stands even if the journal
+        // cannot go: recovery sees the new count and keeps the record.
+        unfinished_ = RemoveJournal(baseDir) != 0;
+        ApplyEdit(list, FolderEdit{FolderEdit::Kind::kAppend, 0, record}, targetStamp);
+        return StoreStatus::kOk;
+    }
+    const FolderEdit remove{FolderEdit::Kind::kRemove, static_cast<std::size_t>(sourceIndex), {}};
+    FileStamp sourceStamp;
+    if ((error = RewriteFolderFile(baseDir, *source, remove, sourceStamp)) != 0) {
+        unfinished_ = UndoAppend(baseDir, journal) != 0 || RemoveJournal(baseDir) != 0;
+        FileMessage(Routine::kDelData, sourceName, error);
+        return StoreStatus::kCannotWrite;
+    }
+    // With the source replaced the move stands, journal or not. `record`
+    // may live in the source list, so the target takes its copy first.
+    unfinished_ = RemoveJournal(baseDir) != 0;
+    ApplyEdit(list, FolderEdit{FolderEdit::Kind::kAppend, 0, record}, targetStamp);
+    ApplyEdit(*source, remove, sourceStamp);
+    return StoreStatus::kOk;
+}
+
+StoreStatus CTegaloDoc::Rewrite(RecordList& list, const FolderEdit& edit, Routine routine) {
+    const std::string name(FolderName(list.Folder()));
+    const std::string path = baseDir + name;
+    FileStamp now;
+    if (const int error = StampOfPath(path, now); error != 0) {
+        FileMessage(routine, name, error);
+        return StoreStatus::kCannotOpen;
+    }
+    if (!UnchangedOnDisk(path, list)) {
+        ui_.Message("フォルダファイルが読み込んだ後で変更されています（"_sjis + name + "）"_sjis);
+        return StoreStatus::kChangedOnDisk;
+    }
+    FileStamp stamp;
+    if (const int error = RewriteFolderFile(baseDir, list, edit, stamp); error != 0) {
+        FileMessage(routine, name, error);
+        return StoreStatus::kCannotWrite;
+    }
+    ApplyEdit(list, edit, stamp);
+    return StoreStatus::kOk;
+}
+
+StoreStatus CTegaloDoc::RegData(int index, std::string_view record, std::string_view name) {
+    if (!Started()) {
+        return StoreStatus::kNotStarted;
+    }
+    if (FolderFromName(name) != currentFolder) {
+        return StoreStatus::kInvalidArgument;
+    }
+    if (index < 0 || index >= recordList.Count()) {
+        return StoreStatus::kBadIndex;
+    }
+    switch (CheckWholeRecord(record)) {
+    case RecordProblem::kNone:
+        break;
+    case RecordProblem::kTooLarge:
+        ui_.Message("メッセージが大き過ぎて保存できません"_sjis);
+        return StoreStatus::kLimitExceeded;
+    case RecordProblem::kSizeMismatch:
+        ui_.Message("レコードの長さが正しくありません RegData"_sjis);
+        return StoreStatus::kBadRecord;
+    }
+    if (const StoreStatus status = FinishUnfinished(); status != StoreStatus::kOk) {
+        return status;
+    }
+    return Rewrite(recordList, FolderEdit{FolderEdit::Kind::kReplace, static_cast<std::size_t>(index), record},
+                   Routine::kRegData);
+}
+
+std::optional<std::string> CTegaloDoc::GetRecord(int index) const {
+    if (index < 0 || index >= recordList.Count()) {
+        return std::nullopt;
+    }
+    return recordList[static_cast<std::size_t>(index)];
+}
+
+StoreStatus CTegaloDoc::AddReceived(const PartSizes& sizes, std::string_view text, std::string_view name) {
+    if (const StoreStatus status = AddCount(name, 1); status != StoreStatus::kOk) {
+        return status;
+    }
+    return AddData(sizes, text, name);
+}
+
+LoadResult CTegaloDoc::CountWaiting(std::string_view name) {
+    if (!Started()) {
+        return {StoreStatus::kNotStarted, -1};
+    }
+    if (FolderFromName(name) != kWaiting) {
+        return {StoreStatus::kInvalidArgument, -1};
+    }
+    if (currentFolder == kWaiting) {
+        return {recordList.Damaged() ? StoreStatus::kDamaged : StoreStatus::kOk, recordList.Count()};
+    }
+    RecordList waiting;
+    const StoreStatus status = ReadFolder(kWaiting, waiting, Routine::kLoadList);
+    return {status, Loaded(status) ? waiting.Count() : -1};
+}
+
+StoreStatus CTegaloDoc::DelData(int index, std::string_view source, std::string_view target) {
+    if (!Started()) {
+        return StoreStatus::kNotStarted;
+    }
+    const int from = FolderFromName(source);
+    const int to = FolderFromName(target);
+    // The record is taken from the list shown; any other source would mean
+    // writing one folder's list into another folder's file.
+    if (from != currentFolder || to == kNoFolder || (from == to && from != kDeleted)) {
+        return StoreStatus::kInvalidArgument;
+    }
+    if (index < 0 || index >= recordList.Count()) {
+        return StoreStatus::kBadIndex;
+    }
+    if (const StoreStatus status = FinishUnfinished(); status != StoreStatus::kOk) {
+        return status;
+    }
+    const auto at = static_cast<std::size_t>(index);
+    if (from == to) {
+        return Rewrite(recordList, FolderEdit{FolderEdit::Kind::kRemove, at, {}}, Routine::kDelData);
+    }
+    RecordList targetList;
+    if (const StoreStatus status = ReadFolder(to, targetList, Routine::kLoadList); !Loaded(status)) {
+        return status;
+    }
+    return Append(targetList, recordList[at], &recordList, index);
+}
+
+StoreStatus CTegaloDoc::DelFileData(int index, std::string_view folder) {
+    if (!Started()) {
+        return StoreStatus::kNotStarted;
+    }
+    if (FolderFromName(folder) != kWaiting) {
+        return StoreStatus::kInvalidArgument;
+    }
+    if (const StoreStatus status = FinishUnfinished(); status != StoreStatus::kOk) {
+        return status;
+    }
+    RecordList aside;
+    RecordList* waiting = &recordList;
+    if (currentFolder != kWaiting) {
+        if (const StoreStatus status = ReadFolder(kWaiting, aside, Routine::kLoadList); !Loaded(status)) {
+            return status;
+        }
+        waiting = &aside;
+    }
+    if (index < 0 || index >= waiting->Count()) {
+        return StoreStatus::kBadIndex;
+    }
+    return Rewrite(*waiting, FolderEdit{FolderEdit::Kind::kRemove, static_cast<std::size_t>(index), {}},
+                   Routine::kDelFileData);
+}
+
+StoreStatus CTegaloDoc::SetRecipients(std::string_view subject, std::string_view date,
+                                      std::string_view recipients) {
+    std::vector<std::string_view> pieces;
+    int commas = 0;
+    // A comma at the very start does not split, here or after a split.
+    std::string_view rest = recipients;
+    for (std::size_t comma = rest.find(','); comma != std::string_view::npos && comma > 0;
+         comma = rest.find(',')) {
+        pieces.push_back(rest.substr(0, comma));
+        rest.remove_prefix(comma + 1);
+        if (++commas == kMaxCommas) {
+            ui_.Message("宛先が多過ぎます"_sjis);
+            return StoreStatus::kTooManyRecipients;
+        }
+    }
+    pieces.push_back(rest);
+
+    std::vector<std::string> envelope{std::to_string(commas), std::string(subject), std::string(date)};
+    for (std::string_view piece : pieces) {
+        // With several recipients each keeps only what follows its first
+        // blank: the address after a name, or after "Cc:".
+        const std::size_t blank = piece.find(' ');
+        envelope.emplace_back(commas > 0 && blank != std::string_view::npos ? piece.substr(blank + 1) : piece);
+    }
+    sendEnvelope = std::move(envelope);
+    ui_.RecipientsSet(recipients, commas + 1);
+    return StoreStatus::kOk;
+}
+
+StoreStatus CTegaloDoc::RegAddress(std::string_view entry, std::string_view file, int mode) {
+    if (!Started()) {
+        return StoreStatus::kNotStarted;
+    }
+    if (mode != 1 || file.empty() || file.find('/') != std::string_view::npos) {
+        return StoreStatus::kInvalidArgument;
+    }
+    if (entry.find_first_of("\r\n") != std::string_view::npos) {
+        ui_.Message("改行を含む宛先は登録できません"_sjis);
+        return StoreStatus::kInvalidArgument;
+    }
+    const std::string path = baseDir + std::string(file);
+    std::string content;
+    FileStamp old;
+    int error = ReadWholeFile(path, content);
+    if (error == 0) {
+        error = StampOfPath(path, old);
+    }
+    if (error != 0) {
+        ui_.Message("アドレスファイルが開けません"_sjis);
+        ui_.Trace(Trace("Can't open file", path, error));
+        return StoreStatus::kCannotOpen;
+    }
+    addressList = SplitTextLines(content);
+    if (FindSameName(addressList, entry) != addressList.size()) {
+        ui_.Message("既に同名の登録があります"_sjis);
+        return StoreStatus::kDuplicateName;
+    }
+    std::vector<std::string> lines = addressList;
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(AddressInsertPosition(lines, entry)),
+                 std::string(entry));
+
+    AtomicFile out;
+    error = out.Open(baseDir, file, old.mode != 0 ? old.mode : 0600);
+    if (error == 0) {
+        error = out.Write(JoinTextLines(lines));
+    }
+    if (error == 0) {
+        error = out.Commit();
+    }
+    if (error != 0) {
+        ui_.Message("アドレスファイルが開けません"_sjis);
+        ui_.Trace(Trace("Can't write file", path, error));
+        return StoreStatus::kCannotWrite;
+    }
+    addressList = std::move(lines);
+    return StoreStatus::kOk;
+}
+
+} // namespace tegalo

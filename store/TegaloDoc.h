@@ -1,0 +1,138 @@
+// The mail store: four folder files in the mailbox directory, one of them
+// held in memory as the folder shown, and the address book file.
+//
+// The document keeps one rule: `recordList` always holds the folder whose
+// code is in `currentFolder`, as its file holds it. An operation on another
+// folder reads that folder aside and leaves the shown one in place, and every
+// operation changes memory only after its file change succeeded. Failures
+// are handed to the StoreUi as the messages the user sees, and returned.
+#pragma once
+
+#include "store/FileIo.h"
+#include "store/FolderFile.h"
+#include "store/Record.h"
+#include "store/StoreUi.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tegalo {
+
+// The outcome of reading a folder: the status and the number of records, or
+// -1 when no folder was read.
+struct [[nodiscard]] LoadResult {
+    StoreStatus status;
+    int count;
+};
+
+class CTegaloDoc {
+public:
+    explicit CTegaloDoc(StoreUi& ui);
+    CTegaloDoc(const CTegaloDoc&) = delete;
+    CTegaloDoc& operator=(const CTegaloDoc&) = delete;
+
+    // Opens the mailbox in `workDir` (the directory the program runs in
+    // unless told otherwise) and shows the received folder. Needs "recv" in
+    // it ("ファイルが開けません0" otherwise) and refuses a mailbox that
+    // another Tegalo process holds. Finishes or takes back a change that a
+    // crash interrupted before anything else.
+    [[nodiscard]] StoreStatus Start(std::string_view workDir = ".");
+
+    // The code of the folder shown (1 to 4), 0 before Start.
+    int CurrentFolder() const { return currentFolder; }
+    // The mailbox directory, absolute, ending with "/".
+    const std::string& BaseDir() const { return baseDir; }
+    // The folder shown: its count field, then its records, oldest first.
+    const RecordList& GetRecordList() const { return recordList; }
+
+    // Reads a folder ("recv", ".\recv", "./recv", ...) and shows it: on
+    // success `recordList` holds it and `currentFolder` is its code. A
+    // damaged file loads the records before the damage (kDamaged, with a
+    // message). On failure nothing changes and the count is -1.
+    LoadResult LoadList(std::string_view name);
+
+    // Appending a record is AddCount(name, 1) followed by AddData. The count
+    // in the file changes only together with its record, in AddData; AddCount
+    // checks that the folder can take one more record.
+    [[nodiscard]] StoreStatus AddCount(std::string_view name, int n);
+    [[nodiscard]] StoreStatus AddData(const PartSizes& sizes, std::string_view text, std::string_view name);
+
+    // Replaces record `index` (from 0) of the folder shown with a whole
+    // record (size block and text) and writes the folder anew. `name` must
+    // be the folder shown.
+    [[nodiscard]] StoreStatus RegData(int index, std::string_view record, std::string_view name);
+
+    // A copy of record `index` of the folder shown; nullopt when there is none.
+    std::optional<std::string> GetRecord(int index) const;
+
+    // Appends a received message to the named folder (the receive session
+    // passes "recv"), whichever folder is shown.
+    [[nodiscard]] StoreStatus AddReceived(const PartSizes& sizes, std::string_view text, std::string_view name);
+
+    // The number of records in the waiting folder. Any name but "reserv"
+    // gives kInvalidArgument and -1 without touching anything.
+    LoadResult CountWaiting(std::string_view name);
+
+    // Moves record `index` of the folder shown (`source`) to the end of
+    // `target`. When the deleted folder is shown and both are "recycle", the
+    // record is deleted for good. The record reaches the target before it
+    // leaves the source; a failed move leaves it where it was.
+    [[nodiscard]] StoreStatus DelData(int index, std::string_view source, std::string_view target);
+
+    // Removes record `index` from the waiting folder after it was sent. Any
+    // folder name but "reserv" changes nothing (kInvalidArgument).
+    [[nodiscard]] StoreStatus DelFileData(int index, std::string_view folder);
+
+    // Splits a recipient text at its commas into `sendEnvelope`: entry 0 the
+    // number of commas, 1 the subject, 2 the date, then one recipient each.
+    // Refuses 100 or more commas ("宛先が多過ぎます"). Hands the text and
+    // the number of recipients to the StoreUi.
+    [[nodiscard]] StoreStatus SetRecipients(std::string_view subject, std::string_view date,
+                                            std::string_view recipients);
+
+    // Adds "name,address" to the address book file `file` (the program
+    // passes "addr"; mode 1 is the only mode, add) in name order. Refuses a
+    // name that is already there ("既に同名の登録があります").
+    [[nodiscard]] StoreStatus RegAddress(std::string_view entry, std::string_view file, int mode);
+
+    // The envelope of the message being sent.
+    std::vector<std::string> sendEnvelope;
+    // The MIME parts of the message being composed or sent.
+    std::vector<std::string> bodyParts;
+    // The address book's lines during RegAddress, after it the lines the
+    // file holds.
+    std::vector<std::string> addressList;
+
+private:
+    // How an operation reports a failure to open or write a file.
+    enum class Routine { kAddCount, kAddData, kDelData, kLoadList, kRegData, kDelFileData };
+
+    void FileMessage(Routine routine, std::string_view fileName, int error);
+    void DamageMessage(const RecordList& list);
+    bool Started() const { return !baseDir.empty(); }
+    // Reads a folder without showing it. A file that cannot be read gives
+    // `routine`'s message, a damaged one the damage message.
+    StoreStatus ReadFolder(int folder, RecordList& list, Routine routine);
+    // Finishes a change whose journal a failed undo left behind.
+    StoreStatus FinishUnfinished();
+    // Writes the folder of `list` anew with `edit` and, after success,
+    // applies the edit to `list`.
+    StoreStatus Rewrite(RecordList& list, const FolderEdit& edit, Routine routine);
+    // Appends a whole record to the folder of `list` (the shown list or one
+    // read aside), journalled; `source` is the list the record leaves, for a
+    // move, or nullptr.
+    StoreStatus Append(RecordList& list, std::string_view record, RecordList* source, int sourceIndex);
+
+    StoreUi& ui_;
+    MailboxLock lock_;
+    int currentFolder = kNoFolder;
+    RecordList recordList;
+    std::string baseDir;
+    int pendingCount_ = 0;          // announced by AddCount for pendingFolder_
+    int pendingFolder_ = kNoFolder;
+    bool unfinished_ = false;       // a journal is still on disk
+};
+
+} // namespace tegalo
