@@ -1,12 +1,11 @@
 #include "transfer/Pop3Reader.h"
 
+#include "store/Record.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace tegalo {
-namespace {
-constexpr std::string_view kLineEnd = "\r\n";
-} // namespace
 
 void Pop3Reader::Feed(std::string_view bytes) {
     recvData.append(bytes);
@@ -26,7 +25,7 @@ void Pop3Reader::Compact() {
 
 Pop3Reader::Result Pop3Reader::TakeLine(std::string& line) {
     const std::size_t from = std::max(consumed_, searchedTo_);
-    const std::size_t end = recvData.find(kLineEnd, from);
+    const std::size_t end = recvData.find(kCrLf, from);
     if (end == std::string::npos) {
         // A CR at the very end may be the first half of the line end.
         searchedTo_ = recvData.empty() ? 0 : recvData.size() - 1;
@@ -121,7 +120,7 @@ Pop3Reader::Result Pop3Reader::TakeBlock(std::string& block, bool* truncated) {
         return Result::NeedMore;
     }
     // The CR LF before the terminating line ends the data, it is not part of it.
-    if (!blockTruncated_ && block_.size() >= 2 && block_.compare(block_.size() - 2, 2, kLineEnd) == 0) {
+    if (!blockTruncated_ && block_.size() >= 2 && block_.compare(block_.size() - 2, 2, kCrLf) == 0) {
         block_.resize(block_.size() - 2);
     }
     block.swap(block_);

@@ -1,0 +1,28 @@
+// Where the receive session puts each message: the received folder. The
+// program implements this with the mail store; tests with a fake.
+#pragma once
+
+#include "store/Record.h"
+
+#include <string_view>
+
+namespace tegalo {
+
+enum class StoreResult {
+    Stored,      // appended to the received folder
+    TooLarge,    // refused: the record does not fit the folder format
+    FolderFull,  // refused: the folder holds as many records as it can
+    WriteFailed, // the folder file could not be written; the folder is as before
+};
+
+class ReceiveStore {
+public:
+    virtual ~ReceiveStore() = default;
+
+    // Appends one message to the received folder: `recordText` is the pieces
+    // one after the other, `sizes` (PartSizes, store/Record.h) divides them. On any result but Stored the
+    // folder (file and list) must be as it was before the call.
+    [[nodiscard]] virtual StoreResult AddReceived(const PartSizes& sizes, std::string_view recordText) = 0;
+};
+
+} // namespace tegalo

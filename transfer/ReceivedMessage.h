@@ -1,0 +1,74 @@
+// A received message cut into the pieces of a received-folder record.
+#pragma once
+
+#include "transfer/ReceiveStore.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tegalo {
+
+// Attachment slots of a record.
+inline constexpr std::size_t kAttachmentSlots = 3;
+
+// A part record starts with a 109-byte part header: the name cut or filled
+// with blanks to 98 bytes, CR LF, and the transfer encoding line (with its
+// CR LF) cut or filled to 9 bytes.
+inline constexpr std::size_t kPartHeaderSize = 109;
+inline constexpr std::size_t kPartNameSize = 98;
+inline constexpr std::size_t kPartEncodingSize = 9;
+
+// Builds a part header. A name longer than 98 bytes is cut before a
+// Shift_JIS double-byte character that would not fit whole.
+std::string PartHeader(std::string_view name, std::string_view encodingLine);
+
+// The pieces of a received message, all Shift_JIS.
+struct ReceivedMessage {
+    std::string subject;     // after "Subject:", unfolded, leading blank kept
+    std::string from;        // after "From:" to the line end, leading blank kept
+    std::string date;        // after "Date:" to the line end, leading blank kept
+    std::string header;      // the header block without its last line end
+    std::string contentType; // the Content-Type field's value as found (undecoded)
+    std::string boundary;    // the multipart boundary used, empty for a single part
+    // Single part: the text after the blank line. Multipart: the text part's
+    // record (part header with blank name and encoding, then the text).
+    std::string body;
+    std::vector<std::string> attachments; // attachment part records, at most three
+    int partCount = 0;     // part records in the record (text part included), 0 for a single part
+
+    // What did not make it into the record whole:
+    int partsLeftOut = 0;  // leaves of the MIME tree that found no slot
+    bool nulRemoved = false; // NUL bytes were taken out (a record holds none)
+    bool jisError = false; // some ISO-2022-JP text was malformed and left partly unconverted
+
+    // Entry 5 (the read mark) is 0.
+    PartSizes Sizes() const;
+    // subject + from + date + header + body + attachments, without separators.
+    std::string RecordText() const;
+    // True when every size fits its six-character field.
+    bool FitsRecord() const;
+    // Leaves out attachments, the last first, until the record fits; each
+    // one left out counts in partsLeftOut. Returns FitsRecord().
+    bool DropAttachmentsToFit();
+};
+
+// Splits the text of a message as the server sent it (dot-unstuffed, without
+// the CR LF of its last line) into the record's pieces:
+// - header fields are found at the start of a header line, their names
+//   compared without regard to case; encoded words of the header block are
+//   decoded and ISO-2022-JP becomes Shift_JIS;
+// - a single-part message (text/..., any other type) keeps the text after the
+//   blank line, decoded and converted the same way; a message without a
+//   Content-Type field keeps the blank line's CR LF CR LF in front and is only
+//   converted;
+// - a multipart message is split on the delimiter lines of its boundary
+//   parameter, nested multiparts included: the first text/plain leaf (that is
+//   no attachment) fills the text slot, the other leaves the three attachment
+//   slots in order. A multipart without a usable boundary is stored like a
+//   single part.
+// Never fails; what could not be kept is flagged in the result.
+ReceivedMessage SplitReceivedMessage(std::string_view text);
+
+} // namespace tegalo
