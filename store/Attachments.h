@@ -7,6 +7,17 @@
 
 namespace tegalo {
 
+// The name of a part record: its first 98 characters without trailing
+// blanks. Empty for a record shorter than that.
+std::string_view PartRecordName(std::string_view partRecord);
+
+// The transfer encoding of a part record: characters 100 to 108 without
+// trailing blanks, CR and LF ("base64", "quoted-pr", "7bit", ...).
+std::string_view PartRecordEncoding(std::string_view partRecord);
+
+// The content of a part record: everything after its 109-character header.
+std::string_view PartRecordContent(std::string_view partRecord);
+
 // The directory for attachment copies: $XDG_RUNTIME_DIR/tegalo when that is
 // set, else <TMPDIR or /tmp>/tegalo-<uid>. It is created with mode 0700 when
 // missing; an existing one must be a real directory owned by the user and

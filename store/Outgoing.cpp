@@ -17,7 +17,6 @@ using namespace tegalo::literals;
 
 namespace {
 
-constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kBlankLine = "\r\n\r\n";
 constexpr std::size_t kNameField = 98;
 constexpr std::size_t kEncodingField = 9;
@@ -231,7 +230,7 @@ BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index,
     return result;
 }
 
-ComposedRecord AssembleComposedRecord(const std::vector<std::string>& bodyParts, SizeFields sizes,
+ComposedRecord AssembleComposedRecord(const std::vector<std::string>& bodyParts, PartSizes sizes,
                                       std::string_view header) {
     ComposedRecord record;
     const std::string_view count = bodyParts.empty() ? std::string_view() : std::string_view(bodyParts[0]);
@@ -244,11 +243,11 @@ ComposedRecord AssembleComposedRecord(const std::vector<std::string>& bodyParts,
     sizes[5] = 0;
     if (attachments <= 0) {
         sizes[4] = 0;
-        sizes[7] = static_cast<long>(element(1).size());
+        sizes[7] = static_cast<int>(element(1).size());
         record.text.append(element(1));
     } else {
         const std::string_view textContent = After(element(1), kBlankLine);
-        sizes[7] = static_cast<long>(textContent.size() + kPartRecordSize);
+        sizes[7] = static_cast<int>(textContent.size() + kPartRecordSize);
         record.text.append(PartRecord("Content-Transfer-Encoding: ", ""));
         record.text.append(textContent);
         for (int i = 1; i <= attachments && i <= 3; ++i) {
@@ -256,7 +255,7 @@ ComposedRecord AssembleComposedRecord(const std::vector<std::string>& bodyParts,
             const std::string_view encoding = UpToLineEnd(After(part, "Content-Transfer-Encoding: "));
             std::string name;
             if (part.find("name=") == std::string_view::npos) {
-                name = "HTML形式.html"_sjis;
+                name = SjisLiteral(kUnnamedPartUtf8);
             } else {
                 std::string_view value = UpToLineEnd(After(part, "name="));
                 const std::size_t q1 = value.find('"');
@@ -267,7 +266,7 @@ ComposedRecord AssembleComposedRecord(const std::vector<std::string>& bodyParts,
                 name.assign(value);
             }
             const std::string_view content = After(part, kBlankLine);
-            sizes[7 + static_cast<std::size_t>(i)] = static_cast<long>(content.size() + kPartRecordSize);
+            sizes[7 + static_cast<std::size_t>(i)] = static_cast<int>(content.size() + kPartRecordSize);
             record.text.append(PartRecord(name, encoding));
             record.text.append(content);
         }

@@ -1,6 +1,8 @@
 // The parts of an outgoing message and the record it is stored as.
 #pragma once
 
+#include "store/Record.h"
+
 #include <array>
 #include <string>
 #include <string_view>
@@ -20,6 +22,8 @@ enum BodyPartMode : int {
 inline constexpr std::string_view kBoundary = "----=_NextPart_000_0017_01C3CBA8.DEA1DD40";
 inline constexpr std::string_view kDelimiterLine = "------=_NextPart_000_0017_01C3CBA8.DEA1DD40\r\n";
 inline constexpr std::size_t kPartRecordSize = 109;
+// The name stored for a part that has none (an HTML part, an empty slot).
+inline constexpr std::string_view kUnnamedPartUtf8 = "HTML形式.html";
 
 // The extension of a path: from its first "." to the end ("" without one).
 std::string_view PathExtension(std::string_view path);
@@ -66,10 +70,8 @@ struct BuiltPart {
 // attachment name (Shift_JIS) for encodedContent.
 BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index, BodyPartMode mode);
 
-using SizeFields = std::array<long, 11>;
-
 struct ComposedRecord {
-    SizeFields sizes{};
+    PartSizes sizes{};
     std::string text; // the record text: header argument, then the parts
 };
 
@@ -77,7 +79,7 @@ struct ComposedRecord {
 // the attachment count in element 0, the text in element 1 and attachment
 // parts in 2..4; `sizes` carries fields 1, 2, 3 and 6 filled by the caller;
 // `header` is the record text up to and including the header block.
-ComposedRecord AssembleComposedRecord(const std::vector<std::string>& bodyParts, SizeFields sizes,
+ComposedRecord AssembleComposedRecord(const std::vector<std::string>& bodyParts, PartSizes sizes,
                                       std::string_view header);
 
 // The recipient text of a stored header block: the value of the "To: " line

@@ -10,6 +10,7 @@
 
 #include "store/FileIo.h"
 #include "store/FolderFile.h"
+#include "store/Outgoing.h"
 #include "store/Record.h"
 #include "store/StoreUi.h"
 
@@ -96,6 +97,45 @@ public:
     // passes "addr"; mode 1 is the only mode, add) in name order. Refuses a
     // name that is already there ("既に同名の登録があります").
     [[nodiscard]] StoreStatus RegAddress(std::string_view entry, std::string_view file, int mode);
+
+    // --- Attachments of stored messages and outgoing messages ---
+
+    // The still encoded content of attachment `j` (1 to 3) of record `index`
+    // of the folder shown; sets `attachEncoding` to its transfer encoding.
+    // nullopt when there is no such record or attachment.
+    std::optional<std::string> GetAttachment(int index, int j);
+
+    // Writes attachment `j` of record `index`, decoded, as the file `name`
+    // (made safe for the file system) in the attachment directory. Returns
+    // the path written, or nullopt after the message: then nothing may be
+    // opened.
+    std::optional<std::string> SaveAttachment(int index, int j, std::string_view name);
+
+    // Writes `content` decoded by `encoding` as the file `name` in the
+    // attachment directory ("ファイルが開けません5 CTempF" when that fails).
+    std::optional<std::string> CTempF(std::string_view content, std::string_view name, std::string_view encoding);
+
+    // Empties `bodyParts` before the parts of a new message are built.
+    void ResetBodyParts();
+
+    // Builds part `index` of the message being composed into `bodyParts`
+    // (see BuildBodyPart). On failure the part stays empty and the user was
+    // told why; the caller decides whether the message may go on.
+    [[nodiscard]] PartError CSbodyMsgA(std::string_view text, std::string_view path, int index, BodyPartMode mode);
+
+    // Stores the message of `bodyParts` in `folderFile` ("reserv" or "sent"):
+    // `sizes` carries fields 1, 2, 3 and 6, `header` the record text up to
+    // and including the header block.
+    [[nodiscard]] StoreStatus StoreComposedMessage(PartSizes sizes, std::string_view header,
+                                                   std::string_view folderFile);
+
+    // Loads waiting message `index` back for sending: `sendEnvelope` through
+    // SetRecipients, `bodyParts` with its text and attachments. Any folder
+    // but "reserv" is refused ("ファイル名の指定が違います").
+    [[nodiscard]] StoreStatus PrepareSend(int index, std::string_view folder);
+
+    // The encoding of the attachment last read by GetAttachment.
+    std::string attachEncoding;
 
     // The envelope of the message being sent.
     std::vector<std::string> sendEnvelope;

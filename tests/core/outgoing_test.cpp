@@ -141,7 +141,7 @@ TEST(AssembleComposedRecord, WithoutAttachments) {
     parts[0] = "0";
     parts[1] = "body text\r\n";
     const std::string header = "subjfromdateSubject: subj\r\n\r\n";
-    SizeFields sizes{};
+    PartSizes sizes{};
     sizes[1] = 4;
     sizes[2] = 4;
     sizes[3] = 4;
@@ -160,11 +160,11 @@ TEST(AssembleComposedRecord, WithAttachmentsAndAnEmptySlot) {
     parts[2] = kDelim + "Content-Type: image/basic;\r\n         name=\"a.jpg\"\r\nContent-Transfer-Encoding: base64\r\n\r\nQUJD\r\n" + kDelim;
     parts[3] = kDelim + "Content-Type: text/html; charset=ISO-2022-JP\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\nx\r\n" + kDelim;
     // parts[4] stays empty: its file could not be read.
-    const ComposedRecord record = AssembleComposedRecord(parts, SizeFields{}, "H");
+    const ComposedRecord record = AssembleComposedRecord(parts, PartSizes{}, "H");
     EXPECT_EQ(record.sizes[4], 4);
     EXPECT_EQ(record.sizes[7], 109 + 6);
-    EXPECT_EQ(record.sizes[8], 109 + 6 + static_cast<long>(kDelim.size()));
-    EXPECT_EQ(record.sizes[9], 109 + 3 + static_cast<long>(kDelim.size()));
+    EXPECT_EQ(record.sizes[8], 109 + 6 + static_cast<int>(kDelim.size()));
+    EXPECT_EQ(record.sizes[9], 109 + 3 + static_cast<int>(kDelim.size()));
     EXPECT_EQ(record.sizes[10], 109);
     const std::string expected = "H" + PartRecord("Content-Transfer-Encoding: ", "") + "text\r\n" +
                                  PartRecord("a.jpg", "base64") + "QUJD\r\n" + kDelim +

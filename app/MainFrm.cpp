@@ -1,0 +1,269 @@
+#include "app/MainFrm.h"
+
+#include "app/AboutDlg.h"
+#include "app/Commands.h"
+#include "app/Icons.h"
+#include "app/TegaloTreeView.h"
+#include "store/TegaloDoc.h"
+#include "ui/Prompter.h"
+#include "ui/QtText.h"
+#include "ui/TegaloListView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+
+namespace tegalo {
+
+namespace {
+
+const QString kReady = QStringLiteral("ﾚﾃﾞｨ");
+
+} // namespace
+
+CMainFrame::CMainFrame(CTegaloDoc& doc, QWidget* parent) : QMainWindow(parent), doc_(doc) {
+    setWindowTitle(QStringLiteral("Email - Tegalo"));
+    setWindowIcon(icons::Application());
+    createActions();
+    createMenus();
+    createToolBar();
+    createStatusBar();
+    createClient();
+    resize(760, 480);
+}
+
+CMainFrame::~CMainFrame() = default;
+
+QAction* CMainFrame::addCommand(int id, const QString& text, const QString& prompt) {
+    auto* action = new QAction(text, this);
+    action->setData(id);
+    if (!prompt.isEmpty()) {
+        // The status bar shows the text before "\n", the tooltip the text after it.
+        const qsizetype newline = prompt.indexOf(QLatin1Char('\n'));
+        action->setStatusTip(newline < 0 ? prompt : prompt.left(newline));
+        action->setToolTip(newline < 0 ? prompt : prompt.mid(newline + 1));
+    }
+    connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    actions_.insert(id, action);
+    addAction(action); // shortcuts work whichever pane has the focus
+    return action;
+}
+
+void CMainFrame::createActions() {
+    addCommand(ID_FILE_NEW, QStringLiteral("新規作成(&N)"), QStringLiteral("新規にﾌｧｲﾙを作成\n新規ﾌｧｲﾙ"))
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    addCommand(ID_FILE_OPEN, QStringLiteral("開く(&O)..."), QStringLiteral("既存のﾌｧｲﾙを開く\n開く"))
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    addCommand(ID_FILE_PRINT, QStringLiteral("印刷(&P)..."), QStringLiteral("作業中のﾌｧｲﾙを印刷\n印刷"))
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    addCommand(ID_SEND_WAITING, QStringLiteral("送信待"));
+    addCommand(ID_REPLY, QStringLiteral("返信"));
+    addCommand(ID_FORWARD, QStringLiteral("転送"));
+    // Tegalo opens no document files, so the recent-file list stays empty.
+    addCommand(ID_FILE_MRU_FILE1, QStringLiteral("最新のﾌｧｲﾙ"))->setEnabled(false);
+    addCommand(ID_APP_EXIT, QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)"));
+    QAction* toolbar = addCommand(ID_VIEW_TOOLBAR, QStringLiteral("ﾂｰﾙ ﾊﾞｰ(&T)"));
+    toolbar->setCheckable(true);
+    toolbar->setChecked(true);
+    QAction* statusBarAction = addCommand(ID_VIEW_STATUS_BAR, QStringLiteral("ｽﾃｰﾀｽ ﾊﾞｰ(&S)"));
+    statusBarAction->setCheckable(true);
+    statusBarAction->setChecked(true);
+    addCommand(ID_SETTINGS, QStringLiteral("設定ﾀﾞｲﾔﾛｸﾞ(&M)"));
+    addCommand(ID_RIGHT_PANE, QStringLiteral("右面有効"), QStringLiteral("ｸﾗｲｱﾝﾄ"));
+    addCommand(ID_LEFT_PANE, QStringLiteral("左面有効"));
+    addCommand(ID_ADDRESS_BOOK, QStringLiteral("ｱﾄﾞﾚｽ帳"));
+    addCommand(ID_REGISTER_SENDER, QStringLiteral("送信者をｱﾄﾞﾚｽ帳に登録"));
+    addCommand(ID_NEW_MESSAGE, QStringLiteral("新規"), QStringLiteral("新規ﾒｯｾｰｼﾞ"));
+    addCommand(ID_MOVE_TO_RECEIVED, QStringLiteral("受信ﾌｫﾙﾀﾞｰへ"));
+    addCommand(ID_MOVE_TO_WAITING, QStringLiteral("送信待ﾌｫﾙﾀﾞｰへ"));
+    addCommand(ID_MOVE_TO_SENT, QStringLiteral("送信済みﾌｫﾙﾀﾞｰへ"));
+    addCommand(ID_MOVE_TO_DELETED, QStringLiteral("削除ﾌｫﾙﾀﾞｰへ"));
+    addCommand(ID_HELP_CONTENTS, QStringLiteral("目次"));
+    addCommand(ID_APP_ABOUT, QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Tegalo) (&A)..."),
+               QStringLiteral("ﾌﾟﾛｸﾞﾗﾑの情報、ﾊﾞｰｼﾞｮﾝそして著作権を表示\nﾊﾞｰｼﾞｮﾝ情報"));
+    addCommand(ID_START_RECEIVE, QStringLiteral("送受信開始"), QStringLiteral("送受信開始"));
+    addCommand(ID_NEXT_PANE, QStringLiteral("次のペイン"))->setShortcut(QKeySequence(Qt::Key_F6));
+    addCommand(ID_PREV_PANE, QStringLiteral("前のペイン"))->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
+}
+
+void CMainFrame::createMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
+    file->addAction(action(ID_FILE_NEW));
+    file->addAction(action(ID_FILE_OPEN));
+    file->addSeparator();
+    file->addAction(action(ID_FILE_PRINT));
+    file->addSeparator();
+    QMenu* send = file->addMenu(QStringLiteral("送信(&D)..."));
+    send->addAction(action(ID_SEND_WAITING));
+    send->addAction(action(ID_REPLY));
+    send->addAction(action(ID_FORWARD));
+    file->addSeparator();
+    file->addAction(action(ID_FILE_MRU_FILE1));
+    file->addSeparator();
+    file->addAction(action(ID_APP_EXIT));
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
+    view->addAction(action(ID_VIEW_TOOLBAR));
+    view->addAction(action(ID_VIEW_STATUS_BAR));
+
+    QMenu* settings = menuBar()->addMenu(QStringLiteral("設定(&S)"));
+    settings->addAction(action(ID_SETTINGS));
+    settings->addAction(action(ID_RIGHT_PANE));
+    settings->addAction(action(ID_LEFT_PANE));
+
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
+    tools->addAction(action(ID_ADDRESS_BOOK));
+    tools->addAction(action(ID_REGISTER_SENDER));
+
+    QMenu* message = menuBar()->addMenu(QStringLiteral("メッセージ(&M)"));
+    message->addAction(action(ID_NEW_MESSAGE));
+    QMenu* move = message->addMenu(QStringLiteral("移動"));
+    move->addAction(action(ID_MOVE_TO_RECEIVED));
+    move->addAction(action(ID_MOVE_TO_WAITING));
+    move->addAction(action(ID_MOVE_TO_SENT));
+    move->addAction(action(ID_MOVE_TO_DELETED));
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
+    help->addAction(action(ID_HELP_CONTENTS));
+    help->addAction(action(ID_APP_ABOUT));
+}
+
+void CMainFrame::createToolBar() {
+    toolBar_ = addToolBar(QStringLiteral("Tegalo"));
+    toolBar_->setObjectName(QStringLiteral("toolBar"));
+    toolBar_->setIconSize(QSize(16, 15));
+    action(ID_FILE_NEW)->setIcon(icons::NewMessage());
+    action(ID_FILE_OPEN)->setIcon(icons::OpenMessage());
+    action(ID_FILE_PRINT)->setIcon(icons::Print());
+    action(ID_START_RECEIVE)->setIcon(icons::SendReceive());
+    action(ID_APP_ABOUT)->setIcon(icons::About());
+    for (int id : {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_PRINT, ID_START_RECEIVE, ID_APP_ABOUT}) {
+        toolBar_->addAction(action(id));
+    }
+    connect(toolBar_, &QToolBar::visibilityChanged, action(ID_VIEW_TOOLBAR), &QAction::setChecked);
+}
+
+void CMainFrame::createStatusBar() {
+    for (const char* indicator : {"ｶﾅ", "CAP", "NUM", "SCRL"}) {
+        auto* label = new QLabel(QString::fromUtf8(indicator), this);
+        label->setObjectName(QString::fromUtf8(indicator));
+        label->setFrameShape(QFrame::StyledPanel);
+        label->setEnabled(false); // lock key states are not known here
+        statusBar()->addPermanentWidget(label);
+    }
+    SetStatusText(kReady);
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& text) {
+        if (text.isEmpty()) {
+            statusBar()->showMessage(kReady);
+        }
+    });
+}
+
+void CMainFrame::createClient() {
+    splitter_ = new QSplitter(Qt::Horizontal, this);
+    tree_ = new CTegaloTreeView(splitter_);
+    list_ = new CTegaloListView(doc_, *this, splitter_);
+    splitter_->addWidget(tree_);
+    splitter_->addWidget(list_);
+    splitter_->setStretchFactor(1, 1);
+    splitter_->setSizes({100, 660});
+    setCentralWidget(splitter_);
+    tree_->onFolderSelected = [this](int folder) { OnFolderSelected(folder); };
+    tree_->installEventFilter(this);
+    list_->installEventFilter(this);
+    SetActivePane(1);
+}
+
+void CMainFrame::OnInitialUpdate() {
+    tree_->OnInitialUpdate();
+    list_->OnInitialUpdate();
+    SetActivePane(1);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn) {
+        if (watched == tree_) {
+            activePane_ = 0;
+        } else if (watched == list_) {
+            activePane_ = 1;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::SetActivePane(int pane) {
+    activePane_ = pane;
+    QWidget* widget = pane == 0 ? static_cast<QWidget*>(tree_) : static_cast<QWidget*>(list_);
+    widget->setFocus(Qt::OtherFocusReason);
+}
+
+void CMainFrame::SetStatusText(const QString& text) {
+    statusBar()->showMessage(text);
+    statusBar()->repaint();
+}
+
+void CMainFrame::UpdateAllViews(int hint) {
+    list_->OnUpdate(hint);
+}
+
+void CMainFrame::OnFolderSelected(int folder) {
+    const LoadResult result = doc_.LoadList(std::string(".\\") + std::string(FolderName(folder)));
+    static_cast<void>(result); // a failure was shown by the store; the list shows what is loaded
+    UpdateAllViews(doc_.CurrentFolder());
+}
+
+void CMainFrame::OnCommand(int id) {
+    // The active pane comes first: the tree takes new and open and does
+    // nothing with them.
+    if (activePane_ == 0 && tree_->OnCommand(id)) {
+        return;
+    }
+    switch (id) {
+    case ID_RIGHT_PANE:
+        SetActivePane(1);
+        return;
+    case ID_LEFT_PANE:
+        SetActivePane(0);
+        return;
+    case ID_NEXT_PANE:
+    case ID_PREV_PANE:
+        SetActivePane(activePane_ == 0 ? 1 : 0);
+        return;
+    case ID_HELP_CONTENTS:
+        OnHelpContents();
+        return;
+    case ID_APP_ABOUT:
+        OnAbout();
+        return;
+    case ID_APP_EXIT:
+        close();
+        return;
+    case ID_VIEW_TOOLBAR:
+        toolBar_->setVisible(action(ID_VIEW_TOOLBAR)->isChecked());
+        return;
+    case ID_VIEW_STATUS_BAR:
+        statusBar()->setVisible(action(ID_VIEW_STATUS_BAR)->isChecked());
+        return;
+    default:
+        list_->OnCommand(id);
+    }
+}
+
+void CMainFrame::OnHelpContents() {
+    const QString path = FromNativePath(doc_.BaseDir()) + QStringLiteral("Tegalo.hlp");
+    if (!Prompter().OpenWithDesktop(path)) {
+        Prompter().Message(this, QStringLiteral("Can't Execute"));
+    }
+}
+
+void CMainFrame::OnAbout() {
+    CAboutDlg dialog(this);
+    dialog.exec();
+}
+
+} // namespace tegalo

@@ -1,0 +1,48 @@
+// Start-up: the command line, the mailbox, the document and the main window.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace tegalo {
+
+class CMainFrame;
+class CTegaloDoc;
+class QtStoreUi;
+
+struct StartOptions {
+    QString dir;       // the working directory; empty for the current one
+    bool init = false; // --init: create a mailbox and stop
+};
+
+// Reads `tegalo [--dir DIR] [--init]`. On a wrong command line returns
+// nullopt and sets *error.
+std::optional<StartOptions> ParseStartOptions(const QStringList& arguments, QString* error);
+
+class CTegaloApp {
+public:
+    CTegaloApp();
+    ~CTegaloApp();
+
+    // Opens the mailbox in `dir` (offering to create one when it has no
+    // received folder) and shows the main window. False when the program
+    // is to end.
+    bool InitInstance(const QString& dir);
+
+    // --init: creates a new mailbox in `dir` without a window; messages go
+    // to standard error. Returns the exit status.
+    static int CreateMailboxOnly(const QString& dir);
+
+    CTegaloDoc& doc() { return *doc_; }
+    CMainFrame* mainFrame() const { return frame_.get(); }
+
+private:
+    std::unique_ptr<QtStoreUi> ui_;
+    std::unique_ptr<CTegaloDoc> doc_;
+    std::unique_ptr<CMainFrame> frame_;
+};
+
+} // namespace tegalo

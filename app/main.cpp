@@ -1,0 +1,28 @@
+// tegalo [--dir DIR] [--init]
+#include "app/TegaloApp.h"
+
+#include <QApplication>
+#include <QTextStream>
+
+int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    QString error;
+    const std::optional<tegalo::StartOptions> options = tegalo::ParseStartOptions(arguments, &error);
+    if (!options) {
+        QTextStream(stderr) << error << "\nusage: tegalo [--dir DIR] [--init]\n";
+        return 2;
+    }
+    if (options->init) {
+        return tegalo::CTegaloApp::CreateMailboxOnly(options->dir);
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tegalo"));
+    tegalo::CTegaloApp tegaloApp;
+    if (!tegaloApp.InitInstance(options->dir)) {
+        return 1;
+    }
+    return QApplication::exec();
+}

@@ -1,0 +1,158 @@
+#include "config/MailComset.h"
+
+#include "ui/Prompter.h"
+#include "ui/QtText.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QVBoxLayout>
+
+namespace tegalo {
+
+namespace {
+
+enum Control : int {
+    kServerName = 1001,
+    kPop3Port = 1002,
+    kUserName = 1003,
+    kPassword = 1004,
+    kSmtpPort = 1011,
+    kMailAccount = 1012,
+    kKeepOnServer = 1017,
+    kServerName2 = 1018,
+    kDisplayName = 1022,
+    kReceiveAtStartup = 1053,
+    kCheckNewMail = 1054,
+    kCheckInterval = 1055,
+};
+
+const char* const kIntervals[] = {"10", "20", "30"};
+
+} // namespace
+
+CMailComset::CMailComset(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("設定ﾀﾞｲｱﾛｸﾞ"));
+    auto* layout = new QVBoxLayout(this);
+    form_ = new QFormLayout;
+    layout->addLayout(form_);
+    AddField(kServerName, QStringLiteral("サーバ名"));
+    AddField(kServerName2, QStringLiteral("サーバ名２"));
+    AddField(kPop3Port, QStringLiteral("POP3 PortNo"));
+    AddField(kSmtpPort, QStringLiteral("SMTP PortNo"));
+    AddField(kUserName, QStringLiteral("ユーザ名"));
+    AddField(kPassword, QStringLiteral("パスワード"))->setEchoMode(QLineEdit::Password);
+    AddField(kMailAccount, QStringLiteral("電子ﾒｰﾙｱｶｳﾝﾄ"));
+    AddField(kDisplayName, QStringLiteral("名前"));
+
+    checks_.insert(kKeepOnServer, new QCheckBox(QStringLiteral("ｻｰﾊﾞにﾃﾞｰﾀを保存する"), this));
+    checks_.insert(kReceiveAtStartup, new QCheckBox(QStringLiteral("起動時に受信開始"), this));
+    checks_.insert(kCheckNewMail, new QCheckBox(QStringLiteral("新着メッセージをチェック"), this));
+    layout->addWidget(checks_[kKeepOnServer]);
+    layout->addWidget(checks_[kReceiveAtStartup]);
+    auto* intervalRow = new QHBoxLayout;
+    intervalRow->addWidget(checks_[kCheckNewMail]);
+    interval_ = new QListWidget(this);
+    interval_->setObjectName(QStringLiteral("checkInterval"));
+    interval_->setFixedHeight(interval_->fontMetrics().height() + 8);
+    interval_->setFixedWidth(interval_->fontMetrics().horizontalAdvance(QStringLiteral("000")) + 30);
+    interval_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    intervalRow->addWidget(interval_);
+    intervalRow->addWidget(new QLabel(QStringLiteral("分毎"), this));
+    intervalRow->addStretch();
+    layout->addLayout(intervalRow);
+
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(QDialogButtonBox::Ok);
+    buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CMailComset::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+}
+
+QLineEdit* CMailComset::AddField(int id, const QString& label) {
+    auto* edit = new QLineEdit(this);
+    edit->setObjectName(QString::number(id));
+    form_->addRow(label, edit);
+    fields_.insert(id, edit);
+    return edit;
+}
+
+QLineEdit* CMailComset::field(int id) const {
+    return fields_.value(id);
+}
+
+QCheckBox* CMailComset::checkBox(int id) const {
+    return checks_.value(id);
+}
+
+void CMailComset::Prepare() {
+    field(kServerName)->setText(FromSjis(settings.serverName));
+    field(kPop3Port)->setText(QString::number(settings.pop3Port));
+    field(kUserName)->setText(FromSjis(settings.userName));
+    field(kPassword)->setText(FromSjis(settings.password));
+    field(kSmtpPort)->setText(QString::number(settings.smtpPort));
+    field(kMailAccount)->setText(FromSjis(settings.mailAccount));
+    checkBox(kKeepOnServer)->setChecked(settings.keepOnServer);
+    field(kServerName2)->setText(FromSjis(settings.serverName2));
+    field(kDisplayName)->setText(FromSjis(settings.displayName));
+    checkBox(kReceiveAtStartup)->setChecked(settings.receiveAtStartup);
+    checkBox(kCheckNewMail)->setChecked(settings.checkNewMail);
+    interval_->clear();
+    for (const char* entry : kIntervals) {
+        interval_->addItem(QString::fromLatin1(entry));
+    }
+    const char first = settings.checkInterval.empty() ? '\0' : settings.checkInterval[0];
+    const int digit = first >= '0' && first <= '9' ? first - '0' : 0;
+    interval_->setCurrentRow(digit >= 1 && digit <= 3 ? digit - 1 : -1);
+    if (digit < 1 || digit > 3) {
+        interval_->clearSelection();
+    }
+}
+
+void CMailComset::accept() {
+    AccountSettings input = settings;
+    // Ports: whole numbers from 1 to 65535, or the dialog stays open.
+    for (const auto& [id, port] : {std::pair{kPop3Port, &input.pop3Port}, std::pair{kSmtpPort, &input.smtpPort}}) {
+        bool ok = false;
+        const int value = field(id)->text().trimmed().toInt(&ok);
+        if (!ok || !IsValidPort(value)) {
+            Prompter().Message(this, QStringLiteral("ポート番号は 1 から 65535 までの整数を入力してください。"));
+            field(id)->setFocus();
+            field(id)->selectAll();
+            return;
+        }
+        *port = value;
+    }
+    const struct {
+        int id;
+        std::string* value;
+    } texts[] = {{kServerName, &input.serverName}, {kUserName, &input.userName},   {kPassword, &input.password},
+                 {kMailAccount, &input.mailAccount}, {kServerName2, &input.serverName2}, {kDisplayName, &input.displayName}};
+    for (const auto& text : texts) {
+        QStringList unmapped;
+        *text.value = ToSjis(field(text.id)->text(), &unmapped);
+        if (!unmapped.isEmpty()) {
+            Prompter().Message(this, QStringLiteral("次の文字は使えません: ") + unmapped.join(QLatin1Char(' ')));
+            field(text.id)->setFocus();
+            return;
+        }
+    }
+    input.keepOnServer = checkBox(kKeepOnServer)->isChecked();
+    input.receiveAtStartup = checkBox(kReceiveAtStartup)->isChecked();
+    input.checkNewMail = checkBox(kCheckNewMail)->isChecked();
+    const QList<QListWidgetItem*> selected = interval_->selectedItems();
+    input.checkInterval = selected.isEmpty() ? std::string() : selected.front()->text().toStdString();
+    if (const int line = FindUnsavableLine(input); line != 0) {
+        Prompter().Message(this, QStringLiteral("設定値が長すぎるか、改行を含んでいます (%1 行目)。").arg(line));
+        return;
+    }
+    settings = input;
+    QDialog::accept();
+}
+
+} // namespace tegalo

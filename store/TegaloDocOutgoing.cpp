@@ -1,0 +1,130 @@
+// The document's attachment and outgoing-message operations.
+#include "store/TegaloDoc.h"
+
+#include "store/Attachments.h"
+#include "text/unicode.h"
+
+namespace tegalo {
+
+using namespace tegalo::literals;
+
+std::optional<std::string> CTegaloDoc::GetAttachment(int index, int j) {
+    const std::optional<std::string> record = GetRecord(index);
+    if (!record || j < 1 || j > 3) {
+        return std::nullopt;
+    }
+    const std::optional<RecordPieces> pieces = SplitRecord(*record);
+    if (!pieces) {
+        return std::nullopt;
+    }
+    const std::string_view part = pieces->attachments[static_cast<std::size_t>(j - 1)];
+    attachEncoding.assign(PartRecordEncoding(part));
+    return std::string(PartRecordContent(part));
+}
+
+std::optional<std::string> CTegaloDoc::SaveAttachment(int index, int j, std::string_view name) {
+    const std::optional<std::string> content = GetAttachment(index, j);
+    if (!content) {
+        ui_.Message("添付ファイルがみつかりません"_sjis);
+        return std::nullopt;
+    }
+    return CTempF(*content, name, attachEncoding);
+}
+
+std::optional<std::string> CTegaloDoc::CTempF(std::string_view content, std::string_view name,
+                                              std::string_view encoding) {
+    std::string error;
+    const std::string dir = AttachmentDirectory(&error);
+    std::string path;
+    if (!dir.empty()) {
+        path = WriteAttachmentCopy(dir, SafeAttachmentName(name), DecodeAttachment(content, encoding), &error);
+    }
+    if (path.empty()) {
+        ui_.Trace("CTempF: " + error + "\n");
+        ui_.Message("ファイルが開けません5 CTempF"_sjis);
+        return std::nullopt;
+    }
+    return path;
+}
+
+void CTegaloDoc::ResetBodyParts() {
+    bodyParts.assign(10, std::string());
+    bodyParts.emplace_back("0");
+}
+
+PartError CTegaloDoc::CSbodyMsgA(std::string_view text, std::string_view path, int index, BodyPartMode mode) {
+    if (index < 0 || index > 3) {
+        return PartError::cannotOpen;
+    }
+    if (bodyParts.size() < 5) {
+        bodyParts.resize(5);
+    }
+    bodyParts[0] = std::to_string(index).substr(0, 1);
+    BuiltPart built = BuildBodyPart(text, path, index, mode);
+    if (built.error != PartError::none) {
+        ui_.Message(built.message);
+    }
+    bodyParts[static_cast<std::size_t>(index) + 1] = std::move(built.part);
+    return built.error;
+}
+
+StoreStatus CTegaloDoc::StoreComposedMessage(PartSizes sizes, std::string_view header, std::string_view folderFile) {
+    const ComposedRecord record = AssembleComposedRecord(bodyParts, sizes, header);
+    if (const StoreStatus status = AddCount(folderFile, 1); status != StoreStatus::kOk) {
+        return status;
+    }
+    return AddData(record.sizes, record.text, folderFile);
+}
+
+StoreStatus CTegaloDoc::PrepareSend(int index, std::string_view folder) {
+    if (!Started()) {
+        return StoreStatus::kNotStarted;
+    }
+    if (FolderFromName(folder) != kWaiting) {
+        ui_.Message("ファイル名の指定が違います"_sjis);
+        return StoreStatus::kInvalidArgument;
+    }
+    RecordList aside;
+    const RecordList* waiting = &recordList;
+    if (currentFolder != kWaiting) {
+        if (const StoreStatus status = ReadFolder(kWaiting, aside, Routine::kLoadList); !Loaded(status)) {
+            return status;
+        }
+        waiting = &aside;
+    }
+    if (index < 0 || index >= waiting->Count()) {
+        return StoreStatus::kBadIndex;
+    }
+    const std::string& record = (*waiting)[static_cast<std::size_t>(index)];
+    const std::optional<RecordPieces> pieces = SplitRecord(record);
+    const std::optional<PartSizes> sizes = ParseSizeBlock(record);
+    if (!pieces || !sizes) {
+        return StoreStatus::kBadRecord;
+    }
+    const int attachments = (*sizes)[kPartCount] != 0 ? std::min((*sizes)[kPartCount] - 1, 3) : 0;
+    if (const StoreStatus status =
+            SetRecipients(pieces->subject, pieces->date, RecipientTextFromHeader(pieces->header));
+        status != StoreStatus::kOk) {
+        return status;
+    }
+    ResetBodyParts();
+    if (attachments == 0) {
+        static_cast<void>(CSbodyMsgA(pieces->body, "", 0, plainText));
+    } else {
+        // The stored text keeps the line end that building the text part
+        // added after it; it is added again here, so take it off first,
+        // or the text would grow by an empty line each time it is loaded.
+        std::string_view text = PartRecordContent(pieces->body);
+        if (text.ends_with(kCrLf)) {
+            text.remove_suffix(kCrLf.size());
+        }
+        static_cast<void>(CSbodyMsgA(text, "", 0, textPart));
+    }
+    for (int j = 1; j <= attachments; ++j) {
+        const std::string_view part = pieces->attachments[static_cast<std::size_t>(j - 1)];
+        static_cast<void>(CSbodyMsgA(PartRecordContent(part), PartRecordName(part), j, encodedContent));
+    }
+    return StoreStatus::kOk;
+}
+
+} // namespace tegalo

@@ -1,0 +1,43 @@
+#include "ui/Printing.h"
+
+#include "ui/QtText.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPrinter>
+
+namespace tegalo {
+
+std::vector<std::string_view> BodyLines(std::string_view body) {
+    std::vector<std::string_view> lines;
+    std::size_t pos = 0;
+    for (std::size_t eol; (eol = body.find("\r\n", pos)) != std::string_view::npos; pos = eol + 2) {
+        lines.push_back(body.substr(pos, eol - pos));
+    }
+    if (pos < body.size()) {
+        lines.push_back(body.substr(pos));
+    }
+    return lines;
+}
+
+bool PrintBody(QPrinter& printer, std::string_view body) {
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        return false;
+    }
+    const QFontMetrics metrics = painter.fontMetrics();
+    const int lineHeight = metrics.height() + metrics.leading();
+    int line = 0;
+    for (std::string_view text : BodyLines(body)) {
+        if (line == kLinesPerPage) {
+            printer.newPage();
+            line = 0;
+        }
+        painter.drawText(0, lineHeight * line + metrics.ascent(), FromSjis(text));
+        ++line;
+    }
+    painter.end();
+    return true;
+}
+
+} // namespace tegalo

@@ -1,0 +1,214 @@
+#include "ui/TegaloListView.h"
+
+#include "app/Commands.h"
+#include "app/MainFrm.h"
+#include "store/Attachments.h"
+#include "store/TegaloDoc.h"
+#include "ui/Printing.h"
+#include "ui/Prompter.h"
+#include "ui/QtStoreUi.h"
+#include "ui/QtText.h"
+#include "ui/RecordListModel.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QPrinter>
+
+#include <cstdio>
+
+namespace tegalo {
+
+namespace {
+
+const QString kSelectMessage = QStringLiteral("電文を選択してください");
+
+// The viewer's editor shows line ends as Qt writes them.
+QString DisplayText(std::string_view sjis) {
+    QString text = FromSjis(sjis);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+} // namespace
+
+CTegaloListView::CTegaloListView(CTegaloDoc& doc, CMainFrame& frame, QWidget* parent)
+    : QTreeView(parent), doc_(doc), frame_(frame), settingsDialog_(this), viewerDialog_(this) {
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setAllColumnsShowFocus(true);
+    model_ = new RecordListModel(doc_.GetRecordList(), this);
+    connect(this, &QTreeView::doubleClicked, this, [this] { OpenFocusedMessage(); });
+}
+
+CTegaloListView::~CTegaloListView() {
+    // The last attachment copy opened goes with the window; only a file in
+    // the attachment directory is ever deleted.
+    if (!lastAttachmentPath_.empty() && IsAttachmentCopyPath(lastAttachmentPath_, AttachmentDirectory())) {
+        std::remove(lastAttachmentPath_.c_str());
+    }
+}
+
+void CTegaloListView::OnInitialUpdate() {
+    QtStoreUi ui;
+    ui.parent = this;
+    if (ReadAccountSettings(doc_.BaseDir(), settingsDialog_.settings, ui) == SettingsStatus::kCannotOpen) {
+        return;
+    }
+    setModel(model_);
+    header()->resizeSection(0, 200);
+    header()->resizeSection(1, 100);
+    header()->resizeSection(2, 100);
+    header()->setStretchLastSection(false);
+    columnsShown_ = true;
+    frame_.UpdateAllViews(1);
+}
+
+void CTegaloListView::OnUpdate(int) {
+    model_->Refill();
+}
+
+bool CTegaloListView::OnCommand(int id) {
+    switch (id) {
+    case ID_FILE_OPEN:
+        OpenFocusedMessage();
+        return true;
+    case ID_FILE_PRINT:
+        PrintFocusedMessage();
+        return true;
+    case ID_SETTINGS:
+        RunSettings();
+        return true;
+    default:
+        return false;
+    }
+}
+
+int CTegaloListView::FocusedRecordIndex() const {
+    const QModelIndex focused = currentIndex();
+    if (!focused.isValid() || model() != model_) {
+        return -1;
+    }
+    return model_->RecordIndex(focused.row());
+}
+
+int CTegaloListView::LoadFocusedMessage() {
+    const int k = FocusedRecordIndex();
+    const std::optional<std::string> record = k < 0 ? std::nullopt : doc_.GetRecord(k);
+    if (!record) {
+        Prompter().Message(this, kSelectMessage);
+        return -1;
+    }
+    const std::optional<RecordPieces> pieces = SplitRecord(*record);
+    const std::optional<PartSizes> sizes = ParseSizeBlock(*record);
+    if (!pieces || !sizes) {
+        Prompter().Message(this, QStringLiteral("この電文は壊れていて読めません"));
+        return -1;
+    }
+    LoadedMessage& m = currentMessage_;
+    m.subject.assign(pieces->subject);
+    m.from.assign(pieces->sender);
+    m.date.assign(pieces->date);
+    m.body.assign(pieces->body);
+    if ((*sizes)[kReadMark] == 0) {
+        const int row = currentIndex().row();
+        if (doc_.RegData(k, WithReadMark(*record), FolderName(doc_.CurrentFolder())) == StoreStatus::kOk) {
+            model_->Refill();
+            setCurrentIndex(model_->index(row, 0));
+        }
+    }
+    const int parts = (*sizes)[kPartCount];
+    m.attachmentNames = {};
+    m.attachmentNames[0] = std::string(std::string_view(*record).substr(kFieldWidth * kPartCount, kFieldWidth));
+    if (parts != 0) {
+        m.body.assign(PartRecordContent(m.body));
+    }
+    m.lastAttachmentIndex = 0;
+    for (int j = 1; j < parts && j <= 3; ++j) {
+        m.attachmentNames[static_cast<std::size_t>(j)] = PartRecordName(pieces->attachments[static_cast<std::size_t>(j - 1)]);
+        m.lastAttachmentIndex = j;
+    }
+    m.currentRecordIndex = k;
+    FillViewer();
+    return k;
+}
+
+void CTegaloListView::FillViewer() {
+    const LoadedMessage& m = currentMessage_;
+    viewerDialog_.viewerHeader = QStringLiteral("送信者：  ") + FromSjis(m.from) + QStringLiteral("\n日付　：　") +
+                                 FromSjis(m.date) + QStringLiteral("\n主題　：　") + FromSjis(m.subject);
+    viewerDialog_.viewerBody = DisplayText(m.body);
+    viewerDialog_.attachments.clear();
+    for (int j = 1; j <= m.lastAttachmentIndex; ++j) {
+        viewerDialog_.attachments.append(FromSjis(m.attachmentNames[static_cast<std::size_t>(j)]));
+    }
+    viewerDialog_.multipart = std::atoi(m.attachmentNames[0].c_str()) >= 1;
+}
+
+void CTegaloListView::OpenFocusedMessage() {
+    if (LoadFocusedMessage() < 0) {
+        return;
+    }
+    viewerDialog_.Prepare();
+    const int result = viewerDialog_.exec();
+    if (result == CMailMsg::kPrint) {
+        PrintCurrentBody();
+    } else if (result >= CMailMsg::kFirstAttachment && result < CMailMsg::kFirstAttachment + 3) {
+        OpenAttachment(result - CMailMsg::kFirstAttachment + 1);
+    }
+}
+
+void CTegaloListView::PrintFocusedMessage() {
+    if (LoadFocusedMessage() >= 0) {
+        PrintCurrentBody();
+    }
+}
+
+void CTegaloListView::PrintCurrentBody() {
+    std::unique_ptr<QPrinter> printer = Prompter().ChoosePrinter(this);
+    if (printer && !PrintBody(*printer, currentMessage_.body)) {
+        Prompter().Message(this, QStringLiteral("印刷を開始できません"));
+    }
+}
+
+void CTegaloListView::OpenAttachment(int number) {
+    const LoadedMessage& m = currentMessage_;
+    if (number < 1 || number > m.lastAttachmentIndex) {
+        return;
+    }
+    std::string name;
+    for (char c : m.attachmentNames[static_cast<std::size_t>(number)]) {
+        if (static_cast<unsigned char>(c) >= 32) {
+            name.push_back(c);
+        }
+    }
+    const std::optional<std::string> path = doc_.SaveAttachment(m.currentRecordIndex, number, name);
+    if (!path) {
+        return; // the store said why; nothing is opened
+    }
+    lastAttachmentPath_ = *path;
+    const QString file = FromNativePath(*path);
+    if (MayRunCode(NativePath(file.section(QLatin1Char('/'), -1))) &&
+        !Prompter().Ask(this, QStringLiteral("「%1」はプログラムとして実行される可能性があります。開きますか?")
+                                  .arg(file.section(QLatin1Char('/'), -1)))) {
+        return;
+    }
+    if (!Prompter().OpenWithDesktop(file)) {
+        Prompter().Message(this, QStringLiteral("Can't Execute"));
+    }
+}
+
+void CTegaloListView::RunSettings() {
+    settingsDialog_.Prepare();
+    if (settingsDialog_.exec() != QDialog::Accepted) {
+        return;
+    }
+    QtStoreUi ui;
+    ui.parent = this;
+    const SettingsStatus status = SaveAccountSettings(doc_.BaseDir(), settingsDialog_.settings, ui);
+    static_cast<void>(status); // a failure was shown; the new values stay in effect for this run
+}
+
+} // namespace tegalo

@@ -1,0 +1,86 @@
+// The message list in the right pane. It carries most of the program's
+// commands: it opens, prints, moves and deletes the message under the
+// focus, owns the dialogs and runs the mail sessions.
+#pragma once
+
+#include "config/MailComset.h"
+#include "ui/MailMsg.h"
+
+#include <QTreeView>
+
+#include <array>
+#include <memory>
+#include <string>
+
+namespace tegalo {
+
+class CMainFrame;
+class CTegaloDoc;
+class RecordListModel;
+
+// The message loaded from the focused row, as the viewer, printing, reply
+// and forward use it. Texts are Shift_JIS.
+struct LoadedMessage {
+    std::string subject;
+    std::string from;
+    std::string date;
+    std::string body;
+    // Entry 0: the part count (size field 4) as stored; 1 to 3: attachment names.
+    std::array<std::string, 4> attachmentNames;
+    int currentRecordIndex = -1;
+    int lastAttachmentIndex = 0; // the number of attachments
+};
+
+class CTegaloListView : public QTreeView {
+    Q_OBJECT
+public:
+    CTegaloListView(CTegaloDoc& doc, CMainFrame& frame, QWidget* parent = nullptr);
+    ~CTegaloListView() override;
+
+    // Reads the settings, sets up the columns and lists the received folder.
+    // Without a settings file it stops after the message: no columns.
+    void OnInitialUpdate();
+    // Lists the folder shown anew.
+    void OnUpdate(int hint);
+    // Runs a command; returns false for one it does not handle.
+    bool OnCommand(int id);
+
+    // The record index of the focused row, or -1 (nothing shown) when no row
+    // has the focus.
+    int FocusedRecordIndex() const;
+
+    // Loads the focused message into `currentMessage` and the viewer, marks
+    // it read; returns its record index or -1 after "電文を選択してください".
+    int LoadFocusedMessage();
+
+    // Open: the viewer, then what its result asks for.
+    void OpenFocusedMessage();
+    void PrintFocusedMessage();
+    // Prints the loaded message's body.
+    void PrintCurrentBody();
+    // Writes attachment `number` (1 to 3) of the loaded message to the
+    // temporary directory and hands it to the desktop.
+    void OpenAttachment(int number);
+    void RunSettings();
+
+    RecordListModel* recordModel() const { return model_; }
+    CMailMsg& viewerDialog() { return viewerDialog_; }
+    CMailComset& settingsDialog() { return settingsDialog_; }
+    const LoadedMessage& currentMessage() const { return currentMessage_; }
+    const std::string& lastAttachmentPath() const { return lastAttachmentPath_; }
+    bool HasColumns() const { return columnsShown_; }
+
+private:
+    void FillViewer();
+
+    CTegaloDoc& doc_;
+    CMainFrame& frame_;
+    RecordListModel* model_ = nullptr;
+    CMailComset settingsDialog_;
+    CMailMsg viewerDialog_;
+    LoadedMessage currentMessage_;
+    std::string lastAttachmentPath_;
+    bool columnsShown_ = false;
+};
+
+} // namespace tegalo
