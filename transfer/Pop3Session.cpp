@@ -1,0 +1,582 @@
+#include "transfer/Pop3Session.h"
+
+#include "store/Record.h"
+
+#include "text/jis.h"
+#include "text/unicode.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <utility>
+
+namespace tegalo {
+namespace {
+
+using namespace tegalo::literals;
+
+constexpr std::size_t kMaxReplyShown = 200;
+
+bool IsOk(std::string_view reply) {
+    return reply.starts_with("+OK");
+}
+
+// The reply as the status bar can show it: at most kMaxReplyShown bytes, cut
+// before a double-byte character that would not fit, control bytes as "?".
+std::string Shown(std::string_view reply) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < reply.size()) {
+        const auto c = static_cast<unsigned char>(reply[i]);
+        const std::size_t width = (IsSjisLead(c) && i + 1 < reply.size()) ? 2 : 1;
+        if (out.size() + width > kMaxReplyShown) {
+            out += "...";
+            break;
+        }
+        if (width == 1 && (c < 0x20 || c == 0x7F)) {
+            out += '?';
+        } else {
+            out.append(reply.substr(i, width));
+        }
+        i += width;
+    }
+    return out;
+}
+
+// "+OK <digits>[ ...]": the count, or -1.
+long ParseStatCount(std::string_view reply) {
+    if (!reply.starts_with("+OK ")) {
+        return -1;
+    }
+    const std::string_view rest = reply.substr(4);
+    const std::string_view digits = rest.substr(0, rest.find(' '));
+    if (digits.empty() || digits.size() > 7) {
+        return -1;
+    }
+    long count = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') {
+            return -1;
+        }
+        count = count * 10 + (c - '0');
+    }
+    return count <= Pop3Session::kMaxMessageCount ? count : -1;
+}
+
+// The lines "<number> <id>" of a UIDL listing by message number, or an empty
+// map when any line is malformed (the ids are then not to be trusted).
+std::map<long, std::string> ParseUidlListing(std::string_view listing, long messageCount, bool& ok) {
+    std::map<long, std::string> ids;
+    ok = true;
+    while (!listing.empty()) {
+        const std::size_t end = listing.find(kCrLf);
+        const std::string_view line = listing.substr(0, end);
+        listing.remove_prefix(end == std::string_view::npos ? listing.size() : end + 2);
+        const std::size_t blank = line.find(' ');
+        const std::string_view number = line.substr(0, blank);
+        const std::string_view id = blank == std::string_view::npos ? std::string_view() : line.substr(blank + 1);
+        long n = 0;
+        bool digits = !number.empty() && number.size() <= 7;
+        for (const char c : number) {
+            digits = digits && c >= '0' && c <= '9';
+            n = n * 10 + (c - '0');
+        }
+        if (!digits || n < 1 || n > messageCount || !IsValidUidl(id) || ids.count(n) != 0) {
+            ok = false;
+            return {};
+        }
+        ids.emplace(n, std::string(id));
+    }
+    return ids;
+}
+
+} // namespace
+
+std::string Pop3FailureText(Pop3State state, std::string_view reply) {
+    int step = 0;
+    std::string suffix;
+    switch (state) {
+    case Pop3State::Greeting:
+        step = 1;
+        suffix = " ＩＤエラー"_sjis;
+        break;
+    case Pop3State::UserSent:
+        step = 2;
+        suffix = " パスワードエラー"_sjis;
+        break;
+    case Pop3State::PassSent:
+        step = 3;
+        break;
+    case Pop3State::StatSent:
+        step = 4;
+        break;
+    case Pop3State::RetrSent:
+        step = 5;
+        break;
+    case Pop3State::DeleSent:
+        step = 1; // a refused DELE has always shown as step 1
+        break;
+    case Pop3State::QuitSent:
+        step = 6; // the server did not confirm the deletions
+        break;
+    default:
+        step = 0;
+        break;
+    }
+    return std::to_string(step) + " " + Shown(reply) + suffix;
+}
+
+std::string MessagesReceivedText(int count) {
+    return std::to_string(count) + " Messages Recieved";
+}
+
+std::string MessagesReceivedDeletedText(int count) {
+    return std::to_string(count) + " Messages Received! Server messages Deleted";
+}
+
+Pop3Session::Pop3Session(ReceiveStore& store, UidlStore* uidl) : store_(store), uidlStore_(uidl) {}
+
+Pop3Output Pop3Session::StartReceive(const Pop3Account& account) {
+    if (phase_ != Phase::Idle) {
+        Status("Session Running: Request Ignored");
+        return std::exchange(out_, {});
+    }
+    if (account.serverName.empty() || account.pop3Port <= 0 || account.pop3Port > 65535) {
+        out_.notices.push_back("サーバ名またはポートNoを設定して下さい"_sjis);
+        return std::exchange(out_, {});
+    }
+    account_ = account;
+    phase_ = Phase::Connecting;
+    idleTicks_ = 0;
+    out_.connect = true;
+    return std::exchange(out_, {});
+}
+
+Pop3Output Pop3Session::OnServerConnect() {
+    if (phase_ != Phase::Connecting) {
+        return std::exchange(out_, {});
+    }
+    phase_ = Phase::Running;
+    idleTicks_ = 0;
+    sessionState = Pop3State::Greeting;
+    retrieveLeft = nextRetrieve = deleteLeft = nextDelete = 0;
+    reader_.Clear();
+    CurrentMessage = {};
+    messageCount_ = 0;
+    retrievePlan_.clear();
+    retrieveIndex_ = 0;
+    uidOf_.clear();
+    deletePlan_.clear();
+    deleteIndex_ = 0;
+    stopRetrieving_ = false;
+    deletionsSent_ = false;
+    pendingEnd_ = SessionEnd::None;
+    received_ = 0;
+    kept_ = 0;
+    keptReasons_.clear();
+
+    useUidl_ = false;
+    uidlChanged_ = false;
+    uidl_ = {};
+    if (uidlStore_ != nullptr) {
+        UidlLoad loaded = uidlStore_->Load();
+        if (loaded.ok) {
+            useUidl_ = true;
+            uidl_.account = AccountKey();
+            if (loaded.list.account == uidl_.account) {
+                uidl_.marks = std::move(loaded.list.marks);
+            }
+        } else {
+            // Without the list every message is fetched again; the file is
+            // left alone so that nothing in it is lost.
+            out_.notices.push_back(loaded.error);
+        }
+    }
+    Status("Server Connection OK");
+    return std::exchange(out_, {});
+}
+
+Pop3Output Pop3Session::OnConnectFailed(std::string_view reason) {
+    if (phase_ == Phase::Connecting) {
+        ConnectFailed(reason);
+    }
+    return std::exchange(out_, {});
+}
+
+void Pop3Session::ConnectFailed(std::string_view reason) {
+    Status("Server Connection Failed: " + std::string(reason));
+    phase_ = Phase::Idle;
+    out_.close = true;
+    out_.ended = SessionEnd::Failed;
+}
+
+Pop3Output Pop3Session::ReadArrival(std::string_view recvData) {
+    if (phase_ == Phase::Running) {
+        idleTicks_ = 0;
+        reader_.Feed(recvData);
+        StepSession();
+    }
+    return std::exchange(out_, {});
+}
+
+Pop3Output Pop3Session::OnServerClose() {
+    if (phase_ == Phase::Connecting) {
+        ConnectFailed("connection closed");
+    }
+    if (phase_ == Phase::Running) {
+        if (sessionState == Pop3State::QuitSent) {
+            CloseSocket(pendingEnd_);
+        } else {
+            // What was collected of a message is dropped, and without QUIT the
+            // server deletes nothing.
+            Status("Server Closed the Connection: Session Ended");
+            CloseSocket(SessionEnd::Failed);
+        }
+    }
+    return std::exchange(out_, {});
+}
+
+Pop3Output Pop3Session::OnSocketError(std::string_view reason) {
+    if (phase_ == Phase::Connecting) {
+        ConnectFailed(reason);
+    }
+    if (phase_ == Phase::Running) {
+        std::string text = "サーバエラーメッセージ"_sjis;
+        if (!reason.empty()) {
+            text += " ";
+            text += reason;
+        }
+        Status(std::move(text));
+        CloseSocket(SessionEnd::Failed);
+    }
+    return std::exchange(out_, {});
+}
+
+Pop3Output Pop3Session::OnTick() {
+    if (phase_ != Phase::Idle && ++idleTicks_ >= kReplyTimeoutTicks) {
+        if (phase_ == Phase::Connecting) {
+            ConnectFailed("no answer in 60 seconds");
+        } else if (sessionState == Pop3State::QuitSent) {
+            CloseSocket(pendingEnd_);
+        } else {
+            Status("Server Timeout: No Answer in 60 Seconds");
+            CloseSocket(SessionEnd::Failed);
+        }
+    }
+    return std::exchange(out_, {});
+}
+
+void Pop3Session::StepSession() {
+    while (phase_ == Phase::Running) {
+        if (sessionState == Pop3State::MessageText || sessionState == Pop3State::UidlListing) {
+            std::string block;
+            bool truncated = false;
+            if (reader_.TakeBlock(block, &truncated) != Pop3Reader::Result::Complete) {
+                return;
+            }
+            if (sessionState == Pop3State::MessageText) {
+                OnMessageText(block, truncated);
+            } else {
+                OnUidlListing(block);
+            }
+            continue;
+        }
+        std::string line;
+        switch (reader_.TakeLine(line)) {
+        case Pop3Reader::Result::NeedMore:
+            return;
+        case Pop3Reader::Result::TooLong:
+            Fail("(reply longer than " + std::to_string(Pop3Reader::kMaxStatusLine) + " bytes)");
+            reader_.Clear();
+            return;
+        case Pop3Reader::Result::Complete:
+            OnStatusLine(line);
+            break;
+        }
+    }
+}
+
+void Pop3Session::OnStatusLine(const std::string& line) {
+    switch (sessionState) {
+    case Pop3State::Greeting:
+        if (!IsOk(line)) {
+            return Fail(line);
+        }
+        SendCommand("USER " + account_.userName);
+        sessionState = Pop3State::UserSent;
+        return;
+    case Pop3State::UserSent:
+        if (!IsOk(line)) {
+            return Fail(line);
+        }
+        SendCommand("PASS " + account_.password);
+        sessionState = Pop3State::PassSent;
+        return;
+    case Pop3State::PassSent:
+        if (!IsOk(line)) {
+            return Fail(line);
+        }
+        SendCommand("STAT");
+        sessionState = Pop3State::StatSent;
+        return;
+    case Pop3State::StatSent: {
+        const long count = ParseStatCount(line);
+        if (count < 0) {
+            return Fail(line);
+        }
+        if (count == 0) {
+            Status("No New Message");
+            return Quit(SessionEnd::Normal);
+        }
+        messageCount_ = static_cast<int>(count);
+        if (useUidl_) {
+            SendCommand("UIDL");
+            sessionState = Pop3State::UidlSent;
+            return;
+        }
+        PlanAll();
+        return RetrieveNextOrFinish();
+    }
+    case Pop3State::UidlSent:
+        if (IsOk(line)) {
+            sessionState = Pop3State::UidlListing;
+            return;
+        }
+        // A server without UIDL: every message is fetched.
+        PlanAll();
+        return RetrieveNextOrFinish();
+    case Pop3State::RetrSent:
+        if (!IsOk(line)) {
+            return Fail(line);
+        }
+        sessionState = Pop3State::MessageText;
+        return;
+    case Pop3State::DeleSent:
+        if (!IsOk(line)) {
+            Status(Pop3FailureText(Pop3State::DeleSent, line));
+            return Quit(SessionEnd::Failed);
+        }
+        return DeleteNextOrFinish();
+    case Pop3State::QuitSent:
+        if (deletionsSent_) {
+            if (!IsOk(line)) {
+                Status(Pop3FailureText(Pop3State::QuitSent, line));
+                return CloseSocket(SessionEnd::Failed);
+            }
+            // Deleted for good: their ids can go, the server may use them again.
+            for (std::size_t i = 0; i < deleteIndex_; ++i) {
+                const int number = deletePlan_[i];
+                if (static_cast<std::size_t>(number) < uidOf_.size() && !uidOf_[number].empty()) {
+                    uidlChanged_ = uidl_.marks.erase(uidOf_[number]) > 0 || uidlChanged_;
+                }
+            }
+        }
+        return CloseSocket(pendingEnd_);
+    default:
+        return;
+    }
+}
+
+void Pop3Session::OnUidlListing(const std::string& listing) {
+    bool ok = false;
+    const std::map<long, std::string> ids = ParseUidlListing(listing, messageCount_, ok);
+    if (!ok) {
+        PlanAll();
+        return RetrieveNextOrFinish();
+    }
+    uidOf_.assign(static_cast<std::size_t>(messageCount_) + 1, std::string());
+    std::map<std::string, UidlMark, std::less<>> stillThere;
+    for (int number = 1; number <= messageCount_; ++number) {
+        const auto id = ids.find(number);
+        if (id == ids.end()) {
+            retrievePlan_.push_back(number); // no id: nothing can be known about it
+            continue;
+        }
+        uidOf_[static_cast<std::size_t>(number)] = id->second;
+        const auto known = uidl_.marks.find(id->second);
+        if (known == uidl_.marks.end()) {
+            retrievePlan_.push_back(number);
+            continue;
+        }
+        stillThere.insert(*known);
+        if (known->second == UidlMark::Stored && !account_.keepOnServer) {
+            deletePlan_.push_back(number); // stored whole by an earlier session
+        }
+    }
+    // Ids the server no longer lists are forgotten.
+    if (stillThere.size() != uidl_.marks.size()) {
+        uidl_.marks = std::move(stillThere);
+        uidlChanged_ = true;
+    }
+    RetrieveNextOrFinish();
+}
+
+void Pop3Session::OnMessageText(const std::string& text, bool truncated) {
+    const int number = nextRetrieve;
+    std::optional<KeptReason> reason;
+    bool stored = false;
+    if (truncated) {
+        CurrentMessage = {};
+        reason = KeptReason::TooLarge;
+    } else {
+        CurrentMessage = SplitReceivedMessage(text);
+        if (CurrentMessage.jisError) {
+            out_.notices.push_back("JIS code Error");
+        }
+        if (!CurrentMessage.DropAttachmentsToFit()) {
+            reason = KeptReason::TooLarge;
+        } else {
+            switch (store_.AddReceived(CurrentMessage.Sizes(), CurrentMessage.RecordText())) {
+            case StoreResult::Stored:
+                stored = true;
+                break;
+            case StoreResult::TooLarge:
+                reason = KeptReason::TooLarge;
+                break;
+            case StoreResult::FolderFull:
+                reason = KeptReason::FolderFull;
+                stopRetrieving_ = true;
+                break;
+            case StoreResult::WriteFailed:
+                reason = KeptReason::NotWritten;
+                stopRetrieving_ = true;
+                break;
+            }
+        }
+        if (stored && CurrentMessage.partsLeftOut > 0) {
+            reason = KeptReason::PartsLeftOut;
+        } else if (stored && CurrentMessage.nulRemoved) {
+            reason = KeptReason::NulRemoved;
+        }
+    }
+    if (stored) {
+        ++received_;
+    }
+    if (reason) {
+        ++kept_;
+        keptReasons_.insert(*reason);
+    } else if (!account_.keepOnServer) {
+        deletePlan_.push_back(number);
+    }
+    // Remembered unless the store could not write: that may pass, so such a
+    // message is tried again by the next session.
+    const bool transient = reason == KeptReason::NotWritten || reason == KeptReason::FolderFull;
+    if (useUidl_ && static_cast<std::size_t>(number) < uidOf_.size() && !uidOf_[number].empty() && !transient) {
+        uidl_.marks[uidOf_[number]] = reason ? UidlMark::Kept : UidlMark::Stored;
+        uidlChanged_ = true;
+    }
+    RetrieveNextOrFinish();
+}
+
+void Pop3Session::PlanAll() {
+    retrievePlan_.clear();
+    for (int number = 1; number <= messageCount_; ++number) {
+        retrievePlan_.push_back(number);
+    }
+}
+
+void Pop3Session::RetrieveNextOrFinish() {
+    if (retrieveIndex_ < retrievePlan_.size() && !stopRetrieving_) {
+        nextRetrieve = retrievePlan_[retrieveIndex_++];
+        retrieveLeft = static_cast<int>(retrievePlan_.size() - retrieveIndex_);
+        SendCommand("RETR " + std::to_string(nextRetrieve));
+        sessionState = Pop3State::RetrSent;
+        return;
+    }
+    retrieveLeft = 0;
+    if (account_.keepOnServer || deletePlan_.empty()) {
+        Status(FinalText(false));
+        return Quit(SessionEnd::Normal);
+    }
+    std::sort(deletePlan_.begin(), deletePlan_.end());
+    deleteIndex_ = 0;
+    DeleteNextOrFinish();
+}
+
+void Pop3Session::DeleteNextOrFinish() {
+    if (deleteIndex_ < deletePlan_.size()) {
+        nextDelete = deletePlan_[deleteIndex_++];
+        deleteLeft = static_cast<int>(deletePlan_.size() - deleteIndex_);
+        deletionsSent_ = true;
+        SendCommand("DELE " + std::to_string(nextDelete));
+        sessionState = Pop3State::DeleSent;
+        return;
+    }
+    deleteLeft = 0;
+    Status(FinalText(true));
+    Quit(SessionEnd::Normal);
+}
+
+std::string Pop3Session::FinalText(bool deleted) const {
+    if (received_ == 0 && kept_ == 0) {
+        return "No New Message";
+    }
+    std::string text = deleted ? MessagesReceivedDeletedText(received_) : MessagesReceivedText(received_);
+    if (kept_ > 0) {
+        text += ", " + std::to_string(kept_) + " Kept on Server (";
+        bool first = true;
+        for (const KeptReason reason : keptReasons_) {
+            text += first ? "" : ", ";
+            first = false;
+            switch (reason) {
+            case KeptReason::TooLarge:
+                text += "too large to store";
+                break;
+            case KeptReason::PartsLeftOut:
+                text += "attachments left out";
+                break;
+            case KeptReason::NulRemoved:
+                text += "NUL bytes removed";
+                break;
+            case KeptReason::FolderFull:
+                text += "received folder full";
+                break;
+            case KeptReason::NotWritten:
+                text += "received folder not written";
+                break;
+            }
+        }
+        text += ")";
+    }
+    return text;
+}
+
+std::string Pop3Session::AccountKey() const {
+    return account_.userName + "@" + account_.serverName + ":" + std::to_string(account_.pop3Port);
+}
+
+void Pop3Session::SendCommand(std::string line) {
+    sendLine = std::move(line);
+    out_.send += sendLine;
+    out_.send += kCrLf;
+}
+
+void Pop3Session::Status(std::string text) {
+    out_.statusTexts.push_back(std::move(text));
+}
+
+void Pop3Session::Fail(std::string_view reply) {
+    Status(Pop3FailureText(sessionState, reply));
+    Quit(SessionEnd::Failed);
+}
+
+void Pop3Session::Quit(SessionEnd outcome) {
+    SendCommand("QUIT");
+    sessionState = Pop3State::QuitSent;
+    pendingEnd_ = outcome;
+}
+
+void Pop3Session::CloseSocket(SessionEnd outcome) {
+    phase_ = Phase::Idle;
+    reader_.Clear();
+    out_.close = true;
+    out_.ended = outcome;
+    if (useUidl_ && uidlChanged_ && uidlStore_ != nullptr) {
+        if (std::string error = uidlStore_->Save(uidl_); !error.empty()) {
+            out_.notices.push_back(std::move(error));
+        }
+        uidlChanged_ = false;
+    }
+}
+
+} // namespace tegalo

@@ -1,0 +1,181 @@
+// The POP3 receive session (RFC 1939) as a state machine that is fed events
+// and answers with what to do. It never touches a socket, a clock or a file:
+// the program's socket adapter hands it the connection's events and carries
+// out each Pop3Output, the ReceiveStore takes the messages, and the
+// UidlStore keeps the ids of what was received.
+//
+// A session: USER, PASS, STAT; UIDL when the server has it, to leave out
+// what was received before; RETR of each new message, each stored as it
+// completes; DELE of what was stored whole (unless the account keeps its mail
+// on the server); QUIT.
+#pragma once
+
+#include "transfer/Pop3Reader.h"
+#include "transfer/ReceiveStore.h"
+#include "transfer/ReceivedMessage.h"
+#include "transfer/UidlFile.h"
+
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tegalo {
+
+struct Pop3Account {
+    std::string serverName;
+    int pop3Port = 0;
+    std::string userName;
+    std::string password;
+    bool keepOnServer = false;
+};
+
+// The session states. The numbers are those Tegalo has always shown and
+// used; 25 to 27 are states it did not have before.
+enum class Pop3State : int {
+    Idle = 0,         // no session has run yet
+    Greeting = 11,    // connected, waiting for the server's greeting
+    UserSent = 12,    // USER sent, waiting for its answer
+    PassSent = 13,    // PASS sent, waiting for its answer
+    StatSent = 21,    // STAT sent, waiting for the message count
+    RetrSent = 22,    // RETR sent, waiting for its status line
+    MessageText = 23, // collecting the text of the message being received
+    DeleSent = 24,    // DELE sent, waiting for its answer
+    UidlSent = 25,    // UIDL sent, waiting for its status line
+    UidlListing = 26, // collecting the UIDL listing
+    QuitSent = 27,    // QUIT sent, waiting for the goodbye
+};
+
+enum class SessionEnd {
+    None,   // the session goes on (or none ran)
+    Normal, // every step succeeded
+    Failed, // it ended on a failure; its status text says which
+};
+
+// What the adapter does after an event, in this order: connect, send,
+// show the status texts (the last one stays in the status bar), show the
+// notices, close.
+struct [[nodiscard]] Pop3Output {
+    bool connect = false;                 // connect to the account's server and port
+    std::string send;                     // bytes to write to the connection, whole
+    std::vector<std::string> statusTexts; // Shift_JIS, for the status bar
+    // Shift_JIS reports such as "JIS code Error". They must not block the
+    // session: show them without a nested event loop, or after it ended.
+    std::vector<std::string> notices;
+    bool close = false;                   // close the connection (after writing `send`)
+    SessionEnd ended = SessionEnd::None;  // set by the event that ended the session
+};
+
+// The status text of a server reply that ends the session in `state`: the
+// step number, a blank, the reply and, for the first two steps, a suffix. A
+// reply longer than 200 bytes is cut, and control bytes in it show as "?".
+std::string Pop3FailureText(Pop3State state, std::string_view reply);
+
+// The status texts of a session that ends well, for `count` messages.
+std::string MessagesReceivedText(int count);        // "<n> Messages Recieved"
+std::string MessagesReceivedDeletedText(int count); // "<n> Messages Received! Server messages Deleted"
+
+class Pop3Session {
+public:
+    // A session with no byte from the server for this many ticks ends.
+    static constexpr int kReplyTimeoutTicks = 60;
+    // Largest message count taken from STAT.
+    static constexpr long kMaxMessageCount = 9'999'999;
+
+    // `uidl` may be null; the session then fetches every message, as it
+    // does from a server without UIDL.
+    Pop3Session(ReceiveStore& store, UidlStore* uidl);
+
+    // Starts a session: checks the server and port and asks the adapter to
+    // connect. While a session runs, a new one is refused with a status text.
+    Pop3Output StartReceive(const Pop3Account& account);
+
+    // The connection asked for by StartReceive is open.
+    Pop3Output OnServerConnect();
+    // It could not be opened; `reason` (Shift_JIS) is shown.
+    Pop3Output OnConnectFailed(std::string_view reason);
+
+    // Bytes arrived, in any pieces.
+    Pop3Output ReadArrival(std::string_view recvData);
+
+    // The server closed the connection.
+    Pop3Output OnServerClose();
+
+    // The connection failed while open; `reason` (Shift_JIS) is shown.
+    Pop3Output OnSocketError(std::string_view reason);
+
+    // One second passed. The adapter ticks while Busy().
+    Pop3Output OnTick();
+
+    // A session is connecting or running.
+    bool Busy() const { return phase_ != Phase::Idle; }
+
+    Pop3State State() const { return sessionState; }
+    // The last message received, as it was cut for the store.
+    const ReceivedMessage& LastMessage() const { return CurrentMessage; }
+    // Messages stored by the current or last session.
+    int Received() const { return received_; }
+
+    // The POP3 counters: RETR commands still to send and the number the next
+    // one uses; the same for DELE. A number is 0 when none is left.
+    int RetrieveLeft() const { return retrieveLeft; }
+    int NextRetrieve() const { return nextRetrieve; }
+    int DeleteLeft() const { return deleteLeft; }
+    int NextDelete() const { return nextDelete; }
+
+private:
+    enum class Phase { Idle, Connecting, Running };
+    enum class KeptReason { TooLarge, PartsLeftOut, NulRemoved, FolderFull, NotWritten };
+
+    void ConnectFailed(std::string_view reason);
+    void StepSession();
+    void OnStatusLine(const std::string& line);
+    void OnMessageText(const std::string& text, bool truncated);
+    void OnUidlListing(const std::string& listing);
+    void SendCommand(std::string line);
+    void Status(std::string text);
+    void Fail(std::string_view reply);
+    void Quit(SessionEnd outcome);
+    void CloseSocket(SessionEnd outcome);
+    void PlanAll();
+    void RetrieveNextOrFinish();
+    void DeleteNextOrFinish();
+    std::string FinalText(bool deleted) const;
+    std::string AccountKey() const;
+
+    ReceiveStore& store_;
+    UidlStore* uidlStore_;
+    Pop3Account account_;
+    Pop3Reader reader_;
+    Pop3Output out_;
+    Phase phase_ = Phase::Idle;
+    int idleTicks_ = 0;
+
+    Pop3State sessionState = Pop3State::Idle;
+    std::string sendLine;           // the last command sent, without its CR LF
+    ReceivedMessage CurrentMessage;
+    int retrieveLeft = 0;
+    int nextRetrieve = 0;
+    int deleteLeft = 0;
+    int nextDelete = 0;
+
+    int messageCount_ = 0;               // from STAT
+    std::vector<int> retrievePlan_;      // message numbers to fetch, in order
+    std::size_t retrieveIndex_ = 0;
+    std::vector<std::string> uidOf_;     // by message number; empty when unknown
+    std::vector<int> deletePlan_;        // message numbers to delete
+    std::size_t deleteIndex_ = 0;
+    bool stopRetrieving_ = false;        // the store cannot take more this session
+    bool deletionsSent_ = false;
+    SessionEnd pendingEnd_ = SessionEnd::None; // the outcome once QUIT is answered
+
+    bool useUidl_ = false;     // the list was read and the server is asked
+    bool uidlChanged_ = false; // the list needs saving
+    UidlList uidl_;
+
+    int received_ = 0;
+    int kept_ = 0;
+    std::set<KeptReason> keptReasons_;
+};
+
+} // namespace tegalo
