@@ -1,5 +1,6 @@
 #include "store/Attachments.h"
 
+#include "store/Outgoing.h"
 #include "text/transfer_encoding.h"
 #include "text/unicode.h"
 
@@ -114,6 +115,11 @@ std::string AttachmentDirectory(std::string* error) {
 }
 
 std::string DecodeAttachment(std::string_view content, std::string_view encoding) {
+    // An attachment of a composed message is stored with the delimiter line
+    // that closes it; it is no part of the file.
+    if (content.ends_with(kDelimiterLine)) {
+        content.remove_suffix(kDelimiterLine.size());
+    }
     std::string decodedText;
     if (encoding == "quoted-pr") {
         decodedText = DecodeQuotedPrintable(content);

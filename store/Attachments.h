@@ -32,7 +32,8 @@ std::string AttachmentDirectory(std::string* error = nullptr);
 //   content in older records (a delimiter line) adds nothing;
 // - "quoted-pr": quoted-printable decoded, then written line by line;
 // - anything else: as stored.
-// Text lines, the last one too, come out ending in CR LF.
+// Text lines, the last one too, come out ending in CR LF. The delimiter line
+// that closes the attachments of composed messages is not part of the file.
 std::string DecodeAttachment(std::string_view content, std::string_view encoding);
 
 // A name from a received message (Shift_JIS) made safe as one file name of

@@ -43,6 +43,8 @@ TEST(DecodeAttachment, ByEncoding) {
         {"quoted-printable", "a=3Db=\r\nc", "quoted-pr", "a=bc\r\n"},
         {"quoted-printable lower-case hex dropped", "x=3d", "quoted-pr", "x\r\n"},
         {"text lines get CR LF, the last too", "one\r\ntwo", "7bit", "one\r\ntwo\r\n"},
+        {"closing delimiter of a composed message dropped", "a=3Db\r\n------=_NextPart_000_0017_01C3CBA8.DEA1DD40\r\n",
+         "quoted-pr", "a=b\r\n"},
         {"blank encoding written as stored", "line\r\n", "", "line\r\n"},
         {"empty content", "", "base64", ""},
     };
