@@ -208,24 +208,21 @@ TEST_F(StoreFolder, MovesAndDeletes) {
     };
     for (const MoveRow& row : rows) {
         SCOPED_TRACE(row.name);
-        TempDir box;
-        ScriptedUi rowUi;
-        CTegaloDoc rowDoc(rowUi);
+        Mailbox box;
         const char* names[] = {"recv", "reserv", "sent", "recycle"};
+        ASSERT_EQ(box.Open(FolderOrEmpty(row.before[0]), FolderOrEmpty(row.before[1]), FolderOrEmpty(row.before[2]),
+                           FolderOrEmpty(row.before[3])),
+                  StoreStatus::kOk);
+        ASSERT_EQ(box.doc.LoadList(row.shown).status, StoreStatus::kOk);
+        ASSERT_EQ(box.doc.DelData(row.index, row.source, row.target), StoreStatus::kOk) << box.ui.Shown();
         for (int i = 0; i < 4; ++i) {
-            WriteFile(box / names[i], FolderOrEmpty(row.before[static_cast<std::size_t>(i)]));
+            EXPECT_EQ(box.File(names[i]), FolderOrEmpty(row.after[static_cast<std::size_t>(i)])) << names[i];
         }
-        ASSERT_EQ(rowDoc.Start(box.Path()), StoreStatus::kOk);
-        ASSERT_EQ(rowDoc.LoadList(row.shown).status, StoreStatus::kOk);
-        ASSERT_EQ(rowDoc.DelData(row.index, row.source, row.target), StoreStatus::kOk) << rowUi.Shown();
-        for (int i = 0; i < 4; ++i) {
-            EXPECT_EQ(ReadFile(box / names[i]), FolderOrEmpty(row.after[static_cast<std::size_t>(i)])) << names[i];
-        }
-        EXPECT_EQ(rowDoc.CurrentFolder(), FolderFromName(row.shown));
-        EXPECT_EQ(Subjects(rowDoc.GetRecordList()), row.shownAfter);
-        EXPECT_EQ(rowDoc.GetRecordList().CountField(), FormatField(static_cast<int>(row.shownAfter.size())));
-        EXPECT_TRUE(rowUi.messages.empty()) << rowUi.Shown();
-        EXPECT_FALSE(std::filesystem::exists(box / "tegalo.journal"));
+        EXPECT_EQ(box.doc.CurrentFolder(), FolderFromName(row.shown));
+        EXPECT_EQ(Subjects(box.doc.GetRecordList()), row.shownAfter);
+        EXPECT_EQ(box.doc.GetRecordList().CountField(), FormatField(static_cast<int>(row.shownAfter.size())));
+        EXPECT_TRUE(box.ui.messages.empty()) << box.ui.Shown();
+        EXPECT_FALSE(std::filesystem::exists(box.dir / "tegalo.journal"));
     }
 }
 

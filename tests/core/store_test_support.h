@@ -132,22 +132,34 @@ private:
 };
 
 // A mailbox directory with the four folder files, and a document on it.
-class MailboxTest : public ::testing::Test {
-protected:
-    // Writes the folder files (missing ones as the count 0) and an empty
-    // address book, then starts the document.
-    void Open(std::string_view recv = "     0", std::string_view reserv = "     0",
-              std::string_view sent = "     0", std::string_view recycle = "     0") {
+struct Mailbox {
+    // Writes the folder files and an empty address book, then starts the
+    // document.
+    StoreStatus Open(std::string_view recv = "     0", std::string_view reserv = "     0",
+                     std::string_view sent = "     0", std::string_view recycle = "     0") {
         WriteFile(dir / "recv", recv);
         WriteFile(dir / "reserv", reserv);
         WriteFile(dir / "sent", sent);
         WriteFile(dir / "recycle", recycle);
-        WriteFile(dir / "addr", "");
-        const StoreStatus status = doc.Start(dir.Path());
-        ASSERT_TRUE(Loaded(status)) << ui.Shown();
+        if (!std::filesystem::exists(dir / "addr")) {
+            WriteFile(dir / "addr", "");
+        }
+        return doc.Start(dir.Path());
     }
 
     std::string File(std::string_view name) const { return ReadFile(dir / name); }
+
+    TempDir dir;
+    ScriptedUi ui;
+    CTegaloDoc doc{ui};
+};
+
+class MailboxTest : public ::testing::Test, protected Mailbox {
+protected:
+    void Open(std::string_view recv = "     0", std::string_view reserv = "     0",
+              std::string_view sent = "     0", std::string_view recycle = "     0") {
+        ASSERT_TRUE(Loaded(Mailbox::Open(recv, reserv, sent, recycle))) << ui.Shown();
+    }
 
     // Appends a record to a folder the way the program does.
     void Append(std::string_view record, std::string_view folder) {
@@ -155,10 +167,6 @@ protected:
         ASSERT_TRUE(sizes.has_value());
         ASSERT_EQ(doc.AddReceived(*sizes, record.substr(kSizeBlockLength), folder), StoreStatus::kOk) << ui.Shown();
     }
-
-    TempDir dir;
-    ScriptedUi ui;
-    CTegaloDoc doc{ui};
 };
 
 } // namespace tegalo::testing_support

@@ -1,0 +1,177 @@
+#include "config/AccountSettings.h"
+
+#include "store_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <sys/stat.h>
+
+namespace tegalo {
+namespace {
+
+using namespace literals;
+using namespace testing_support;
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0);
+    return st.st_mode & 0777;
+}
+
+TEST(ConfigSettings, DefaultsAndTheirFile) {
+    const AccountSettings defaults;
+    EXPECT_EQ(defaults.pop3Port, 110);
+    EXPECT_EQ(defaults.smtpPort, 25);
+    EXPECT_EQ(defaults.checkInterval, "30");
+    EXPECT_FALSE(defaults.keepOnServer || defaults.receiveAtStartup || defaults.checkNewMail);
+    EXPECT_EQ(FormatAccountSettings(defaults), Golden("comconfig_defaults"));
+}
+
+TEST(ConfigSettings, ReadsTheLinesInFileOrder) {
+    AccountSettings s;
+    EXPECT_EQ(ParseAccountSettings(Golden("comconfig_full"), s), 12);
+    EXPECT_EQ(s.serverName, "pop.example.jp");
+    EXPECT_EQ(s.serverName2, "smtp.example.jp");
+    EXPECT_EQ(s.pop3Port, 995);
+    EXPECT_EQ(s.smtpPort, 2525);
+    EXPECT_EQ(s.userName, "taro");
+    EXPECT_EQ(s.password, std::string(78, 'p')) << "a 78-character value is read whole";
+    EXPECT_EQ(s.mailAccount, "taro@example.jp");
+    EXPECT_TRUE(s.keepOnServer);
+    EXPECT_EQ(s.displayName, "山田太郎"_sjis);
+    EXPECT_FALSE(s.receiveAtStartup);
+    EXPECT_TRUE(s.checkNewMail);
+    EXPECT_EQ(s.checkInterval, "20");
+    EXPECT_EQ(FormatAccountSettings(s), Golden("comconfig_full"));
+}
+
+TEST(ConfigSettings, NumbersAndFlags) {
+    struct Row {
+        const char* line;
+        int port;
+        bool flag;
+    } const rows[] = {
+        {"110", 110, true},  {"2525", 2525, true},   {"65535", 65535, true}, {"  25", 25, true},
+        {"25abc", 25, true}, {"", 0, false},         {"abc", 0, false},      {"0", 0, false},
+        {"2", 2, true},      {"-5", -5, true},       {"99999999999", INT_MAX, true},
+    };
+    for (const Row& row : rows) {
+        AccountSettings s;
+        const std::string file = "\r\n\r\n" + std::string(row.line) + "\r\n25\r\n\r\n\r\n\r\n" + row.line + "\r\n";
+        ParseAccountSettings(file, s);
+        EXPECT_EQ(s.pop3Port, row.port) << row.line;
+        EXPECT_EQ(s.keepOnServer, row.flag) << row.line;
+    }
+}
+
+TEST(ConfigSettings, ShortFilesAndOtherLineEnds) {
+    AccountSettings s;
+    EXPECT_EQ(ParseAccountSettings("a\nb\n2525", s), 3) << "LF alone ends a line; a last line needs no line end";
+    EXPECT_EQ(s.serverName, "a");
+    EXPECT_EQ(s.serverName2, "b");
+    EXPECT_EQ(s.pop3Port, 2525);
+    EXPECT_EQ(s.smtpPort, 25);
+    EXPECT_EQ(s.checkInterval, "30");
+
+    const std::string longLine(200, 'L');
+    AccountSettings t;
+    EXPECT_EQ(ParseAccountSettings(longLine + "\r\nnext\r\n", t), 2);
+    EXPECT_EQ(t.serverName, longLine) << "a long line stays one value and the next line the next field";
+    EXPECT_EQ(t.serverName2, "next");
+
+    AccountSettings u;
+    EXPECT_EQ(ParseAccountSettings(Golden("comconfig_full") + "extra\r\n", u), 12);
+    EXPECT_EQ(u.checkInterval, "20");
+}
+
+TEST(ConfigSettings, RoundTrip) {
+    AccountSettings s;
+    s.serverName = "mail.example.jp";
+    s.pop3Port = 2525;
+    s.smtpPort = 65535;
+    s.password = std::string(78, '#');
+    s.displayName = "ﾃｽﾄ"_sjis;
+    s.keepOnServer = s.receiveAtStartup = s.checkNewMail = true;
+    s.checkInterval = "10";
+    AccountSettings back;
+    back.serverName = "stale";
+    EXPECT_EQ(ParseAccountSettings(FormatAccountSettings(s), back), 12);
+    EXPECT_EQ(back, s);
+}
+
+TEST(ConfigSettings, SaveWritesTheWholeFileAnewForItsOwnerOnly) {
+    TempDir dir;
+    ScriptedUi ui;
+    const std::string path = dir / "comconfig";
+    // An older file with a longer password and lines after the twelfth.
+    WriteFile(path, Golden("comconfig_full") + "stale tail\r\n");
+    ::chmod(path.c_str(), 0644);
+    AccountSettings s;
+    ASSERT_EQ(ReadAccountSettings(dir.Path(), s, ui), SettingsStatus::kOk);
+    s.password = "short";
+    s.pop3Port = 2525;
+    ASSERT_EQ(SaveAccountSettings(dir.Path(), s, ui), SettingsStatus::kOk) << ui.Shown();
+    EXPECT_EQ(ReadFile(path), "pop.example.jp\r\nsmtp.example.jp\r\n2525\r\n2525\r\ntaro\r\nshort\r\ntaro@example.jp\r\n1\r\n" +
+                                  "山田太郎"_sjis + "\r\n0\r\n1\r\n20\r\n");
+    EXPECT_EQ(ModeOf(path), 0600u);
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    EXPECT_TRUE(ui.messages.empty()) << ui.Shown();
+}
+
+TEST(ConfigSettings, MissingFile) {
+    TempDir dir;
+    ScriptedUi ui;
+    const std::string message = "構成定義ﾌｧｲﾙがｵｰﾌﾟﾝできません"_sjis;
+    AccountSettings s;
+    EXPECT_EQ(ReadAccountSettings(dir.Path(), s, ui), SettingsStatus::kCannotOpen);
+    EXPECT_EQ(s, AccountSettings{});
+    EXPECT_EQ(SaveAccountSettings(dir.Path(), s, ui), SettingsStatus::kCannotOpen);
+    EXPECT_EQ(ui.messages, (std::vector<std::string>{message, message}));
+    EXPECT_FALSE(std::filesystem::exists(dir / "comconfig"));
+
+    // An empty file is there to be written, but holds no settings yet.
+    WriteFile(dir / "comconfig", "");
+    ui.messages.clear();
+    EXPECT_EQ(ReadAccountSettings(dir.Path(), s, ui), SettingsStatus::kIncomplete);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"構成定義ﾌｧｲﾙの行が足りません"_sjis});
+    EXPECT_EQ(s, AccountSettings{});
+    EXPECT_EQ(SaveAccountSettings(dir.Path(), s, ui), SettingsStatus::kOk);
+    EXPECT_EQ(ReadFile(dir / "comconfig"), Golden("comconfig_defaults"));
+}
+
+TEST(ConfigSettings, ValuesTheFileCannotHold) {
+    TempDir dir;
+    ScriptedUi ui;
+    WriteFile(dir / "comconfig", Golden("comconfig_full"));
+    struct Row {
+        const char* name;
+        void (*change)(AccountSettings&);
+        int line;
+    } const rows[] = {
+        {"79-byte password", [](AccountSettings& s) { s.password = std::string(79, 'p'); }, 6},
+        {"line break in the display name", [](AccountSettings& s) { s.displayName = "a\r\nb"; }, 9},
+        {"LF in the server name", [](AccountSettings& s) { s.serverName = "a\nb"; }, 1},
+        {"NUL in the interval", [](AccountSettings& s) { s.checkInterval = std::string("1\0", 2); }, 12},
+    };
+    for (const Row& row : rows) {
+        AccountSettings s;
+        row.change(s);
+        EXPECT_EQ(FindUnsavableLine(s), row.line) << row.name;
+        EXPECT_EQ(SaveAccountSettings(dir.Path(), s, ui), SettingsStatus::kUnsavableValue) << row.name;
+        EXPECT_EQ(ui.Last(), "構成定義ﾌｧｲﾙに保存できない値があります（"_sjis + std::to_string(row.line) + "行目）"_sjis);
+        EXPECT_EQ(ReadFile(dir / "comconfig"), Golden("comconfig_full")) << row.name;
+    }
+    EXPECT_EQ(FindUnsavableLine(AccountSettings{}), 0);
+}
+
+TEST(ConfigSettings, PortsTheDialogAccepts) {
+    EXPECT_FALSE(IsValidPort(0));
+    EXPECT_TRUE(IsValidPort(1));
+    EXPECT_TRUE(IsValidPort(65535));
+    EXPECT_FALSE(IsValidPort(65536));
+    EXPECT_FALSE(IsValidPort(-25));
+}
+
+} // namespace
+} // namespace tegalo
