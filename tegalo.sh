@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 build_packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev)
-test_packages=(nkf python3)
+test_packages=(nkf python3 dovecot-pop3d)
 
 install_missing() {
     local missing=() p
