@@ -180,7 +180,8 @@ TEST(StoreFault, MoveToATargetThatCannotTakeTheRecord) {
 TEST(StoreFault, RecordsTooLargeForTheirFields) {
     const std::unique_ptr<Mailbox> box = FullMailbox();
     const auto before = Snapshot(box->dir);
-    const RecordPieces huge{"big", "x@example.jp", "date", "H: 1\r\n", std::string(999'940, 'b'), {}};
+    const std::string body(999'940, 'b');
+    const RecordPieces huge{"big", "x@example.jp", "date", "H: 1\r\n", body, {}};
     const PartSizes sizes = SizesFor(huge, 0, 0);
     ASSERT_EQ(box->doc.AddCount("recv", 1), StoreStatus::kOk);
     EXPECT_EQ(box->doc.AddData(sizes, JoinPieces(huge), "recv"), StoreStatus::kLimitExceeded);

@@ -94,7 +94,8 @@ inline std::string Golden(std::string_view name) {
 // A record of a single-part message built from its pieces.
 inline std::string MakeRecord(std::string_view subject, std::string_view body = "body\r\n",
                               std::string_view sender = "someone@example.jp") {
-    const RecordPieces pieces{subject, sender, "Mon, 3 Jun 2024", "From: " + std::string(sender) + "\r\n", body, {}};
+    const std::string header = "From: " + std::string(sender) + "\r\n";
+    const RecordPieces pieces{subject, sender, "Mon, 3 Jun 2024", header, body, {}};
     return BuildRecord(SizesFor(pieces, 0, 0), JoinPieces(pieces));
 }
 
