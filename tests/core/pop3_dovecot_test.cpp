@@ -37,7 +37,7 @@ std::string PlainMessage(int n) {
            "\r\nContent-Type: text/plain\r\n\r\nbody " + std::to_string(n) + "\r\n";
 }
 
-class Dovecot : public ::testing::Test {
+class Pop3Dovecot : public ::testing::Test {
 protected:
     void SetUp() override {
         // No dovecot binary fails the test: CI installs dovecot-pop3d.
@@ -61,7 +61,7 @@ protected:
     std::string work_;
 };
 
-TEST_F(Dovecot, EmptyMailbox) {
+TEST_F(Pop3Dovecot, EmptyMailbox) {
     FakeReceiveStore store;
     const SessionRun run = Receive(store, false);
     EXPECT_EQ(run.statusTexts, (std::vector<std::string>{"Server Connection OK", "No New Message"}));
@@ -69,7 +69,7 @@ TEST_F(Dovecot, EmptyMailbox) {
     EXPECT_TRUE(store.records.empty());
 }
 
-TEST_F(Dovecot, TwoMessagesFetchedAndDeleted) {
+TEST_F(Pop3Dovecot, TwoMessagesFetchedAndDeleted) {
     server_.Deliver("taro", PlainMessage(1));
     server_.Deliver("taro", PlainMessage(2));
     FakeReceiveStore store;
@@ -82,7 +82,7 @@ TEST_F(Dovecot, TwoMessagesFetchedAndDeleted) {
     EXPECT_EQ(server_.MessageCount("taro"), 0);
 }
 
-TEST_F(Dovecot, TwoMessagesKeptOnServer) {
+TEST_F(Pop3Dovecot, TwoMessagesKeptOnServer) {
     server_.Deliver("taro", PlainMessage(1));
     server_.Deliver("taro", PlainMessage(2));
     FakeReceiveStore store;
@@ -106,7 +106,7 @@ TEST_F(Dovecot, TwoMessagesKeptOnServer) {
     EXPECT_EQ(store.records.size(), 3u);
 }
 
-TEST_F(Dovecot, WrongPassword) {
+TEST_F(Pop3Dovecot, WrongPassword) {
     server_.Deliver("taro", PlainMessage(1));
     FakeReceiveStore store;
     const SessionRun run = Receive(store, false, "wrong");
@@ -118,7 +118,7 @@ TEST_F(Dovecot, WrongPassword) {
 
 // Japanese headers and bodies, multiparts of every shape, a message without
 // Content-Type and lines starting with ".", all through Dovecot.
-TEST_F(Dovecot, MessagesOfEveryShape) {
+TEST_F(Pop3Dovecot, MessagesOfEveryShape) {
     const char* files[] = {"jp-folded-subject.eml", "multipart-1att.eml",   "multipart-3att.eml",
                            "multipart-5att.eml",    "alternative-in-mixed.eml", "no-content-type.eml"};
     for (const char* file : files) {

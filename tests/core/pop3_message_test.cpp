@@ -57,7 +57,7 @@ std::string Part(std::string_view name, std::string_view encoding, std::string_v
     return PartHeader(name, encoding) + std::string(content);
 }
 
-TEST(SplitReceivedMessage, Pieces) {
+TEST(Pop3SplitMessage, Pieces) {
     struct Row {
         const char* name;
         std::string text;
@@ -145,14 +145,14 @@ TEST(SplitReceivedMessage, Pieces) {
     }
 }
 
-TEST(SplitReceivedMessage, HeaderBlockIsDecodedWithoutItsLastLineEnd) {
+TEST(Pop3SplitMessage, HeaderBlockIsDecodedWithoutItsLastLineEnd) {
     const ReceivedMessage message =
         SplitReceivedMessage("Subject: " + Word("件名") + "\r\nTo: a@b\r\n\r\n" + Jis("本文"));
     EXPECT_EQ(message.header, Sjis("Subject: 件名\r\nTo: a@b"));
     EXPECT_EQ(message.body, Sjis("\r\n\r\n本文"));
 }
 
-TEST(SplitReceivedMessage, FlagsWhatDoesNotMakeItWhole) {
+TEST(Pop3SplitMessage, FlagsWhatDoesNotMakeItWhole) {
     const ReceivedMessage unclosed =
         SplitReceivedMessage("Content-Type: text/plain\r\n\r\nok \x1b$B$\"");
     EXPECT_TRUE(unclosed.jisError);
@@ -177,7 +177,7 @@ TEST(SplitReceivedMessage, FlagsWhatDoesNotMakeItWhole) {
     EXPECT_EQ(large.Sizes()[10], 0);
 }
 
-TEST(SplitReceivedMessage, RecordLayout) {
+TEST(Pop3SplitMessage, RecordLayout) {
     EXPECT_EQ(PartHeader("", ""), std::string(98, ' ') + "\r\n" + std::string(9, ' '));
     EXPECT_EQ(PartHeader("a.txt", "quoted-printable\r\n").substr(98), "\r\nquoted-pr");
     // 97 one-byte characters and a double-byte one: the latter does not fit.
@@ -199,7 +199,7 @@ TEST(SplitReceivedMessage, RecordLayout) {
 
 // Every message of the corpus splits without a fault into a record whose
 // sizes describe it.
-TEST(SplitReceivedMessage, CorpusMessagesGiveSoundRecords) {
+TEST(Pop3SplitMessage, CorpusMessagesGiveSoundRecords) {
     int messages = 0;
     for (const auto& entry : std::filesystem::directory_iterator(TEGALO_CORPUS)) {
         if (entry.path().extension() != ".eml") {
@@ -233,7 +233,7 @@ TEST(SplitReceivedMessage, CorpusMessagesGiveSoundRecords) {
 
 // Whole records of a few corpus messages, kept as files: the size block
 // ("%6d" each) followed by the record text.
-TEST(SplitReceivedMessage, CorpusGoldenRecords) {
+TEST(Pop3SplitMessage, CorpusGoldenRecords) {
     const char* names[] = {"jp01-iso2022jp-2att", "jp11-att-rfc2047-3att", "jp25-thunderbird-iso2022jp",
                            "m07-netscape-2att-alt", "m17-similar-boundaries", "b01-bad-final-boundary"};
     for (const char* name : names) {

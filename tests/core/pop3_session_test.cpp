@@ -426,7 +426,7 @@ TEST(Pop3Session, IdsOfAnotherAccountAreIgnored) {
     EXPECT_EQ(c.uidl.list->account, "taro@pop.example.jp:110");
 }
 
-TEST(CheckTimerPeriod, MinutesOrNoTimer) {
+TEST(Pop3CheckTimer, MinutesOrNoTimer) {
     EXPECT_EQ(CheckTimerPeriod("10"), std::chrono::milliseconds(600'000));
     EXPECT_EQ(CheckTimerPeriod("30"), 30min);
     EXPECT_EQ(CheckTimerPeriod("35791"), 35791min);
@@ -435,7 +435,7 @@ TEST(CheckTimerPeriod, MinutesOrNoTimer) {
     }
 }
 
-TEST(UidlFile, SavedAtomicallyAndReadBack) {
+TEST(Pop3UidlFile, SavedAtomicallyAndReadBack) {
     const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tegalo-uidl-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     UidlFile file(dir.string());
