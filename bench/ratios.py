@@ -1,8 +1,9 @@
-"""Prints the target ratios of a Google Benchmark JSON report, one per line.
+"""Prints the target ratios of Google Benchmark JSON reports, one per line.
 
-Each entry names two benchmarks measured in the same run and how their times
-compare with the target: "faster" means the first must take at most `limit`
-times the second's time.
+Each entry compares a benchmark's time with a reference measured in the same
+run (another benchmark, or ten times a smaller one for linearity), with a
+fixed time in milliseconds, or names a counter the benchmark reports; the
+ratio must not exceed the limit.
 """
 import json
 import sys
@@ -18,24 +19,44 @@ RATIOS = [
     ("attachment base64 decode vs coreutils base64 -d, 10 MB", "BM_AttachmentDecode/10", "BM_CoreutilsBase64Decode/10", 2.0),
     ("attachment encode 10 MB vs 10 x 1 MB (linear)", "BM_AttachmentEncode/10", ("BM_AttachmentEncode/1", 10), 1.5),
     ("attachment decode 10 MB vs 10 x 1 MB (linear)", "BM_AttachmentDecode/10", ("BM_AttachmentDecode/1", 10), 1.5),
+    ("switch to a folder of 100,000 messages vs 1 s", "BM_SwitchToLargeFolder/iterations:5", 1000.0, 1.0),
+    ("open an unread message in it vs 0.1 s", "BM_OpenUnreadMessageInLargeFolder/iterations:20", 100.0, 1.0),
+    ("memory of that folder vs its file size", ("BM_SwitchToLargeFolder/iterations:5", "memory_ratio"), None, 2.0),
 ]
 
 
-def main(path):
-    with open(path) as f:
-        report = json.load(f)
-    times = {}
-    for b in report["benchmarks"]:
-        if b.get("run_type", "iteration") == "iteration" and "error_occurred" not in b:
-            times[b["name"]] = b["real_time"]
+def to_ms(b):
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1000.0}[b.get("time_unit", "ns")]
+    return b["real_time"] * scale
+
+
+def main(paths):
+    times, counters = {}, {}
+    for path in paths:
+        with open(path) as f:
+            report = json.load(f)
+        for b in report["benchmarks"]:
+            if b.get("run_type", "iteration") == "iteration" and "error_occurred" not in b:
+                times[b["name"]] = to_ms(b)
+                counters[b["name"]] = b
     failed = False
     for label, name, ref, limit in RATIOS:
-        scale = 1
-        if isinstance(ref, tuple):
-            ref, scale = ref
-        if name not in times or ref not in times:
-            continue
-        ratio = times[name] / (times[ref] * scale)
+        if isinstance(name, tuple):
+            bench, counter = name
+            if bench not in counters or counter not in counters[bench]:
+                continue
+            ratio = counters[bench][counter]
+        elif isinstance(ref, float):
+            if name not in times:
+                continue
+            ratio = times[name] / ref
+        else:
+            scale = 1
+            if isinstance(ref, tuple):
+                ref, scale = ref
+            if name not in times or ref not in times:
+                continue
+            ratio = times[name] / (times[ref] * scale)
         ok = ratio <= limit
         failed |= not ok
         print(f"RATIO {label}: {ratio:.2f} (target <= {limit}) {'ok' if ok else 'MISSED'}")
@@ -43,4 +64,4 @@ def main(path):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(sys.argv[1:]))
