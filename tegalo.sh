@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Sets Tegalo up on Debian 12: installs what is missing, builds, and then
-#   ./tegalo.sh start   starts Tegalo
+#   ./tegalo.sh start   starts Tegalo on the mailbox in ~/Tegalo (or $TEGALO_DIR)
 #   ./tegalo.sh test    runs every test (a normal build, then one with
 #                       AddressSanitizer and UndefinedBehaviorSanitizer)
 set -euo pipefail
 cd "$(dirname "$0")"
 
-build_packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev)
+build_packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
+    qt6-qpa-plugins fonts-noto-cjk)
 test_packages=(nkf python3 dovecot-pop3d)
 
 install_missing() {
@@ -32,8 +33,12 @@ build() { # build-dir, extra cmake arguments...
 case "${1:-}" in
 start)
     install_missing "${build_packages[@]}"
-    build build
-    exec tools/demo build/tegalo-convert
+    build build -DTEGALO_BUILD_TESTS=OFF -DTEGALO_BUILD_BENCH=OFF
+    # The mailbox lives in ~/Tegalo unless TEGALO_DIR names another
+    # directory; the first start offers to create it.
+    dir=${TEGALO_DIR:-$HOME/Tegalo}
+    mkdir -p "$dir"
+    exec build/tegalo --dir "$dir"
     ;;
 test)
     install_missing "${build_packages[@]}" "${test_packages[@]}"

@@ -18,6 +18,10 @@ CTegaloTreeView::CTegaloTreeView(QWidget* parent) : QTreeWidget(parent) {
     setRootIsDecorated(true);
     setColumnCount(1);
     setSelectionMode(QAbstractItemView::SingleSelection);
+    // A narrow pane scrolls sideways rather than cutting the folder names.
+    setTextElideMode(Qt::ElideNone);
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     connect(this, &QTreeWidget::itemSelectionChanged, this, &CTegaloTreeView::OnSelectionChanged);
     connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current, QTreeWidgetItem* previous) {
         // The open-folder picture belongs to the selected folder only.

@@ -23,3 +23,7 @@ target_compile_definitions(tegalo_app PUBLIC QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO
 
 add_executable(tegalo ${PROJECT_SOURCE_DIR}/app/main.cpp)
 target_link_libraries(tegalo PRIVATE tegalo_app tegalo_warnings)
+
+# Renders the README's pictures of the window and the viewer.
+add_executable(tegalo-screenshots ${PROJECT_SOURCE_DIR}/tools/tegalo_screenshots.cpp)
+target_link_libraries(tegalo-screenshots PRIVATE tegalo_app tegalo_warnings)
