@@ -2,6 +2,7 @@
 
 #include "app/Commands.h"
 #include "app/MainFrm.h"
+#include "store/AddressBook.h"
 #include "store/Attachments.h"
 #include "store/TegaloDoc.h"
 #include "ui/Printing.h"
@@ -21,6 +22,18 @@ namespace tegalo {
 namespace {
 
 const QString kSelectMessage = QStringLiteral("電文を選択してください");
+
+// Moves the record of `row` from the folder shown to `target` ("recycle"
+// from "recycle" deletes it for good). The row leaves the list only when the
+// record left the folder file; after a failure, which the store has shown,
+// the list still matches the file.
+void MoveRecordOfRow(CTegaloDoc& doc, RecordListModel& model, int row, int target) {
+    const StoreStatus status =
+        doc.DelData(model.RecordIndex(row), FolderName(doc.CurrentFolder()), FolderName(target));
+    if (status == StoreStatus::kOk) {
+        model.RemoveRow(row);
+    }
+}
 
 // The viewer's editor shows line ends as Qt writes them.
 QString DisplayText(std::string_view sjis) {
@@ -80,6 +93,24 @@ bool CTegaloListView::OnCommand(int id) {
         return true;
     case ID_SETTINGS:
         RunSettings();
+        return true;
+    case ID_REGISTER_SENDER:
+        RegisterSender();
+        return true;
+    case ID_ADDRESS_BOOK:
+        RunAddressBook();
+        return true;
+    case ID_MOVE_TO_RECEIVED:
+        MoveFocusedMessage(kReceived);
+        return true;
+    case ID_MOVE_TO_WAITING:
+        MoveFocusedMessage(kWaiting);
+        return true;
+    case ID_MOVE_TO_SENT:
+        MoveFocusedMessage(kSent);
+        return true;
+    case ID_MOVE_TO_DELETED:
+        MoveFocusedMessage(kDeleted);
         return true;
     default:
         return false;
@@ -209,6 +240,53 @@ void CTegaloListView::RunSettings() {
     ui.parent = this;
     const SettingsStatus status = SaveAccountSettings(doc_.BaseDir(), settingsDialog_.settings, ui);
     static_cast<void>(status); // a failure was shown; the new values stay in effect for this run
+}
+
+void CTegaloListView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete) {
+        DeleteFocusedMessage();
+    }
+    QTreeView::keyPressEvent(event);
+}
+
+void CTegaloListView::DeleteFocusedMessage() {
+    if (FocusedRecordIndex() < 0) {
+        return;
+    }
+    const int row = currentIndex().row();
+    if (!Prompter().Confirm(this, QStringLiteral("%1番目を消去します。よろしいですか").arg(row + 1, 6))) {
+        return;
+    }
+    MoveRecordOfRow(doc_, *model_, row, kDeleted);
+}
+
+void CTegaloListView::MoveFocusedMessage(int folder) {
+    if (FocusedRecordIndex() < 0) {
+        Prompter().Message(this, kSelectMessage);
+        return;
+    }
+    if (doc_.CurrentFolder() == folder) {
+        return;
+    }
+    MoveRecordOfRow(doc_, *model_, currentIndex().row(), folder);
+}
+
+void CTegaloListView::RegisterSender() {
+    if (LoadFocusedMessage() < 0) {
+        return;
+    }
+    if (currentMessage_.from.find_first_not_of(' ') == std::string::npos) {
+        Prompter().Message(this, QStringLiteral("差出人がありません"));
+        return;
+    }
+    const StoreStatus status = doc_.RegAddress(SenderAddressEntry(currentMessage_.from), "addr", 1);
+    static_cast<void>(status); // a refusal was shown by the store; the file is unchanged
+}
+
+void CTegaloListView::RunAddressBook() {
+    addressBookDialog_.directory = doc_.BaseDir();
+    addressBookDialog_.Prepare();
+    addressBookDialog_.exec();
 }
 
 } // namespace tegalo

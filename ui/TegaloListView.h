@@ -4,6 +4,7 @@
 #pragma once
 
 #include "config/MailComset.h"
+#include "ui/AdrBookDlg.h"
 #include "ui/MailMsg.h"
 
 #include <QTreeView>
@@ -63,12 +64,27 @@ public:
     void OpenAttachment(int number);
     void RunSettings();
 
+    // The Delete key: asks, then moves the focused message to the deleted
+    // folder (deletes it for good when the deleted folder is shown).
+    void DeleteFocusedMessage();
+    // Moves the focused message to `folder` (1 to 4); nothing when that
+    // folder is shown. A row leaves the list only when its record left the
+    // folder file.
+    void MoveFocusedMessage(int folder);
+    // Adds the sender of the focused message to the address book.
+    void RegisterSender();
+    void RunAddressBook();
+
     RecordListModel* recordModel() const { return model_; }
     CMailMsg& viewerDialog() { return viewerDialog_; }
     CMailComset& settingsDialog() { return settingsDialog_; }
+    CAdrBookDlg& addressBookDialog() { return addressBookDialog_; }
     const LoadedMessage& currentMessage() const { return currentMessage_; }
     const std::string& lastAttachmentPath() const { return lastAttachmentPath_; }
     bool HasColumns() const { return columnsShown_; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void FillViewer();
@@ -80,6 +96,7 @@ private:
     CMailMsg viewerDialog_;
     LoadedMessage currentMessage_;
     std::string lastAttachmentPath_;
+    CAdrBookDlg addressBookDialog_{this};
     bool columnsShown_ = false;
 };
 
