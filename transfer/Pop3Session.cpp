@@ -277,7 +277,7 @@ void Pop3Session::StepSession() {
             if (sessionState == Pop3State::MessageText) {
                 OnMessageText(block, truncated);
             } else {
-                OnUidlListing(block);
+                OnUidlListing(block, truncated);
             }
             continue;
         }
@@ -377,10 +377,10 @@ void Pop3Session::OnStatusLine(const std::string& line) {
     }
 }
 
-void Pop3Session::OnUidlListing(const std::string& listing) {
+void Pop3Session::OnUidlListing(const std::string& listing, bool truncated) {
     bool ok = false;
     const std::map<long, std::string> ids = ParseUidlListing(listing, messageCount_, ok);
-    if (!ok) {
+    if (!ok || truncated) {
         PlanAll();
         return RetrieveNextOrFinish();
     }

@@ -131,7 +131,7 @@ private:
     void StepSession();
     void OnStatusLine(const std::string& line);
     void OnMessageText(const std::string& text, bool truncated);
-    void OnUidlListing(const std::string& listing);
+    void OnUidlListing(const std::string& listing, bool truncated);
     void SendCommand(std::string line);
     void Status(std::string text);
     void Fail(std::string_view reply);
