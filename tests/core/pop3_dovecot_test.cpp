@@ -16,9 +16,9 @@
 namespace tegalo {
 namespace {
 
-using testing::DovecotServer;
-using testing::FakeReceiveStore;
-using testing::SessionRun;
+using pop3_test::DovecotServer;
+using pop3_test::FakeReceiveStore;
+using pop3_test::SessionRun;
 
 std::string Sjis(std::string_view utf8) {
     return SjisLiteral(utf8);
@@ -52,7 +52,7 @@ protected:
         UidlFile uidl(work_);
         Pop3Session session(store, &uidl);
         const SessionRun run =
-            testing::RunPop3Session(session, {"127.0.0.1", server_.Port(), "taro", password, keepOnServer});
+            pop3_test::RunPop3Session(session, {"127.0.0.1", server_.Port(), "taro", password, keepOnServer});
         EXPECT_FALSE(run.timedOut) << server_.Log();
         return run;
     }

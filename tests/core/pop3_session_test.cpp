@@ -18,8 +18,8 @@ namespace tegalo {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeReceiveStore;
-using testing::FakeUidlStore;
+using pop3_test::FakeReceiveStore;
+using pop3_test::FakeUidlStore;
 
 Pop3Account Account(bool keepOnServer = false) {
     return {"pop.example.jp", 110, "taro", "secret", keepOnServer};

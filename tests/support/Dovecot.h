@@ -29,7 +29,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace tegalo::testing {
+namespace tegalo::pop3_test {
 
 class DovecotServer {
 public:
@@ -311,4 +311,4 @@ private:
     std::string internalUser_;
 };
 
-} // namespace tegalo::testing
+} // namespace tegalo::pop3_test

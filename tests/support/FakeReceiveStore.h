@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tegalo::testing {
+namespace tegalo::pop3_test {
 
 struct StoredRecord {
     PartSizes sizes{};
@@ -101,4 +101,4 @@ public:
     }
 };
 
-} // namespace tegalo::testing
+} // namespace tegalo::pop3_test

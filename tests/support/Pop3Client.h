@@ -16,7 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace tegalo::testing {
+namespace tegalo::pop3_test {
 
 struct SessionRun {
     std::vector<std::string> statusTexts;
@@ -120,4 +120,4 @@ inline SessionRun RunPop3Session(Pop3Session& session, const Pop3Account& accoun
     return run;
 }
 
-} // namespace tegalo::testing
+} // namespace tegalo::pop3_test
