@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 namespace tegalo {
@@ -45,7 +46,12 @@ protected:
         work_ = server_.Directory() + "/work";
         std::filesystem::create_directories(work_);
     }
-    void TearDown() override { server_.Stop(); }
+    void TearDown() override {
+        if (HasFailure()) {
+            std::cerr << "Dovecot's log:\n" << server_.Log();
+        }
+        server_.Stop();
+    }
 
     // One session into `store`, remembering ids in the test's own recv.uidl.
     SessionRun Receive(FakeReceiveStore& store, bool keepOnServer, const std::string& password = "secret") {

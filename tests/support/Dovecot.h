@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sstream>
@@ -170,7 +171,7 @@ private:
             mailUid_ = me->pw_uid;
             mailGid_ = me->pw_gid;
             loginUser_ = internalUser_ = me->pw_name;
-            return {};
+            return InternalGroup();
         }
         // Dovecot runs no mail process as root, and no login process either.
         const passwd* nobody = ::getpwnam("nobody");
@@ -181,6 +182,17 @@ private:
         mailGid_ = nobody->pw_gid;
         loginUser_ = ::getpwnam("dovenull") ? "dovenull" : "nobody";
         internalUser_ = ::getpwnam("dovecot") ? "dovecot" : "nobody";
+        return InternalGroup();
+    }
+
+    // The name of the internal user's own group.
+    std::string InternalGroup() {
+        const passwd* user = ::getpwnam(internalUser_.c_str());
+        const group* own = user ? ::getgrgid(user->pw_gid) : nullptr;
+        if (own == nullptr) {
+            return "no group for " + internalUser_;
+        }
+        internalGroup_ = own->gr_name;
         return {};
     }
 
@@ -228,15 +240,15 @@ private:
              << "info_log_path = " << dir_ << "/dovecot.log\n"
              << "default_login_user = " << loginUser_ << "\n"
              << "default_internal_user = " << internalUser_ << "\n"
-             << "default_internal_group = " << internalUser_ << "\n"
+             << "default_internal_group = " << internalGroup_ << "\n"
              << "first_valid_uid = " << mailUid_ << "\n"
              << "first_valid_gid = " << mailGid_ << "\n"
              << "mail_location = maildir:~/Maildir\n"
              << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << dir_ << "/passwd\n}\n"
              << "userdb {\n  driver = static\n  args = uid=" << mailUid_ << " gid=" << mailGid_ << " home=" << dir_
              << "/home/%u\n}\n"
-             << "service pop3-login {\n  inet_listener pop3 {\n    address = 127.0.0.1\n    port = " << port_
-             << "\n  }\n}\n"
+             << "service pop3-login {\n  chroot =\n  inet_listener pop3 {\n    address = 127.0.0.1\n    port = "
+             << port_ << "\n  }\n}\n"
              << "service anvil {\n  chroot =\n}\n"
              << "service stats {\n  chroot =\n}\n";
     }
@@ -309,6 +321,7 @@ private:
     gid_t mailGid_ = 0;
     std::string loginUser_;
     std::string internalUser_;
+    std::string internalGroup_;
 };
 
 } // namespace tegalo::pop3_test
