@@ -1,7 +1,9 @@
 #include "app/TegaloApp.h"
 
 #include "app/MainFrm.h"
+#include "config/AccountSettings.h"
 #include "store/Mailbox.h"
+#include "transfer/Sock.h"
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
 #include "ui/Prompter.h"
@@ -9,6 +11,7 @@
 #include "ui/QtText.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -27,10 +30,16 @@ std::optional<StartOptions> ParseStartOptions(const QStringList& arguments, QStr
             options.dir = a.mid(6);
         } else if (a == QLatin1String("--init")) {
             options.init = true;
+        } else if (a == QLatin1String("--receive")) {
+            options.receive = true;
         } else {
             *error = QStringLiteral("unknown argument: ") + a;
             return std::nullopt;
         }
+    }
+    if (options.init && options.receive) {
+        *error = QStringLiteral("--init and --receive exclude each other");
+        return std::nullopt;
     }
     return options;
 }
@@ -43,20 +52,54 @@ CTegaloApp::~CTegaloApp() {
 
 namespace {
 
-// Messages of a run without a window, in UTF-8 on standard error.
+// Messages of a run without a window, in UTF-8, a line each.
 class ConsoleStoreUi final : public StoreUi {
 public:
-    void Message(std::string_view sjisText) override {
-        const std::string text = SjisToUtf8(sjisText) + "\n";
-        std::fwrite(text.data(), 1, text.size(), stderr);
-    }
+    explicit ConsoleStoreUi(std::FILE* out) : out_(out) {}
+    void Message(std::string_view sjisText) override { Print(out_, sjisText); }
     void RecipientsSet(std::string_view, int) override {}
+
+    static void Print(std::FILE* out, std::string_view sjisText) {
+        const std::string text = SjisToUtf8(sjisText) + "\n";
+        std::fwrite(text.data(), 1, text.size(), out);
+        std::fflush(out);
+    }
+
+private:
+    std::FILE* out_;
 };
 
 } // namespace
 
+int CTegaloApp::ReceiveWithoutWindow(const QString& dir) {
+    ConsoleStoreUi console(stdout);
+    CTegaloDoc doc(console);
+    const QString path = QDir(dir.isEmpty() ? QDir::currentPath() : dir).absolutePath();
+    if (!Loaded(doc.Start(NativePath(path)))) {
+        return 1;
+    }
+    AccountSettings settings;
+    if (ReadAccountSettings(doc.BaseDir(), settings, console) == SettingsStatus::kCannotOpen) {
+        return 1;
+    }
+    CSock sock(doc);
+    sock.onStatusText = [](const std::string& text) { ConsoleStoreUi::Print(stdout, text); };
+    sock.onNotice = [](const std::string& text) { ConsoleStoreUi::Print(stdout, text); };
+    SessionEnd end = SessionEnd::None;
+    QEventLoop loop;
+    sock.onEnded = [&](SessionEnd how) {
+        end = how;
+        loop.quit();
+    };
+    sock.StartReceive(settings);
+    if (sock.Busy()) {
+        loop.exec();
+    }
+    return end == SessionEnd::Normal ? 0 : 1;
+}
+
 int CTegaloApp::CreateMailboxOnly(const QString& dir) {
-    ConsoleStoreUi console;
+    ConsoleStoreUi console(stderr);
     const QString path = dir.isEmpty() ? QDir::currentPath() : dir;
     return CreateMailbox(NativePath(path), console) == StoreStatus::kOk ? 0 : 1;
 }

@@ -14,12 +14,13 @@ class CTegaloDoc;
 class QtStoreUi;
 
 struct StartOptions {
-    QString dir;       // the working directory; empty for the current one
-    bool init = false; // --init: create a mailbox and stop
+    QString dir;          // the working directory; empty for the current one
+    bool init = false;    // --init: create a mailbox and stop
+    bool receive = false; // --receive: one receive session without a window
 };
 
-// Reads `tegalo [--dir DIR] [--init]`. On a wrong command line returns
-// nullopt and sets *error.
+// Reads `tegalo [--dir DIR] [--init | --receive]`. On a wrong command line
+// returns nullopt and sets *error.
 std::optional<StartOptions> ParseStartOptions(const QStringList& arguments, QString* error);
 
 class CTegaloApp {
@@ -35,6 +36,12 @@ public:
     // --init: creates a new mailbox in `dir` without a window; messages go
     // to standard error. Returns the exit status.
     static int CreateMailboxOnly(const QString& dir);
+
+    // --receive: one receive session with the account of DIR's settings and
+    // no window. Every status text and message goes to standard output in
+    // UTF-8, a line each. Needs a running QCoreApplication. Returns 0 when
+    // the session ended normally.
+    static int ReceiveWithoutWindow(const QString& dir);
 
     CTegaloDoc& doc() { return *doc_; }
     CMainFrame* mainFrame() const { return frame_.get(); }

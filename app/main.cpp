@@ -1,7 +1,8 @@
-// tegalo [--dir DIR] [--init]
+// tegalo [--dir DIR] [--init | --receive]
 #include "app/TegaloApp.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QTextStream>
 
 int main(int argc, char** argv) {
@@ -12,11 +13,15 @@ int main(int argc, char** argv) {
     QString error;
     const std::optional<tegalo::StartOptions> options = tegalo::ParseStartOptions(arguments, &error);
     if (!options) {
-        QTextStream(stderr) << error << "\nusage: tegalo [--dir DIR] [--init]\n";
+        QTextStream(stderr) << error << "\nusage: tegalo [--dir DIR] [--init | --receive]\n";
         return 2;
     }
     if (options->init) {
         return tegalo::CTegaloApp::CreateMailboxOnly(options->dir);
+    }
+    if (options->receive) {
+        QCoreApplication app(argc, argv);
+        return tegalo::CTegaloApp::ReceiveWithoutWindow(options->dir);
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tegalo"));

@@ -18,6 +18,13 @@ public:
 
     // The window that owns the message boxes (may stay null).
     QWidget* parent = nullptr;
+
+    // While a mail session runs, message boxes wait: a modal box would run a
+    // nested event loop in which the session could step again underneath
+    // it. Deferred texts are shown by ShowDeferred, in order.
+    static void Defer(std::string sjisText);
+    static void SetDeferring(bool deferring);
+    static void ShowDeferred(QWidget* parent);
     // Where the recipients of the message about to be sent go.
     std::function<void(std::string_view, int)> onRecipients;
 };

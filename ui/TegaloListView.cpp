@@ -5,6 +5,7 @@
 #include "store/AddressBook.h"
 #include "store/Attachments.h"
 #include "store/TegaloDoc.h"
+#include "transfer/CheckTimer.h"
 #include "ui/Printing.h"
 #include "ui/Prompter.h"
 #include "ui/QtStoreUi.h"
@@ -54,6 +55,33 @@ CTegaloListView::CTegaloListView(CTegaloDoc& doc, CMainFrame& frame, QWidget* pa
     setAllColumnsShowFocus(true);
     model_ = new RecordListModel(doc_.GetRecordList(), this);
     connect(this, &QTreeView::doubleClicked, this, [this] { OpenFocusedMessage(); });
+
+    socket_ = std::make_unique<CSock>(doc_, this);
+    socket_->onStatusText = [this](const std::string& text) { frame_.SetStatusText(FromSjis(text)); };
+    socket_->onNotice = [](const std::string& text) { QtStoreUi::Defer(text); };
+    socket_->onReceived = [this] {
+        // Messages arrive one after another: the list is refilled once the
+        // burst is over, and only when it shows the received folder.
+        if (doc_.CurrentFolder() == 1 && !refillPending_) {
+            refillPending_ = true;
+            QTimer::singleShot(0, this, [this] {
+                refillPending_ = false;
+                if (doc_.CurrentFolder() == 1) {
+                    const int row = currentIndex().row();
+                    const int before = model_->rowCount();
+                    frame_.UpdateAllViews(1);
+                    if (row >= 0) {
+                        setCurrentIndex(model_->index(row + model_->rowCount() - before, 0));
+                    }
+                }
+            });
+        }
+    };
+    socket_->onEnded = [this](SessionEnd) {
+        QtStoreUi::SetDeferring(false);
+        QtStoreUi::ShowDeferred(this);
+    };
+    connect(&checkTimer_, &QTimer::timeout, this, [this] { StartReceive(); });
 }
 
 CTegaloListView::~CTegaloListView() {
@@ -77,6 +105,27 @@ void CTegaloListView::OnInitialUpdate() {
     header()->setStretchLastSection(false);
     columnsShown_ = true;
     frame_.UpdateAllViews(1);
+    const AccountSettings& settings = settingsDialog_.settings;
+    if (settings.receiveAtStartup) {
+        StartReceive();
+    }
+    if (settings.checkNewMail) {
+        if (const auto period = CheckTimerPeriod(settings.checkInterval)) {
+            checkTimer_.start(*period);
+        }
+    }
+}
+
+void CTegaloListView::StartReceive() {
+    if (!socket_->Busy()) {
+        QtStoreUi::SetDeferring(true);
+    }
+    socket_->StartReceive(settingsDialog_.settings);
+    if (!socket_->Busy()) {
+        // Refused before it began (no server or port): nothing is running.
+        QtStoreUi::SetDeferring(false);
+        QtStoreUi::ShowDeferred(this);
+    }
 }
 
 void CTegaloListView::OnUpdate(int) {
@@ -93,6 +142,9 @@ bool CTegaloListView::OnCommand(int id) {
         return true;
     case ID_SETTINGS:
         RunSettings();
+        return true;
+    case ID_START_RECEIVE:
+        StartReceive();
         return true;
     case ID_REGISTER_SENDER:
         RegisterSender();

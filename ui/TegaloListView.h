@@ -5,8 +5,10 @@
 
 #include "config/MailComset.h"
 #include "ui/AdrBookDlg.h"
+#include "transfer/Sock.h"
 #include "ui/MailMsg.h"
 
+#include <QTimer>
 #include <QTreeView>
 
 #include <array>
@@ -63,6 +65,10 @@ public:
     // temporary directory and hands it to the desktop.
     void OpenAttachment(int number);
     void RunSettings();
+    // Starts a receive session (the toolbar's "送受信開始", the check timer,
+    // and start-up when the settings ask for it).
+    void StartReceive();
+    CSock& socket() { return *socket_; }
 
     // The Delete key: asks, then moves the focused message to the deleted
     // folder (deletes it for good when the deleted folder is shown).
@@ -98,6 +104,9 @@ private:
     std::string lastAttachmentPath_;
     CAdrBookDlg addressBookDialog_{this};
     bool columnsShown_ = false;
+    std::unique_ptr<CSock> socket_;
+    QTimer checkTimer_;
+    bool refillPending_ = false;
 };
 
 } // namespace tegalo

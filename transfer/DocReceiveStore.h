@@ -1,0 +1,19 @@
+// The received folder of the mail store, as the receive session sees it.
+#pragma once
+
+#include "store/TegaloDoc.h"
+#include "transfer/ReceiveStore.h"
+
+namespace tegalo {
+
+class DocReceiveStore final : public ReceiveStore {
+public:
+    explicit DocReceiveStore(CTegaloDoc& doc) : doc_(doc) {}
+
+    [[nodiscard]] StoreResult AddReceived(const PartSizes& sizes, std::string_view recordText) override;
+
+private:
+    CTegaloDoc& doc_;
+};
+
+} // namespace tegalo
