@@ -529,8 +529,8 @@ bool ChangeCompleted(const std::string& dir, const ChangeJournal& journal) {
 
 Recovery RecoverInterruptedChange(const std::string& dir, int& error) {
     error = 0;
-    for (int folder = kReceived; folder <= kDeleted; ++folder) {
-        ::unlink((dir + std::string(FolderName(folder)) + std::string(kTempSuffix)).c_str());
+    for (std::string_view name : {"recv", "reserv", "sent", "recycle", "addr", "comconfig"}) {
+        ::unlink((dir + std::string(name) + std::string(kTempSuffix)).c_str());
     }
     std::string bytes;
     error = ReadWholeFile(dir + std::string(kJournalFileName), bytes);

@@ -134,7 +134,9 @@ enum class Recovery {
 };
 
 // Finishes whatever a journal in `dir` describes and removes the journal.
-// Also removes temporary files that an interrupted rewrite left behind.
+// Also removes the temporary files that an interrupted rewrite of a folder,
+// the address book or the settings file left behind. The caller holds the
+// mailbox lock.
 Recovery RecoverInterruptedChange(const std::string& dir, int& error);
 
 } // namespace tegalo

@@ -5,7 +5,6 @@
 #include "text/unicode.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <memory>

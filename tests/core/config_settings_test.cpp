@@ -19,15 +19,6 @@ mode_t ModeOf(const std::string& path) {
     return st.st_mode & 0777;
 }
 
-TEST(ConfigSettings, DefaultsAndTheirFile) {
-    const AccountSettings defaults;
-    EXPECT_EQ(defaults.pop3Port, 110);
-    EXPECT_EQ(defaults.smtpPort, 25);
-    EXPECT_EQ(defaults.checkInterval, "30");
-    EXPECT_FALSE(defaults.keepOnServer || defaults.receiveAtStartup || defaults.checkNewMail);
-    EXPECT_EQ(FormatAccountSettings(defaults), Golden("comconfig_defaults"));
-}
-
 TEST(ConfigSettings, ReadsTheLinesInFileOrder) {
     AccountSettings s;
     EXPECT_EQ(ParseAccountSettings(Golden("comconfig_full"), s), 12);
@@ -163,14 +154,6 @@ TEST(ConfigSettings, ValuesTheFileCannotHold) {
         EXPECT_EQ(ReadFile(dir / "comconfig"), Golden("comconfig_full")) << row.name;
     }
     EXPECT_EQ(FindUnsavableLine(AccountSettings{}), 0);
-}
-
-TEST(ConfigSettings, PortsTheDialogAccepts) {
-    EXPECT_FALSE(IsValidPort(0));
-    EXPECT_TRUE(IsValidPort(1));
-    EXPECT_TRUE(IsValidPort(65535));
-    EXPECT_FALSE(IsValidPort(65536));
-    EXPECT_FALSE(IsValidPort(-25));
 }
 
 } // namespace

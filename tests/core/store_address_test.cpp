@@ -39,13 +39,6 @@ TEST(StoreAddress, CompareNames) {
     }
 }
 
-TEST(StoreAddress, NameOfAnEntry) {
-    EXPECT_EQ(AddressName("  bob ,bob@example.com"), "bob ");
-    EXPECT_EQ(AddressName("a,b,c"), "a");
-    EXPECT_EQ(AddressName("no comma"), "");
-    EXPECT_EQ(AddressName(",x@example.jp"), "");
-}
-
 class StoreAddressBook : public MailboxTest {};
 
 TEST_F(StoreAddressBook, RegistersInNameOrder) {
