@@ -4,6 +4,7 @@
 
 #include "text/jis.h"
 #include "text/unicode.h"
+#include "transfer/ShownText.h"
 
 #include <algorithm>
 #include <map>
@@ -15,32 +16,8 @@ namespace {
 
 using namespace tegalo::literals;
 
-constexpr std::size_t kMaxReplyShown = 200;
-
 bool IsOk(std::string_view reply) {
     return reply.starts_with("+OK");
-}
-
-// The reply as the status bar can show it: at most kMaxReplyShown bytes, cut
-// before a double-byte character that would not fit, control bytes as "?".
-std::string Shown(std::string_view reply) {
-    std::string out;
-    std::size_t i = 0;
-    while (i < reply.size()) {
-        const auto c = static_cast<unsigned char>(reply[i]);
-        const std::size_t width = (IsSjisLead(c) && i + 1 < reply.size()) ? 2 : 1;
-        if (out.size() + width > kMaxReplyShown) {
-            out += "...";
-            break;
-        }
-        if (width == 1 && (c < 0x20 || c == 0x7F)) {
-            out += '?';
-        } else {
-            out.append(reply.substr(i, width));
-        }
-        i += width;
-    }
-    return out;
 }
 
 // "+OK <digits>[ ...]": the count, or -1.
@@ -123,7 +100,7 @@ std::string Pop3FailureText(Pop3State state, std::string_view reply) {
         step = 0;
         break;
     }
-    return std::to_string(step) + " " + Shown(reply) + suffix;
+    return std::to_string(step) + " " + ShownReply(reply) + suffix;
 }
 
 std::string MessagesReceivedText(int count) {

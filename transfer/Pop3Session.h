@@ -13,6 +13,7 @@
 #include "transfer/Pop3Reader.h"
 #include "transfer/ReceiveStore.h"
 #include "transfer/ReceivedMessage.h"
+#include "transfer/SessionEnd.h"
 #include "transfer/UidlFile.h"
 
 #include <set>
@@ -44,12 +45,6 @@ enum class Pop3State : int {
     UidlSent = 25,    // UIDL sent, waiting for its status line
     UidlListing = 26, // collecting the UIDL listing
     QuitSent = 27,    // QUIT sent, waiting for the goodbye
-};
-
-enum class SessionEnd {
-    None,   // the session goes on (or none ran)
-    Normal, // every step succeeded
-    Failed, // it ended on a failure; its status text says which
 };
 
 // What the adapter does after an event, in this order: connect, send,
