@@ -1,0 +1,579 @@
+#include "transfer/SmtpSession.h"
+
+#include "config/AccountSettings.h"
+#include "store/Outgoing.h"
+#include "store/Record.h"
+#include "text/unicode.h"
+#include "transfer/ShownText.h"
+
+#include <utility>
+
+namespace tegalo {
+namespace {
+
+using namespace tegalo::literals;
+
+constexpr int kServiceClosing = 421; // the server is about to close the connection (RFC 5321 3.8)
+
+bool IsHostByte(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u > 0x20 && u != 0x7F;
+}
+
+// The decimal count in envelope entry 0 plus one, or -1 unless it is digits
+// and the envelope holds that many recipient entries.
+int RecipientCount(const std::vector<std::string>& envelope) {
+    if (envelope.size() < 4 || envelope[0].empty() || envelope[0].size() > 3) {
+        return -1;
+    }
+    int commas = 0;
+    for (const char c : envelope[0]) {
+        if (c < '0' || c > '9') {
+            return -1;
+        }
+        commas = commas * 10 + (c - '0');
+    }
+    const std::size_t count = static_cast<std::size_t>(commas) + 1;
+    return envelope.size() >= 3 + count ? static_cast<int>(count) : -1;
+}
+
+// The recipient text with the one line break the compose path puts in it,
+// the one that starts the Cc line, taken out; any other break is an attempt
+// to add header lines.
+std::string WithoutCcBreak(std::string_view recipients) {
+    std::string text;
+    std::size_t at = 0;
+    for (std::size_t found = recipients.find("\r\nCc: "); found != std::string_view::npos;
+         found = recipients.find("\r\nCc: ", at)) {
+        text.append(recipients.substr(at, found - at)).append(" ");
+        at = found + 2;
+    }
+    text.append(recipients.substr(at));
+    return text;
+}
+
+std::string SubjectOf(const OutgoingMessage& message) {
+    return message.sendEnvelope.size() > 1 ? message.sendEnvelope[1] : std::string();
+}
+
+} // namespace
+
+SmtpAccount SmtpAccountFrom(const AccountSettings& settings) {
+    return {settings.serverName, settings.serverName2, settings.smtpPort, settings.mailAccount,
+            settings.displayName};
+}
+
+std::string SmtpFailureText(SmtpState state, std::string_view reply) {
+    int step = 0;
+    std::string suffix;
+    switch (state) {
+    case SmtpState::Greeting:
+        step = 1;
+        break;
+    case SmtpState::EhloSent:
+        step = 2;
+        break;
+    case SmtpState::MailOrRcptSent:
+        step = 3;
+        suffix = "ＩＤエラー"_sjis;
+        break;
+    case SmtpState::LastRcptSent:
+        step = 4;
+        suffix = "宛先エラー"_sjis;
+        break;
+    case SmtpState::DataSent:
+        step = 4;
+        break;
+    case SmtpState::MessageSent:
+        step = 5;
+        break;
+    case SmtpState::RsetSent:
+        step = 6;
+        break;
+    default:
+        step = 0;
+        break;
+    }
+    return std::to_string(step) + " " + ShownReply(reply) + suffix;
+}
+
+std::string SentSummaryText(int sent, int refused) {
+    std::string text = std::to_string(sent) + " Messages Sent";
+    if (refused > 0) {
+        text += ", " + std::to_string(refused) + " Refused";
+    }
+    return text;
+}
+
+std::string SmtpServerName(const SmtpAccount& account) {
+    return account.serverName2.empty() ? account.serverName : account.serverName2;
+}
+
+std::string EhloDomain(const SmtpAccount& account) {
+    if (account.serverName2.empty()) {
+        return account.serverName;
+    }
+    const std::size_t dot = account.serverName2.find('.');
+    if (dot == std::string::npos || dot + 1 == account.serverName2.size()) {
+        return account.serverName2;
+    }
+    return account.serverName2.substr(dot + 1);
+}
+
+std::string RecipientAddress(std::string_view entry) {
+    std::string_view address = entry;
+    if (const std::size_t open = entry.find('<'); open != std::string_view::npos) {
+        address = entry.substr(open + 1);
+        address = address.substr(0, address.find('>'));
+    }
+    const std::size_t first = address.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t last = address.find_last_not_of(" \t");
+    return std::string(address.substr(first, last - first + 1));
+}
+
+std::string AddressProblem(std::string_view address, std::string_view what) {
+    if (address.empty()) {
+        return std::string(what) + "のアドレスがありません"_sjis;
+    }
+    for (const char c : address) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || c == '<' || c == '>') {
+            return std::string(what) + "のアドレス「"_sjis + ShownReply(address) +
+                   "」に使えない文字（改行、制御文字、<、>）があります"_sjis;
+        }
+    }
+    return {};
+}
+
+std::string DataForWire(std::string_view message) {
+    std::string data;
+    data.reserve(message.size() + message.size() / 32 + 8);
+    bool lineStart = true;
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        const char c = message[i];
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < message.size() && message[i + 1] == '\n') {
+                ++i;
+            }
+            data.append(kCrLf);
+            lineStart = true;
+            continue;
+        }
+        if (lineStart && c == '.') {
+            data.push_back('.');
+        }
+        data.push_back(c);
+        lineStart = false;
+    }
+    if (!lineStart) {
+        data.append(kCrLf);
+    }
+    data.append(".\r\n");
+    return data;
+}
+
+SmtpSession::SmtpSession(SendStore& store, Clock clock) : store_(store), clock_(std::move(clock)) {}
+
+bool SmtpSession::CheckAccount(const SmtpAccount& account) {
+    const std::string server = SmtpServerName(account);
+    bool serverOk = !server.empty() && account.smtpPort > 0 && account.smtpPort <= 65535;
+    for (const char c : server) {
+        serverOk = serverOk && IsHostByte(c);
+    }
+    if (!serverOk) {
+        out_.notices.push_back("サーバ名またはポートNoを設定して下さい"_sjis);
+        return false;
+    }
+    std::string problem = AddressProblem(account.mailAccount, "差出人"_sjis);
+    if (problem.empty()) {
+        problem = HeaderValueProblem(account.displayName, "差出人の名前"_sjis);
+    }
+    if (!problem.empty()) {
+        out_.notices.push_back(std::move(problem));
+        return false;
+    }
+    return true;
+}
+
+std::string SmtpSession::MessageProblem(const OutgoingMessage& message) const {
+    const int count = RecipientCount(message.sendEnvelope);
+    if (count < 1) {
+        return "宛先がありません"_sjis;
+    }
+    for (int i = 0; i < count; ++i) {
+        const std::string address = RecipientAddress(message.sendEnvelope[3 + static_cast<std::size_t>(i)]);
+        if (std::string problem = AddressProblem(address, "宛先"_sjis); !problem.empty()) {
+            return problem;
+        }
+    }
+    if (std::string problem = HeaderValueProblem(SubjectOf(message), "件名"_sjis); !problem.empty()) {
+        return problem;
+    }
+    return HeaderValueProblem(WithoutCcBreak(message.recipientText), "宛先"_sjis);
+}
+
+SmtpOutput SmtpSession::SendWaiting(const SmtpAccount& account) {
+    if (phase_ != Phase::Idle) {
+        Status("Session Running: Request Ignored");
+        return std::exchange(out_, {});
+    }
+    queue_.clear();
+    sent_ = refused_ = 0;
+    batchSend = true;
+    messagesTotal = messagesLeft = 0;
+    if (!CheckAccount(account)) {
+        out_.ended = SessionEnd::Failed;
+        return std::exchange(out_, {});
+    }
+    const int count = store_.CountWaiting();
+    if (count < 0) {
+        out_.ended = SessionEnd::Failed; // the store told the user why
+        return std::exchange(out_, {});
+    }
+    if (count == 0) {
+        Status("No Waiting Message");
+        out_.ended = SessionEnd::Normal;
+        return std::exchange(out_, {});
+    }
+    messagesTotal = messagesLeft = count;
+    for (int index = 0; index < count; ++index) {
+        WaitingMessage waiting;
+        if (store_.PrepareWaiting(index, waiting) != StoreStatus::kOk) {
+            out_.notices.push_back("送信待ちの"_sjis + std::to_string(index + 1) +
+                                   "件目のメッセージを読み込めないため送信しません"_sjis);
+            ++refused_;
+            --messagesLeft;
+            continue;
+        }
+        if (std::string problem = MessageProblem(waiting.message); !problem.empty()) {
+            out_.notices.push_back("「"_sjis + ShownReply(SubjectOf(waiting.message)) + "」は送信しません："_sjis +
+                                   problem);
+            ++refused_;
+            --messagesLeft;
+            continue;
+        }
+        queue_.push_back({std::move(waiting.message), std::move(waiting.record)});
+    }
+    if (queue_.empty()) {
+        Status(SentSummaryText(sent_, refused_));
+        out_.ended = SessionEnd::Failed;
+        return std::exchange(out_, {});
+    }
+    account_ = account;
+    Connect();
+    return std::exchange(out_, {});
+}
+
+SmtpOutput SmtpSession::SendComposed(const SmtpAccount& account, OutgoingMessage message) {
+    if (phase_ != Phase::Idle) {
+        Status("Session Running: Request Ignored");
+        return std::exchange(out_, {});
+    }
+    queue_.clear();
+    sent_ = refused_ = 0;
+    batchSend = false;
+    messagesTotal = messagesLeft = 0;
+    if (!CheckAccount(account)) {
+        out_.ended = SessionEnd::Failed;
+        return std::exchange(out_, {});
+    }
+    if (std::string problem = MessageProblem(message); !problem.empty()) {
+        out_.notices.push_back("送信できません："_sjis + problem);
+        refused_ = 1;
+        out_.ended = SessionEnd::Failed;
+        return std::exchange(out_, {});
+    }
+    messagesTotal = messagesLeft = 1;
+    queue_.push_back({std::move(message), {}});
+    account_ = account;
+    Connect();
+    return std::exchange(out_, {});
+}
+
+void SmtpSession::Connect() {
+    phase_ = Phase::Connecting;
+    idleTicks_ = 0;
+    current_ = 0;
+    out_.connect = true;
+    out_.host = SmtpServerName(account_);
+    out_.port = account_.smtpPort;
+}
+
+SmtpOutput SmtpSession::OnServerConnect() {
+    if (phase_ != Phase::Connecting) {
+        return std::exchange(out_, {});
+    }
+    phase_ = Phase::Running;
+    idleTicks_ = 0;
+    reader_.Clear();
+    sessionState = SmtpState::Greeting;
+    recipientsLeft = recipientsTotal = 0;
+    pendingEnd_ = SessionEnd::None;
+    Status("Server Connection OK");
+    return std::exchange(out_, {});
+}
+
+SmtpOutput SmtpSession::OnConnectFailed(std::string_view reason) {
+    if (phase_ == Phase::Connecting) {
+        ConnectFailed(reason);
+    }
+    return std::exchange(out_, {});
+}
+
+void SmtpSession::ConnectFailed(std::string_view reason) {
+    Status("Server Connection Failed: " + std::string(reason));
+    phase_ = Phase::Idle;
+    queue_.clear();
+    out_.close = true;
+    out_.ended = SessionEnd::Failed;
+}
+
+SmtpOutput SmtpSession::ReadArrival(std::string_view recvData) {
+    if (phase_ == Phase::Running) {
+        idleTicks_ = 0;
+        reader_.Feed(recvData);
+        StepSession();
+    }
+    return std::exchange(out_, {});
+}
+
+SmtpOutput SmtpSession::OnBytesWritten() {
+    idleTicks_ = 0;
+    return std::exchange(out_, {});
+}
+
+SmtpOutput SmtpSession::OnServerClose() {
+    if (phase_ == Phase::Connecting) {
+        ConnectFailed("connection closed");
+    }
+    if (phase_ == Phase::Running) {
+        if (sessionState == SmtpState::QuitSent) {
+            CloseSocket(pendingEnd_);
+        } else {
+            // A message whose answer did not come is not taken as accepted:
+            // it stays where it was.
+            Status("Server Closed the Connection: Session Ended");
+            CloseSocket(SessionEnd::Failed);
+        }
+    }
+    return std::exchange(out_, {});
+}
+
+SmtpOutput SmtpSession::OnSocketError(std::string_view reason) {
+    if (phase_ == Phase::Connecting) {
+        ConnectFailed(reason);
+    }
+    if (phase_ == Phase::Running) {
+        std::string text = "サーバエラーメッセージ"_sjis;
+        if (!reason.empty()) {
+            text += " ";
+            text += reason;
+        }
+        Status(std::move(text));
+        CloseSocket(SessionEnd::Failed);
+    }
+    return std::exchange(out_, {});
+}
+
+SmtpOutput SmtpSession::OnTick() {
+    if (phase_ != Phase::Idle && ++idleTicks_ >= kReplyTimeoutTicks) {
+        if (phase_ == Phase::Connecting) {
+            ConnectFailed("no answer in 60 seconds");
+        } else if (sessionState == SmtpState::QuitSent) {
+            CloseSocket(pendingEnd_);
+        } else {
+            Status("Server Timeout: No Answer in 60 Seconds");
+            CloseSocket(SessionEnd::Failed);
+        }
+    }
+    return std::exchange(out_, {});
+}
+
+void SmtpSession::StepSession() {
+    while (phase_ == Phase::Running) {
+        SmtpReply reply;
+        switch (reader_.TakeReply(reply)) {
+        case SmtpReader::Result::NeedMore:
+            return;
+        case SmtpReader::Result::TooLong:
+            reader_.Clear();
+            Fail(SmtpFailureText(sessionState, "(reply longer than " + std::to_string(SmtpReader::kMaxReply) +
+                                                   " bytes)"));
+            return;
+        case SmtpReader::Result::Complete:
+            OnReply(reply);
+            break;
+        }
+    }
+}
+
+void SmtpSession::OnReply(const SmtpReply& reply) {
+    if (sessionState == SmtpState::QuitSent) {
+        return CloseSocket(pendingEnd_);
+    }
+    const std::string text = reply.Text();
+    if (reply.code == kServiceClosing) {
+        Status(SmtpFailureText(sessionState, text));
+        return CloseSocket(SessionEnd::Failed);
+    }
+    switch (sessionState) {
+    case SmtpState::Greeting:
+        if (reply.code != 220) {
+            return Fail(SmtpFailureText(sessionState, text));
+        }
+        SendCommand("EHLO " + EhloDomain(account_));
+        sessionState = SmtpState::EhloSent;
+        return;
+    case SmtpState::EhloSent:
+        if (reply.code != 250) {
+            return Fail(SmtpFailureText(sessionState, text));
+        }
+        return StartTransaction();
+    case SmtpState::MailOrRcptSent:
+    case SmtpState::LastRcptSent:
+        // A RCPT TO may also be answered 251 (the server forwards the mail);
+        // MAIL FROM only 250. Before the first RCPT TO no recipient is sent.
+        if (reply.code != 250 && !(reply.code == 251 && recipientsLeft < recipientsTotal)) {
+            return MessageRefused(SmtpFailureText(sessionState, text));
+        }
+        if (sessionState == SmtpState::LastRcptSent) {
+            SendCommand("DATA");
+            sessionState = SmtpState::DataSent;
+            return;
+        }
+        return SendNextRecipient();
+    case SmtpState::DataSent:
+        if (reply.code != 354) {
+            return MessageRefused(SmtpFailureText(sessionState, text));
+        }
+        return SendMessageText();
+    case SmtpState::MessageSent:
+        if (reply.code != 250) {
+            return MessageRefused(SmtpFailureText(sessionState, text));
+        }
+        return MessageAccepted();
+    case SmtpState::RsetSent:
+        if (reply.code != 250) {
+            return Fail(SmtpFailureText(sessionState, text));
+        }
+        return StartTransaction();
+    default:
+        return;
+    }
+}
+
+void SmtpSession::StartTransaction() {
+    const OutgoingMessage& message = queue_[current_].message;
+    recipientsTotal = recipientsLeft = RecipientCount(message.sendEnvelope);
+    CurrentMessage = {};
+    CurrentMessage.to = message.recipientText;
+    SendCommand("MAIL FROM:<" + account_.mailAccount + ">");
+    sessionState = SmtpState::MailOrRcptSent;
+}
+
+void SmtpSession::SendNextRecipient() {
+    const OutgoingMessage& message = queue_[current_].message;
+    const std::size_t entry = static_cast<std::size_t>(recipientsTotal - recipientsLeft) + 3;
+    --recipientsLeft;
+    SendCommand("RCPT TO:<" + RecipientAddress(message.sendEnvelope[entry]) + ">");
+    sessionState = recipientsLeft == 0 ? SmtpState::LastRcptSent : SmtpState::MailOrRcptSent;
+}
+
+void SmtpSession::SendMessageText() {
+    const OutgoingMessage& message = queue_[current_].message;
+    const LocalTime now = clock_();
+    WireMessage wire = BuildWireMessage(message.bodyParts, SubjectOf(message), message.recipientText,
+                                        account_.displayName, account_.mailAccount, WireDate(now));
+    CurrentMessage.date = StoredDate(now);
+    CurrentMessage.from = message.recipientText;
+    CurrentMessage.subject = SubjectOf(message);
+    CurrentMessage.header = std::move(wire.header);
+    CurrentMessage.body = std::move(wire.body);
+    out_.send += DataForWire(CurrentMessage.header + CurrentMessage.body);
+    sessionState = SmtpState::MessageSent;
+}
+
+void SmtpSession::MessageAccepted() {
+    ++sent_;
+    --messagesLeft;
+    Status("Message was sent");
+    const Queued& queued = queue_[current_];
+    const std::string shownSubject = ShownReply(CurrentMessage.subject);
+
+    PartSizes sizes{};
+    sizes[kSubjectLength] = static_cast<int>(CurrentMessage.subject.size());
+    sizes[kSenderLength] = static_cast<int>(CurrentMessage.from.size());
+    sizes[kDateLength] = static_cast<int>(CurrentMessage.date.size());
+    sizes[kHeaderLength] = static_cast<int>(CurrentMessage.header.size());
+    const std::string header = CurrentMessage.subject + CurrentMessage.from + CurrentMessage.date + CurrentMessage.header;
+    if (store_.FileSent(sizes, header, queued.message.bodyParts) != StoreStatus::kOk) {
+        // Without its copy the message stays in the waiting folder, so that
+        // its text is not lost; the user is told it went out already.
+        out_.notices.push_back("「"_sjis + shownSubject + "」は送信しましたが、送信済に保存できませんでした"_sjis +
+                               (queued.record.empty() ? std::string() : "（送信待ちに残しています）"_sjis));
+    } else if (!queued.record.empty()) {
+        const StoreStatus removed = store_.RemoveWaiting(queued.record);
+        // kBadIndex: the record is no longer waiting (moved by the user meanwhile).
+        if (removed != StoreStatus::kOk && removed != StoreStatus::kBadIndex) {
+            out_.notices.push_back("「"_sjis + shownSubject + "」は送信しましたが、送信待ちから削除できませんでした"_sjis);
+        }
+    }
+    NextOrFinish(false);
+}
+
+void SmtpSession::MessageRefused(std::string text) {
+    ++refused_;
+    --messagesLeft;
+    Status(std::move(text));
+    NextOrFinish(true);
+}
+
+void SmtpSession::NextOrFinish(bool afterRefusal) {
+    recipientsLeft = recipientsTotal = 0;
+    if (++current_ < queue_.size()) {
+        if (afterRefusal) {
+            SendCommand("RSET");
+            sessionState = SmtpState::RsetSent;
+            return;
+        }
+        return StartTransaction();
+    }
+    if (batchSend) {
+        Status(SentSummaryText(sent_, refused_));
+    }
+    Quit(refused_ == 0 ? SessionEnd::Normal : SessionEnd::Failed);
+}
+
+void SmtpSession::SendCommand(std::string line) {
+    sendLine = std::move(line);
+    out_.send += sendLine;
+    out_.send += kCrLf;
+}
+
+void SmtpSession::Status(std::string text) {
+    out_.statusTexts.push_back(std::move(text));
+}
+
+void SmtpSession::Fail(std::string text) {
+    Status(std::move(text));
+    Quit(SessionEnd::Failed);
+}
+
+void SmtpSession::Quit(SessionEnd outcome) {
+    SendCommand("QUIT");
+    sessionState = SmtpState::QuitSent;
+    pendingEnd_ = outcome;
+}
+
+void SmtpSession::CloseSocket(SessionEnd outcome) {
+    phase_ = Phase::Idle;
+    reader_.Clear();
+    queue_.clear();
+    out_.close = true;
+    out_.ended = outcome;
+}
+
+} // namespace tegalo
