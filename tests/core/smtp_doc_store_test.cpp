@@ -1,0 +1,135 @@
+// The send session's view of the mail store, over a real document in a
+// temporary mailbox.
+#include "transfer/DocSendStore.h"
+
+#include "tests/support/ComposeWaiting.h"
+#include "text/jis.h"
+#include "text/unicode.h"
+
+#include "store_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace tegalo {
+namespace {
+
+using namespace tegalo::literals;
+using smtp_test::Draft;
+using testing_support::MailboxTest;
+using testing_support::Subjects;
+
+class SmtpDocSendStore : public MailboxTest {
+protected:
+    void SetUp() override {
+        Open();
+        for (const char* subject : {"one", "two", "three"}) {
+            ASSERT_EQ(smtp_test::SaveWaiting(doc, "me@example.jp", {subject, "a@example.jp", "", "text", {}}),
+                      StoreStatus::kOk)
+                << ui.Shown();
+        }
+    }
+
+    std::vector<std::string> Folder(const std::string& name) {
+        RecordList list;
+        EXPECT_EQ(ReadFolderFile(dir / name, FolderFromName(name), list), 0);
+        return Subjects(list);
+    }
+
+    DocSendStore store{doc};
+};
+
+TEST_F(SmtpDocSendStore, PreparesAWaitingMessageAndLeavesTheComposeArraysAlone) {
+    const std::string jpg = dir / "写真.jpg";
+    testing_support::WriteFile(jpg, std::string("\xFF\xD8\xFF\xE0 binary\0data", 17));
+    ASSERT_EQ(smtp_test::SaveWaiting(doc, "me@example.jp",
+                                     {"添付"_sjis, "山田 <yamada@example.jp>"_sjis, "b@example.jp", "本文"_sjis, {jpg}}),
+              StoreStatus::kOk);
+    EXPECT_EQ(store.CountWaiting(), 4);
+
+    doc.sendEnvelope = {"being composed"};
+    doc.bodyParts = {"1", "a part being composed"};
+    WaitingMessage waiting;
+    ASSERT_EQ(store.PrepareWaiting(3, waiting), StoreStatus::kOk) << ui.Shown();
+    EXPECT_EQ(doc.sendEnvelope, std::vector<std::string>{"being composed"});
+    EXPECT_EQ(doc.bodyParts, (std::vector<std::string>{"1", "a part being composed"}));
+
+    const OutgoingMessage& m = waiting.message;
+    EXPECT_EQ(m.recipientText, "山田 <yamada@example.jp>,\r\nCc: b@example.jp"_sjis);
+    ASSERT_EQ(m.sendEnvelope.size(), 5u);
+    EXPECT_EQ(m.sendEnvelope[0], "1");
+    EXPECT_EQ(m.sendEnvelope[1], "添付"_sjis);
+    EXPECT_EQ(m.sendEnvelope[3], "<yamada@example.jp>");
+    EXPECT_EQ(m.sendEnvelope[4], "b@example.jp");
+    EXPECT_EQ(m.bodyParts[0], "1");
+    EXPECT_NE(m.bodyParts[2].find("name=\"" + SjisToJis("写真.jpg"_sjis) + "\""), std::string::npos);
+    ASSERT_TRUE(Loaded(doc.LoadList("reserv").status));
+    EXPECT_EQ(waiting.record, doc.GetRecordList()[3]);
+
+    EXPECT_EQ(store.PrepareWaiting(4, waiting), StoreStatus::kBadIndex);
+}
+
+TEST_F(SmtpDocSendStore, FilesTheSentCopy) {
+    WaitingMessage waiting;
+    ASSERT_EQ(store.PrepareWaiting(1, waiting), StoreStatus::kOk);
+    const std::string header = "Date: x\r\n\r\n";
+    PartSizes sizes{};
+    sizes[kSubjectLength] = 3;
+    sizes[kSenderLength] = 12;
+    sizes[kDateLength] = 17;
+    sizes[kHeaderLength] = static_cast<int>(header.size());
+    doc.bodyParts = {"composing"};
+    ASSERT_EQ(store.FileSent(sizes, "two" + std::string("a@example.jp") + "Mon, Dec 07, 2026" + header,
+                             waiting.message.bodyParts),
+              StoreStatus::kOk)
+        << ui.Shown();
+    EXPECT_EQ(doc.bodyParts, std::vector<std::string>{"composing"});
+    const std::string sent = File("sent");
+    EXPECT_TRUE(sent.starts_with("     1"));
+    EXPECT_TRUE(sent.ends_with("two" + std::string("a@example.jp") + "Mon, Dec 07, 2026" + header + "text"));
+}
+
+// The record is found by its bytes wherever it stands now, whichever folder
+// is shown and whether it was opened meanwhile.
+TEST_F(SmtpDocSendStore, RemovesTheRecordItself) {
+    WaitingMessage two;
+    WaitingMessage three;
+    ASSERT_EQ(store.PrepareWaiting(1, two), StoreStatus::kOk);
+    ASSERT_EQ(store.PrepareWaiting(2, three), StoreStatus::kOk);
+
+    ASSERT_TRUE(Loaded(doc.LoadList("reserv").status));
+    ASSERT_EQ(doc.DelData(0, "reserv", "recycle"), StoreStatus::kOk) << "the indexes shift";
+    ASSERT_EQ(doc.RegData(1, WithReadMark(doc.GetRecordList()[1]), "reserv"), StoreStatus::kOk) << "opened";
+    ASSERT_TRUE(Loaded(doc.LoadList("recv").status));
+
+    ASSERT_EQ(store.RemoveWaiting(three.record), StoreStatus::kOk) << ui.Shown();
+    EXPECT_EQ(Folder("reserv"), std::vector<std::string>{"two"});
+    EXPECT_EQ(doc.CurrentFolder(), kReceived) << "the folder shown stays";
+
+    ASSERT_TRUE(Loaded(doc.LoadList("reserv").status));
+    ASSERT_EQ(store.RemoveWaiting(two.record), StoreStatus::kOk);
+    EXPECT_TRUE(doc.GetRecordList().empty()) << "the list shown follows";
+    EXPECT_EQ(store.RemoveWaiting(two.record), StoreStatus::kBadIndex);
+    EXPECT_EQ(Folder("recycle"), std::vector<std::string>{"one"});
+}
+
+TEST_F(SmtpDocSendStore, SameRecordButReadMark) {
+    ASSERT_TRUE(Loaded(doc.LoadList("reserv").status));
+    const std::string& record = doc.GetRecordList()[0];
+    EXPECT_TRUE(SameRecordButReadMark(record, WithReadMark(record)));
+    EXPECT_FALSE(SameRecordButReadMark(record, doc.GetRecordList()[1]));
+    std::string changed = record;
+    changed.back() = 'X';
+    EXPECT_FALSE(SameRecordButReadMark(record, changed));
+}
+
+TEST_F(SmtpDocSendStore, MissingWaitingFolder) {
+    std::filesystem::remove(dir / "reserv");
+    EXPECT_EQ(store.CountWaiting(), -1);
+    EXPECT_FALSE(ui.messages.empty()) << "the user was told";
+    WaitingMessage waiting;
+    EXPECT_NE(store.PrepareWaiting(0, waiting), StoreStatus::kOk);
+    EXPECT_NE(store.RemoveWaiting("anything"), StoreStatus::kOk);
+}
+
+} // namespace
+} // namespace tegalo

@@ -1,0 +1,38 @@
+// The waiting and sent folders of the mail store, as the send session sees
+// them. Core code: no Qt.
+#pragma once
+
+#include "store/TegaloDoc.h"
+#include "transfer/SendStore.h"
+
+namespace tegalo {
+
+class DocSendStore final : public SendStore {
+public:
+    explicit DocSendStore(CTegaloDoc& doc) : doc_(doc) {}
+
+    int CountWaiting() override;
+    // Goes through the document's PrepareSend; the document's own
+    // `sendEnvelope` and `bodyParts` are left as they were, so a message
+    // being composed meanwhile keeps its parts.
+    [[nodiscard]] StoreStatus PrepareWaiting(int index, WaitingMessage& waiting) override;
+    // Goes through StoreComposedMessage into "sent", `bodyParts` likewise
+    // left as they were.
+    [[nodiscard]] StoreStatus FileSent(const PartSizes& sizes, std::string_view header,
+                                       const std::vector<std::string>& bodyParts) override;
+    // Finds the record in the waiting folder as it is now and removes it with
+    // DelFileData.
+    [[nodiscard]] StoreStatus RemoveWaiting(std::string_view record) override;
+
+private:
+    // The waiting folder as its file holds it: the list shown when it is the
+    // waiting folder, else read aside. Returns 0 or errno.
+    int ReadWaiting(RecordList& aside, const RecordList*& waiting) const;
+
+    CTegaloDoc& doc_;
+};
+
+// True when two whole records are the same apart from their read marks.
+bool SameRecordButReadMark(std::string_view a, std::string_view b);
+
+} // namespace tegalo
