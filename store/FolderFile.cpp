@@ -57,6 +57,9 @@ public:
 
     int Error() const { return error_; }
 
+    // Bytes not taken yet.
+    std::size_t Remaining() const { return view_.size() + remaining_; }
+
 private:
     static constexpr std::size_t kChunk = 256 * 1024;
 
@@ -101,7 +104,8 @@ std::size_t RecordList::MemoryBytes() const {
     std::size_t bytes = sizeof(*this) + countField_.capacity() + unreadTail_.capacity() +
                         records_.capacity() * sizeof(std::string);
     for (const std::string& record : records_) {
-        if (record.capacity() > sizeof(std::string)) {
+        const auto* inside = reinterpret_cast<const char*>(&record);
+        if (record.data() < inside || record.data() >= inside + sizeof(std::string)) {
             bytes += record.capacity() + 1;
         }
     }
@@ -116,7 +120,9 @@ RecordList FolderFileAccess::Parse(ByteSource& source, int folder, int& error) {
     const std::optional<int> count =
         countBytes.size() == kFieldWidth ? ParseField(countBytes) : std::nullopt;
     if (countBytes.size() == kFieldWidth) {
-        list.records_.reserve(static_cast<std::size_t>(count.value_or(0)));
+        // A damaged count may promise far more records than the file holds.
+        list.records_.reserve(std::min<std::size_t>(static_cast<std::size_t>(count.value_or(0)),
+                                                    source.Remaining() / kSizeBlockLength));
         // Without a readable count, read records for as long as they last.
         while (!count || list.records_.size() < static_cast<std::size_t>(*count)) {
             std::string record;
