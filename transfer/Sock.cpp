@@ -51,6 +51,8 @@ void CSock::Apply(Pop3Output out) {
             socket_->deleteLater();
         }
         socket_ = new QTcpSocket(this);
+        // Commands are short and each waits for its answer: send them at once.
+        socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connected_ = false;
         connect(socket_, &QTcpSocket::connected, this, &CSock::OnConnected);
         connect(socket_, &QTcpSocket::readyRead, this, &CSock::OnReadyRead);

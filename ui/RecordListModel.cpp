@@ -22,6 +22,20 @@ void RecordListModel::Refill() {
     endResetModel();
 }
 
+void RecordListModel::ShowAppended() {
+    const int count = list_.Count();
+    if (count < rows_) {
+        Refill();
+        return;
+    }
+    if (count == rows_) {
+        return;
+    }
+    beginInsertRows(QModelIndex(), 0, count - rows_ - 1);
+    rows_ = count;
+    endInsertRows();
+}
+
 void RecordListModel::RemoveRow(int row) {
     if (row < 0 || row >= rows_) {
         return;

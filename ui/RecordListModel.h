@@ -23,6 +23,9 @@ public:
 
     // Shows the list anew (after any change to it).
     void Refill();
+    // Shows the records appended to the list since the last refill as new
+    // rows at the top, keeping the rows (and the focus) already shown.
+    void ShowAppended();
     // Removes one row without reading the list again.
     void RemoveRow(int row);
 

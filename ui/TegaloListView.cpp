@@ -59,25 +59,20 @@ CTegaloListView::CTegaloListView(CTegaloDoc& doc, CMainFrame& frame, QWidget* pa
     socket_ = std::make_unique<CSock>(doc_, this);
     socket_->onStatusText = [this](const std::string& text) { frame_.SetStatusText(FromSjis(text)); };
     socket_->onNotice = [](const std::string& text) { QtStoreUi::Defer(text); };
+    // Messages arrive one after another: new rows are shown at most a few
+    // times a second, and when the session ends, and only while the list
+    // shows the received folder.
+    refillTimer_.setSingleShot(true);
+    refillTimer_.setInterval(300);
+    connect(&refillTimer_, &QTimer::timeout, this, [this] { ShowReceived(); });
     socket_->onReceived = [this] {
-        // Messages arrive one after another: the list is refilled once the
-        // burst is over, and only when it shows the received folder.
-        if (doc_.CurrentFolder() == 1 && !refillPending_) {
-            refillPending_ = true;
-            QTimer::singleShot(0, this, [this] {
-                refillPending_ = false;
-                if (doc_.CurrentFolder() == 1) {
-                    const int row = currentIndex().row();
-                    const int before = model_->rowCount();
-                    frame_.UpdateAllViews(1);
-                    if (row >= 0) {
-                        setCurrentIndex(model_->index(row + model_->rowCount() - before, 0));
-                    }
-                }
-            });
+        if (!refillTimer_.isActive()) {
+            refillTimer_.start();
         }
     };
     socket_->onEnded = [this](SessionEnd) {
+        refillTimer_.stop();
+        ShowReceived();
         QtStoreUi::SetDeferring(false);
         QtStoreUi::ShowDeferred(this);
     };
@@ -113,6 +108,12 @@ void CTegaloListView::OnInitialUpdate() {
         if (const auto period = CheckTimerPeriod(settings.checkInterval)) {
             checkTimer_.start(*period);
         }
+    }
+}
+
+void CTegaloListView::ShowReceived() {
+    if (doc_.CurrentFolder() == 1 && model() == model_) {
+        model_->ShowAppended();
     }
 }
 

@@ -94,6 +94,8 @@ protected:
 
 private:
     void FillViewer();
+    // Adds the rows of newly received messages when the received folder is shown.
+    void ShowReceived();
 
     CTegaloDoc& doc_;
     CMainFrame& frame_;
@@ -106,7 +108,7 @@ private:
     bool columnsShown_ = false;
     std::unique_ptr<CSock> socket_;
     QTimer checkTimer_;
-    bool refillPending_ = false;
+    QTimer refillTimer_;
 };
 
 } // namespace tegalo

@@ -1,0 +1,203 @@
+// Receiving 1,000 messages of about 5 KB from a local Dovecot: `tegalo
+// --receive` against mpop fetching the same mailbox into a maildir, and the
+// window receiving into a shown received folder that already holds 100,000
+// messages against an empty one. bench/run prints the ratios.
+#include "app/MainFrm.h"
+#include "app/TegaloApp.h"
+#include "config/AccountSettings.h"
+#include "store/Mailbox.h"
+#include "store/Record.h"
+#include "store/TegaloDoc.h"
+#include "ui/TegaloListView.h"
+
+#include "../tests/support/Dovecot.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sys/wait.h>
+
+namespace {
+
+constexpr int kMessages = 1000;
+
+class NoUi : public tegalo::StoreUi {
+public:
+    void Message(std::string_view) override {}
+    void RecipientsSet(std::string_view, int) override {}
+};
+
+std::string SampleMessage(int i) {
+    std::mt19937 rng(static_cast<unsigned>(i));
+    std::string body;
+    while (body.size() < 5000) {
+        body += "Line " + std::to_string(rng() % 100000) + " of a message body, plain text.\r\n";
+    }
+    return "From: sender" + std::to_string(i) + "@example.jp\r\nTo: taro@example.jp\r\nSubject: message " +
+           std::to_string(i) + "\r\nDate: Mon, 07 Dec 2026 10:00:00 +0900\r\n"
+           "Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\n" + body;
+}
+
+// One Dovecot with 1,000 messages for the whole run.
+tegalo::pop3_test::DovecotServer& Server() {
+    static tegalo::pop3_test::DovecotServer* server = [] {
+        auto* s = new tegalo::pop3_test::DovecotServer;
+        if (const std::string error = s->Start({{"taro", "secret"}}); !error.empty()) {
+            throw std::runtime_error("dovecot: " + error);
+        }
+        for (int i = 0; i < kMessages; ++i) {
+            s->Deliver("taro", SampleMessage(i));
+        }
+        std::atexit([] { Server().Stop(); });
+        return s;
+    }();
+    return *server;
+}
+
+void Configure(const std::string& dir) {
+    tegalo::AccountSettings settings;
+    settings.serverName = "127.0.0.1";
+    settings.pop3Port = Server().Port();
+    settings.userName = "taro";
+    settings.password = "secret";
+    settings.keepOnServer = true; // every run fetches the same messages
+    std::ofstream(dir + "/comconfig", std::ios::binary | std::ios::trunc) << tegalo::FormatAccountSettings(settings);
+}
+
+int Run(const std::vector<std::string>& argv) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        std::vector<char*> args;
+        for (const std::string& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void BM_TegaloReceive1000(benchmark::State& state) {
+    QTemporaryDir dir;
+    NoUi ui;
+    if (tegalo::CreateMailbox(dir.path().toStdString(), ui) != tegalo::StoreStatus::kOk) {
+        state.SkipWithError("mailbox");
+        return;
+    }
+    const std::string path = dir.path().toStdString();
+    Configure(path);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::ofstream(path + "/recv", std::ios::binary | std::ios::trunc) << "     0";
+        std::filesystem::remove(path + "/recv.uidl");
+        state.ResumeTiming();
+        if (Run({TEGALO_EXE, "--receive", "--dir", path}) != 0) {
+            state.SkipWithError("tegalo --receive failed");
+            break;
+        }
+    }
+    std::ifstream recv(path + "/recv", std::ios::binary);
+    std::string count(6, ' ');
+    recv.read(count.data(), 6);
+    if (std::stoi(count) != kMessages) {
+        state.SkipWithError("not every message was stored");
+    }
+}
+
+void BM_MpopReceive1000(benchmark::State& state) {
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString();
+    std::ofstream(path + "/mpoprc") << "";
+    std::filesystem::permissions(path + "/mpoprc", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::remove_all(path + "/Maildir");
+        for (const char* sub : {"cur", "new", "tmp"}) {
+            std::filesystem::create_directories(path + "/Maildir/" + sub);
+        }
+        std::filesystem::remove(path + "/uidls");
+        state.ResumeTiming();
+        const int rc = Run({"mpop", "--file=" + path + "/mpoprc", "--host=127.0.0.1",
+                            "--port=" + std::to_string(Server().Port()), "--auth=user", "--user=taro",
+                            "--passwordeval=echo secret", "--tls=off", "--keep=on", "--only-new=off",
+                            "--received-header=off", "--uidls-file=" + path + "/uidls",
+                            "--delivery=maildir," + path + "/Maildir", "-q"});
+        if (rc != 0) {
+            state.SkipWithError("mpop failed (is Debian's mpop installed?)");
+            break;
+        }
+    }
+}
+
+// The window, receiving while the received folder is shown.
+void ReceiveInWindow(benchmark::State& state, int existing) {
+    QTemporaryDir dir;
+    NoUi ui;
+    if (tegalo::CreateMailbox(dir.path().toStdString(), ui) != tegalo::StoreStatus::kOk) {
+        state.SkipWithError("mailbox");
+        return;
+    }
+    const std::string path = dir.path().toStdString();
+    Configure(path);
+    std::string folder = tegalo::FormatField(existing);
+    for (int i = 0; i < existing; ++i) {
+        tegalo::RecordPieces pieces;
+        const std::string subject = "old " + std::to_string(i);
+        const std::string body(1900, 'x');
+        pieces.subject = subject;
+        pieces.sender = "a@example.jp";
+        pieces.date = "Mon, 07 Dec 2026";
+        pieces.header = "Subject: old\r\n";
+        pieces.body = body;
+        folder += tegalo::BuildRecord(tegalo::SizesFor(pieces, 0, 0), tegalo::JoinPieces(pieces));
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::ofstream(path + "/recv", std::ios::binary | std::ios::trunc) << folder;
+        std::filesystem::remove(path + "/recv.uidl");
+        auto app = std::make_unique<tegalo::CTegaloApp>();
+        if (!app->InitInstance(dir.path())) {
+            state.SkipWithError("start");
+            break;
+        }
+        tegalo::CTegaloListView& list = *app->mainFrame()->listView();
+        QApplication::processEvents();
+        state.ResumeTiming();
+        list.StartReceive();
+        while (list.socket().Busy()) {
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        }
+        QApplication::processEvents();
+        state.PauseTiming();
+        if (app->doc().GetRecordList().Count() != existing + kMessages) {
+            state.SkipWithError("not every message was stored");
+        }
+        app.reset();
+        state.ResumeTiming();
+    }
+}
+
+void BM_WindowReceive1000IntoEmpty(benchmark::State& state) {
+    ReceiveInWindow(state, 0);
+}
+
+void BM_WindowReceive1000Into100k(benchmark::State& state) {
+    ReceiveInWindow(state, 100000);
+}
+
+} // namespace
+
+BENCHMARK(BM_TegaloReceive1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_MpopReceive1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_WindowReceive1000IntoEmpty)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_WindowReceive1000Into100k)->Unit(benchmark::kMillisecond)->Iterations(3);
