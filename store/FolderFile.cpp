@@ -295,6 +295,34 @@ int StartAppendJournal(const std::string& dir, const RecordList& list, std::size
     return 0;
 }
 
+int MarkReadInPlace(const std::string& dir, const RecordList& list, std::size_t index) {
+    if (index >= list.size()) {
+        return EINVAL;
+    }
+    int error = 0;
+    UniqueFd fd = OpenFile(dir + std::string(FolderName(list.Folder())), O_WRONLY, 0, error);
+    if (!fd.Valid()) {
+        return error;
+    }
+    FileStamp now;
+    if ((error = StampOf(fd.Get(), now)) != 0) {
+        return error;
+    }
+    if (now.device != list.Stamp().device || now.inode != list.Stamp().inode || now.size != list.Stamp().size) {
+        return ESTALE;
+    }
+    off_t offset = static_cast<off_t>(list.CountField().size());
+    for (std::size_t i = 0; i < index; ++i) {
+        offset += static_cast<off_t>(list[i].size());
+    }
+    offset += static_cast<off_t>(kReadMarkOffset);
+    error = WriteFull(fd.Get(), "1", 1, offset);
+    if (error == 0 && ::fdatasync(fd.Get()) != 0) {
+        error = errno;
+    }
+    return error;
+}
+
 int AppendToFolderFile(const std::string& dir, const RecordList& list, std::string_view record,
                        const ChangeJournal& journal, FileStamp& stamp, bool& undoFailed) {
     undoFailed = false;

@@ -79,6 +79,12 @@ bool UnchangedOnDisk(const std::string& path, const RecordList& list);
 [[nodiscard]] int RewriteFolderFile(const std::string& dir, const RecordList& list, const FolderEdit& edit,
                                     FileStamp& stamp);
 
+// Sets the read mark of record `index` of `list` in its file in `dir` in
+// place: one byte, written and synced, so the file is at any moment either
+// the old one or the new one. The file must still be the one `list` was
+// read from. Returns 0, ESTALE for a file changed since, or errno.
+[[nodiscard]] int MarkReadInPlace(const std::string& dir, const RecordList& list, std::size_t index);
+
 struct ChangeJournal;
 
 // Fills `journal` for appending a record of `recordLength` bytes to the file

@@ -320,8 +320,28 @@ StoreStatus CTegaloDoc::RegData(int index, std::string_view record, std::string_
     if (const StoreStatus status = FinishUnfinished(); status != StoreStatus::kOk) {
         return status;
     }
-    return Rewrite(recordList, FolderEdit{FolderEdit::Kind::kReplace, static_cast<std::size_t>(index), record},
-                   Routine::kRegData);
+    const FolderEdit edit{FolderEdit::Kind::kReplace, static_cast<std::size_t>(index), record};
+    // Opening a message only sets its read mark: that one byte is written in
+    // place, so that opening a message in a large folder stays quick.
+    const std::string& old = recordList[static_cast<std::size_t>(index)];
+    if (record.size() == old.size() && old[kReadMarkOffset] == '0' && record[kReadMarkOffset] == '1' &&
+        record.substr(0, kReadMarkOffset) == std::string_view(old).substr(0, kReadMarkOffset) &&
+        record.substr(kReadMarkOffset + 1) == std::string_view(old).substr(kReadMarkOffset + 1)) {
+        const std::string fileName(FolderName(recordList.Folder()));
+        const int error = MarkReadInPlace(baseDir, recordList, edit.index);
+        if (error == ESTALE) {
+            ui_.Message("フォルダファイルが読み込んだ後で変更されています（"_sjis + fileName + "）"_sjis);
+            return StoreStatus::kChangedOnDisk;
+        }
+        if (error != 0) {
+            FileMessage(Routine::kRegData, fileName, error);
+            return StoreStatus::kCannotWrite;
+        }
+        const FileStamp stamp = recordList.Stamp();
+        ApplyEdit(recordList, edit, stamp);
+        return StoreStatus::kOk;
+    }
+    return Rewrite(recordList, edit, Routine::kRegData);
 }
 
 std::optional<std::string> CTegaloDoc::GetRecord(int index) const {
