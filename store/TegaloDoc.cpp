@@ -324,7 +324,8 @@ StoreStatus CTegaloDoc::RegData(int index, std::string_view record, std::string_
     // Opening a message only sets its read mark: that one byte is written in
     // place, so that opening a message in a large folder stays quick.
     const std::string& old = recordList[static_cast<std::size_t>(index)];
-    if (record.size() == old.size() && old[kReadMarkOffset] == '0' && record[kReadMarkOffset] == '1' &&
+    if (!recordList.Damaged() && record.size() == old.size() && old[kReadMarkOffset] == '0' &&
+        record[kReadMarkOffset] == '1' &&
         record.substr(0, kReadMarkOffset) == std::string_view(old).substr(0, kReadMarkOffset) &&
         record.substr(kReadMarkOffset + 1) == std::string_view(old).substr(kReadMarkOffset + 1)) {
         const std::string fileName(FolderName(recordList.Folder()));
