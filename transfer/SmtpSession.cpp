@@ -400,6 +400,9 @@ void SmtpSession::StepSession() {
             return;
         case SmtpReader::Result::TooLong:
             reader_.Clear();
+            if (sessionState == SmtpState::QuitSent) {
+                return CloseSocket(pendingEnd_);
+            }
             Fail(SmtpFailureText(sessionState, "(reply longer than " + std::to_string(SmtpReader::kMaxReply) +
                                                    " bytes)"));
             return;

@@ -234,6 +234,8 @@ TEST(SmtpSession, RefusalsOfEachStep) {
         {"421 closes at once", "a@x.jp", upToMail + kOk, "421 4.3.2 shutting down\r\n",
          "4 421 4.3.2 shutting down" + "宛先エラー"_sjis, false},
         {"control bytes shown as ?", "a@x.jp", "", std::string("554 a\0b\x1b\r\n", 10), "1 554 a?b?"},
+        {"a reply that never ends", "a@x.jp", kGreeting, "250-" + std::string(SmtpReader::kMaxReply, 'x'),
+         "2 (reply longer than 65536 bytes)"},
     };
     for (const Row& row : rows) {
         Client c;
