@@ -295,6 +295,42 @@ int StartAppendJournal(const std::string& dir, const RecordList& list, std::size
     return 0;
 }
 
+int AppendUnsynced(const std::string& dir, const RecordList& list, std::string_view record, FileStamp& stamp) {
+    int error = 0;
+    UniqueFd fd = OpenFile(dir + std::string(FolderName(list.Folder())), O_RDWR, 0, error);
+    if (!fd.Valid()) {
+        return error;
+    }
+    FileStamp before;
+    if ((error = StampOf(fd.Get(), before)) != 0) {
+        return error;
+    }
+    if (before.device != list.Stamp().device || before.inode != list.Stamp().inode ||
+        before.size != list.Stamp().size) {
+        return ESTALE;
+    }
+    const std::string count = FormatField(list.Count() + 1);
+    error = WriteFull(fd.Get(), record.data(), record.size(), before.size);
+    if (error == 0) {
+        error = WriteFull(fd.Get(), count.data(), count.size(), 0);
+    }
+    if (error != 0) {
+        // Nothing of a failed append may stay behind the last record.
+        static_cast<void>(::ftruncate(fd.Get(), before.size));
+        return error;
+    }
+    return StampOf(fd.Get(), stamp);
+}
+
+int SyncFolderFile(const std::string& dir, const RecordList& list) {
+    int error = 0;
+    UniqueFd fd = OpenFile(dir + std::string(FolderName(list.Folder())), O_RDONLY, 0, error);
+    if (!fd.Valid()) {
+        return error;
+    }
+    return ::fsync(fd.Get()) != 0 ? errno : 0;
+}
+
 int MarkReadInPlace(const std::string& dir, const RecordList& list, std::size_t index) {
     if (index >= list.size()) {
         return EINVAL;

@@ -79,6 +79,18 @@ bool UnchangedOnDisk(const std::string& path, const RecordList& list);
 [[nodiscard]] int RewriteFolderFile(const std::string& dir, const RecordList& list, const FolderEdit& edit,
                                     FileStamp& stamp);
 
+// Appends `record` to the file of `list`'s folder in `dir` in place, without
+// syncing: the record at the end, then the new count. Used for the appends
+// of a batch after its first, while the batch's journal is on disk and can
+// take them back. On failure the file is cut back to its old length. Returns
+// 0, ESTALE for a file changed since `list` was read, or errno; on success
+// `stamp` describes the file now.
+[[nodiscard]] int AppendUnsynced(const std::string& dir, const RecordList& list, std::string_view record,
+                                 FileStamp& stamp);
+
+// Syncs the file of `list`'s folder in `dir` to the disk. Returns 0 or errno.
+[[nodiscard]] int SyncFolderFile(const std::string& dir, const RecordList& list);
+
 // Sets the read mark of record `index` of `list` in its file in `dir` in
 // place: one byte, written and synced, so the file is at any moment either
 // the old one or the new one. The file must still be the one `list` was

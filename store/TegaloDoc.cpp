@@ -37,6 +37,10 @@ std::string Trace(std::string_view what, std::string_view file, int error) {
 
 CTegaloDoc::CTegaloDoc(StoreUi& ui) : ui_(ui) {}
 
+CTegaloDoc::~CTegaloDoc() {
+    static_cast<void>(CommitBatch());
+}
+
 void CTegaloDoc::FileMessage(Routine routine, std::string_view fileName, int error) {
     const int r = static_cast<int>(routine);
     ui_.Message("ファイルが開けません"_sjis + std::string(RoutineNumber(r)) + " " + std::string(RoutineName(r)));
@@ -114,7 +118,53 @@ StoreStatus CTegaloDoc::ReadFolder(int folder, RecordList& list, Routine routine
     return StoreStatus::kOk;
 }
 
-StoreStatus CTegaloDoc::FinishUnfinished() {
+void CTegaloDoc::BeginBatch(std::string_view name) {
+    if (batchFolder_ != kNoFolder) {
+        static_cast<void>(CommitBatch());
+    }
+    batchFolder_ = FolderFromName(name);
+}
+
+StoreStatus CTegaloDoc::CommitBatch() {
+    if (batchFolder_ == kNoFolder) {
+        return StoreStatus::kOk;
+    }
+    if (batchJournal_) {
+        const std::string name(FolderName(batchFolder_));
+        RecordList aside;
+        const RecordList* list = &recordList;
+        if (currentFolder != batchFolder_) {
+            if (const StoreStatus status = ReadFolder(batchFolder_, aside, Routine::kAddData); !Loaded(status)) {
+                return status;
+            }
+            list = &aside;
+        }
+        // The file first, then a journal that says the whole batch was made:
+        // from then on a crash keeps the batch rather than taking it back.
+        ChangeJournal done = batchChange_;
+        done.newSize = list->Stamp().size;
+        done.newHead = std::string(list->CountField());
+        int error = SyncFolderFile(baseDir, *list);
+        if (error == 0) {
+            error = WriteJournal(baseDir, done);
+        }
+        if (error != 0) {
+            FileMessage(Routine::kAddData, name, error);
+            return StoreStatus::kCannotWrite;
+        }
+        unfinished_ = RemoveJournal(baseDir) != 0;
+    }
+    batchFolder_ = kNoFolder;
+    batchJournal_ = false;
+    return StoreStatus::kOk;
+}
+
+StoreStatus CTegaloDoc::FinishUnfinished(int batchAppendFolder) {
+    if (batchFolder_ != kNoFolder && batchAppendFolder != batchFolder_) {
+        if (const StoreStatus status = CommitBatch(); status != StoreStatus::kOk) {
+            return status;
+        }
+    }
     if (!unfinished_) {
         return StoreStatus::kOk;
     }
@@ -190,7 +240,7 @@ StoreStatus CTegaloDoc::AddData(const PartSizes& sizes, std::string_view text, s
         ui_.Message("レコードの長さが正しくありません AddData"_sjis);
         return StoreStatus::kBadRecord;
     }
-    if (const StoreStatus status = FinishUnfinished(); status != StoreStatus::kOk) {
+    if (const StoreStatus status = FinishUnfinished(folder); status != StoreStatus::kOk) {
         return status;
     }
     const std::string record = BuildRecord(sizes, text);
@@ -219,6 +269,21 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
         ui_.Message("フォルダファイルが読み込んだ後で変更されています（"_sjis + std::string(fileName) + "）"_sjis);
         return StoreStatus::kChangedOnDisk;
     };
+
+    const bool batched = source == nullptr && list.Folder() == batchFolder_;
+    if (batched && batchJournal_) {
+        // A later append of a batch: the batch's journal can take it back.
+        FileStamp stamp;
+        if (const int error = AppendUnsynced(baseDir, list, record, stamp); error != 0) {
+            if (error == ESTALE) {
+                return changed(name);
+            }
+            FileMessage(Routine::kAddData, name, error);
+            return StoreStatus::kCannotWrite;
+        }
+        ApplyEdit(list, FolderEdit{FolderEdit::Kind::kAppend, 0, record}, stamp);
+        return StoreStatus::kOk;
+    }
 
     ChangeJournal journal;
     int error = StartAppendJournal(baseDir, list, record.size(), journal);
@@ -253,6 +318,13 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
         }
         FileMessage(Routine::kAddData, name, error);
         return StoreStatus::kCannotWrite;
+    }
+    if (batched) {
+        // The first append of a batch keeps its journal until the commit.
+        batchJournal_ = true;
+        batchChange_ = journal;
+        ApplyEdit(list, FolderEdit{FolderEdit::Kind::kAppend, 0, record}, targetStamp);
+        return StoreStatus::kOk;
     }
     if (source == nullptr) {
         // Once the count is written the append stands even if the journal

@@ -31,6 +31,8 @@ struct [[nodiscard]] LoadResult {
 class CTegaloDoc {
 public:
     explicit CTegaloDoc(StoreUi& ui);
+    // Commits an open batch.
+    ~CTegaloDoc();
     CTegaloDoc(const CTegaloDoc&) = delete;
     CTegaloDoc& operator=(const CTegaloDoc&) = delete;
 
@@ -59,6 +61,18 @@ public:
     // checks that the folder can take one more record.
     [[nodiscard]] StoreStatus AddCount(std::string_view name, int n);
     [[nodiscard]] StoreStatus AddData(const PartSizes& sizes, std::string_view text, std::string_view name);
+
+    // Appends to folder `name` made from now on form one batch: each is
+    // written at once, but they reach the disk together in CommitBatch, with
+    // two syncs instead of several per record. A batch that a crash
+    // interrupts is taken back whole at the next start. Any other change to
+    // the store commits the batch first. The receive session batches the
+    // messages of a session and commits before it deletes any of them from
+    // the server.
+    void BeginBatch(std::string_view name);
+    // Makes the batch's appends durable and ends the batch. On failure the
+    // batch stays open (and would be taken back after a crash).
+    [[nodiscard]] StoreStatus CommitBatch();
 
     // Replaces record `index` (from 0) of the folder shown with a whole
     // record (size block and text) and writes the folder anew. `name` must
@@ -156,7 +170,9 @@ private:
     // `routine`'s message, a damaged one the damage message.
     StoreStatus ReadFolder(int folder, RecordList& list, Routine routine);
     // Finishes a change whose journal a failed undo left behind.
-    StoreStatus FinishUnfinished();
+    // Commits an open batch unless this is an append to the batch's folder
+    // (`batchAppendFolder`), then finishes a change left by a failed undo.
+    StoreStatus FinishUnfinished(int batchAppendFolder = kNoFolder);
     // Writes the folder of `list` anew with `edit` and, after success,
     // applies the edit to `list`.
     StoreStatus Rewrite(RecordList& list, const FolderEdit& edit, Routine routine);
@@ -173,6 +189,9 @@ private:
     int pendingCount_ = 0;          // announced by AddCount for pendingFolder_
     int pendingFolder_ = kNoFolder;
     bool unfinished_ = false;       // a journal is still on disk
+    int batchFolder_ = kNoFolder;   // the folder of the open batch
+    bool batchJournal_ = false;     // the batch's first append left its journal on disk
+    ChangeJournal batchChange_;     // that journal
 };
 
 } // namespace tegalo

@@ -3,6 +3,10 @@
 namespace tegalo {
 
 StoreResult DocReceiveStore::AddReceived(const PartSizes& sizes, std::string_view recordText) {
+    if (!batch_) {
+        doc_.BeginBatch("recv");
+        batch_ = true;
+    }
     switch (doc_.AddReceived(sizes, recordText, "recv")) {
     case StoreStatus::kOk:
         return StoreResult::Stored;
@@ -13,6 +17,11 @@ StoreResult DocReceiveStore::AddReceived(const PartSizes& sizes, std::string_vie
     default:
         return StoreResult::WriteFailed;
     }
+}
+
+bool DocReceiveStore::Commit() {
+    batch_ = false;
+    return doc_.CommitBatch() == StoreStatus::kOk;
 }
 
 } // namespace tegalo

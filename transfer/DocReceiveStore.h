@@ -10,10 +10,13 @@ class DocReceiveStore final : public ReceiveStore {
 public:
     explicit DocReceiveStore(CTegaloDoc& doc) : doc_(doc) {}
 
+    // Messages of a session are appended as one batch of the store.
     [[nodiscard]] StoreResult AddReceived(const PartSizes& sizes, std::string_view recordText) override;
+    [[nodiscard]] bool Commit() override;
 
 private:
     CTegaloDoc& doc_;
+    bool batch_ = false;
 };
 
 } // namespace tegalo

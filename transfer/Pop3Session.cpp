@@ -461,6 +461,11 @@ void Pop3Session::RetrieveNextOrFinish() {
         return;
     }
     retrieveLeft = 0;
+    // What was stored must be on the disk before anything is deleted.
+    if (!store_.Commit()) {
+        Status("Messages Not Saved to Disk: Nothing Deleted from the Server");
+        return Quit(SessionEnd::Failed);
+    }
     if (account_.keepOnServer || deletePlan_.empty()) {
         Status(FinalText(false));
         return Quit(SessionEnd::Normal);
@@ -545,6 +550,10 @@ void Pop3Session::Quit(SessionEnd outcome) {
 
 void Pop3Session::CloseSocket(SessionEnd outcome) {
     phase_ = Phase::Idle;
+    if (!store_.Commit()) {
+        out_.notices.push_back("Messages Not Saved to Disk");
+        outcome = SessionEnd::Failed;
+    }
     reader_.Clear();
     out_.close = true;
     out_.ended = outcome;

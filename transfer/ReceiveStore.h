@@ -23,6 +23,11 @@ public:
     // one after the other, `sizes` (PartSizes, store/Record.h) divides them. On any result but Stored the
     // folder (file and list) must be as it was before the call.
     [[nodiscard]] virtual StoreResult AddReceived(const PartSizes& sizes, std::string_view recordText) = 0;
+
+    // Makes every message stored so far durable (on the disk). The session
+    // calls it before it deletes anything from the server, and when it ends.
+    // False when that failed: then nothing may be deleted.
+    [[nodiscard]] virtual bool Commit() { return true; }
 };
 
 } // namespace tegalo

@@ -1,0 +1,74 @@
+// A batch of appends (the messages of one receive session) reaches the disk
+// as a whole at its commit, and a crash before that takes it back whole.
+#include "store/TegaloDoc.h"
+
+#include "store_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace tegalo {
+namespace {
+
+using testing_support::MailboxTest;
+using testing_support::MakeRecord;
+using testing_support::Mailbox;
+using testing_support::Subjects;
+
+class Batch : public MailboxTest {
+protected:
+    void SetUp() override { Open("     1" + MakeRecord("before")); }
+
+    bool JournalExists() { return std::filesystem::exists(dir / "tegalo.journal"); }
+};
+
+TEST_F(Batch, CommitMakesEveryAppendStand) {
+    doc.BeginBatch("recv");
+    for (const char* subject : {"one", "two", "three"}) {
+        Append(MakeRecord(subject), "recv");
+    }
+    EXPECT_EQ(File("recv"), "     4" + MakeRecord("before") + MakeRecord("one") + MakeRecord("two") + MakeRecord("three"));
+    EXPECT_TRUE(JournalExists()) << "the batch can still be taken back";
+    ASSERT_EQ(doc.CommitBatch(), StoreStatus::kOk) << ui.Shown();
+    EXPECT_FALSE(JournalExists());
+    EXPECT_EQ(Subjects(doc.GetRecordList()), (std::vector<std::string>{"before", "one", "two", "three"}));
+}
+
+TEST_F(Batch, ACrashBeforeTheCommitTakesTheBatchBack) {
+    doc.BeginBatch("recv");
+    Append(MakeRecord("one"), "recv");
+    Append(MakeRecord("two"), "recv");
+    // What a crash leaves: the files as they are now, the journal included.
+    Mailbox after;
+    for (const char* name : {"recv", "reserv", "sent", "recycle", "addr", "tegalo.journal"}) {
+        std::filesystem::copy_file(dir / name, after.dir / name);
+    }
+    ASSERT_TRUE(Loaded(after.doc.Start(after.dir.Path()))) << after.ui.Shown();
+    EXPECT_EQ(after.File("recv"), "     1" + MakeRecord("before"));
+    EXPECT_FALSE(std::filesystem::exists(after.dir / "tegalo.journal"));
+}
+
+TEST_F(Batch, AnyOtherChangeCommitsFirst) {
+    doc.BeginBatch("recv");
+    Append(MakeRecord("one"), "recv");
+    Append(MakeRecord("two"), "recv");
+    ASSERT_EQ(doc.DelData(0, "recv", "recycle"), StoreStatus::kOk) << ui.Shown();
+    EXPECT_FALSE(JournalExists());
+    EXPECT_EQ(File("recv"), "     2" + MakeRecord("one") + MakeRecord("two"));
+    EXPECT_EQ(File("recycle"), "     1" + MakeRecord("before"));
+    EXPECT_EQ(doc.CommitBatch(), StoreStatus::kOk) << "nothing left to commit";
+}
+
+TEST_F(Batch, AppendsWhileAnotherFolderIsShown) {
+    ASSERT_TRUE(Loaded(doc.LoadList("sent").status));
+    doc.BeginBatch("recv");
+    Append(MakeRecord("one"), "recv");
+    Append(MakeRecord("two"), "recv");
+    ASSERT_EQ(doc.CommitBatch(), StoreStatus::kOk) << ui.Shown();
+    EXPECT_EQ(File("recv"), "     3" + MakeRecord("before") + MakeRecord("one") + MakeRecord("two"));
+    EXPECT_EQ(doc.CurrentFolder(), kSent);
+}
+
+} // namespace
+} // namespace tegalo
