@@ -32,13 +32,15 @@ std::optional<StartOptions> ParseStartOptions(const QStringList& arguments, QStr
             options.init = true;
         } else if (a == QLatin1String("--receive")) {
             options.receive = true;
+        } else if (a == QLatin1String("--send-waiting")) {
+            options.sendWaiting = true;
         } else {
             *error = QStringLiteral("unknown argument: ") + a;
             return std::nullopt;
         }
     }
-    if (options.init && options.receive) {
-        *error = QStringLiteral("--init and --receive exclude each other");
+    if (int(options.init) + int(options.receive) + int(options.sendWaiting) > 1) {
+        *error = QStringLiteral("--init, --receive and --send-waiting exclude each other");
         return std::nullopt;
     }
     return options;
@@ -71,7 +73,7 @@ private:
 
 } // namespace
 
-int CTegaloApp::ReceiveWithoutWindow(const QString& dir) {
+int CTegaloApp::SessionWithoutWindow(const QString& dir, bool send) {
     ConsoleStoreUi console(stdout);
     CTegaloDoc doc(console);
     const QString path = QDir(dir.isEmpty() ? QDir::currentPath() : dir).absolutePath();
@@ -91,7 +93,11 @@ int CTegaloApp::ReceiveWithoutWindow(const QString& dir) {
         end = how;
         loop.quit();
     };
-    sock.StartReceive(settings);
+    if (send) {
+        sock.SendWaiting(settings);
+    } else {
+        sock.StartReceive(settings);
+    }
     if (sock.Busy()) {
         loop.exec();
     }

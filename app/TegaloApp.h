@@ -17,10 +17,11 @@ struct StartOptions {
     QString dir;          // the working directory; empty for the current one
     bool init = false;    // --init: create a mailbox and stop
     bool receive = false; // --receive: one receive session without a window
+    bool sendWaiting = false; // --send-waiting: send the waiting folder without a window
 };
 
-// Reads `tegalo [--dir DIR] [--init | --receive]`. On a wrong command line
-// returns nullopt and sets *error.
+// Reads `tegalo [--dir DIR] [--init | --receive | --send-waiting]`. On a
+// wrong command line returns nullopt and sets *error.
 std::optional<StartOptions> ParseStartOptions(const QStringList& arguments, QString* error);
 
 class CTegaloApp {
@@ -37,11 +38,12 @@ public:
     // to standard error. Returns the exit status.
     static int CreateMailboxOnly(const QString& dir);
 
-    // --receive: one receive session with the account of DIR's settings and
-    // no window. Every status text and message goes to standard output in
-    // UTF-8, a line each. Needs a running QCoreApplication. Returns 0 when
-    // the session ended normally.
-    static int ReceiveWithoutWindow(const QString& dir);
+    // --receive and --send-waiting: one session with the account of DIR's
+    // settings and no window. Every status text and message goes to
+    // standard output in UTF-8, a line each. Needs a QCoreApplication.
+    // Returns 0 when the session ended normally (for sending: every waiting
+    // message was accepted).
+    static int SessionWithoutWindow(const QString& dir, bool send);
 
     CTegaloDoc& doc() { return *doc_; }
     CMainFrame* mainFrame() const { return frame_.get(); }

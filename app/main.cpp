@@ -1,4 +1,4 @@
-// tegalo [--dir DIR] [--init | --receive]
+// tegalo [--dir DIR] [--init | --receive | --send-waiting]
 #include "app/TegaloApp.h"
 
 #include <QApplication>
@@ -13,15 +13,15 @@ int main(int argc, char** argv) {
     QString error;
     const std::optional<tegalo::StartOptions> options = tegalo::ParseStartOptions(arguments, &error);
     if (!options) {
-        QTextStream(stderr) << error << "\nusage: tegalo [--dir DIR] [--init | --receive]\n";
+        QTextStream(stderr) << error << "\nusage: tegalo [--dir DIR] [--init | --receive | --send-waiting]\n";
         return 2;
     }
     if (options->init) {
         return tegalo::CTegaloApp::CreateMailboxOnly(options->dir);
     }
-    if (options->receive) {
+    if (options->receive || options->sendWaiting) {
         QCoreApplication app(argc, argv);
-        return tegalo::CTegaloApp::ReceiveWithoutWindow(options->dir);
+        return tegalo::CTegaloApp::SessionWithoutWindow(options->dir, options->sendWaiting);
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tegalo"));

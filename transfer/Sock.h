@@ -1,11 +1,13 @@
 // The program's one connection to a mail server. CSock moves bytes and
-// events between a QTcpSocket and the session state machine; it holds no
-// protocol logic of its own. The same driver runs in the window and in a
-// run without one.
+// events between a QTcpSocket and the session state machines (POP3 to
+// receive, SMTP to send); it holds no protocol logic of its own. One session
+// runs at a time. The same driver runs in the window and without one.
 #pragma once
 
 #include "transfer/DocReceiveStore.h"
+#include "transfer/DocSendStore.h"
 #include "transfer/Pop3Session.h"
+#include "transfer/SmtpSession.h"
 #include "transfer/UidlFile.h"
 
 #include <QObject>
@@ -24,7 +26,7 @@ class CTegaloDoc;
 class CSock : public QObject {
     Q_OBJECT
 public:
-    CSock(CTegaloDoc& doc, QObject* parent = nullptr);
+    explicit CSock(CTegaloDoc& doc, QObject* parent = nullptr);
     ~CSock() override;
 
     // What the session reports, in Shift_JIS. Status texts go to the status
@@ -33,32 +35,50 @@ public:
     std::function<void(const std::string&)> onStatusText;
     std::function<void(const std::string&)> onNotice;
     std::function<void(SessionEnd)> onEnded;
-    // A message was stored in the received folder.
+    // A message was stored in the received folder, or one was sent (and
+    // moved from the waiting folder to the sent one).
     std::function<void()> onReceived;
+    std::function<void()> onSent;
 
-    // Starts a receive session with the account's settings; refused with a
-    // status text while a session runs.
+    // Starts a receive session with the account's settings.
     void StartReceive(const AccountSettings& settings);
+    // Sends every message of the waiting folder, each in its own transaction.
+    void SendWaiting(const AccountSettings& settings);
+    // Sends one composed message at once. False (with a status text) when
+    // another session runs: the message was not taken.
+    bool SendComposed(const AccountSettings& settings, OutgoingMessage message);
 
-    bool Busy() const;
+    bool Busy() const { return pop3_.Busy() || smtp_.Busy(); }
     const Pop3Session& pop3() const { return pop3_; }
+    const SmtpSession& smtp() const { return smtp_; }
 
 private:
-    void Apply(Pop3Output out);
+    enum class Mode { Pop3, Smtp };
+
+    // Carries out what a session asked for.
+    template <typename Output>
+    void Apply(Output out);
+    void Connect(const std::string& host, int port);
+    bool RefuseWhileBusy();
     void OnConnected();
     void OnReadyRead();
     void OnDisconnected();
     void OnError(QAbstractSocket::SocketError error);
+    void OnTick();
 
     CTegaloDoc& doc_;
-    DocReceiveStore store_;
+    DocReceiveStore receiveStore_;
+    DocSendStore sendStore_;
     std::unique_ptr<UidlFile> uidl_;
     Pop3Session pop3_;
+    SmtpSession smtp_;
+    Mode mode_ = Mode::Pop3;
     Pop3Account account_;
     QTcpSocket* socket_ = nullptr;
     QTimer ticker_;
     bool connected_ = false;
     int reportedReceived_ = 0;
+    int reportedSent_ = 0;
 };
 
 } // namespace tegalo

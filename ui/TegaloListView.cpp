@@ -70,11 +70,16 @@ CTegaloListView::CTegaloListView(CTegaloDoc& doc, CMainFrame& frame, QWidget* pa
             refillTimer_.start();
         }
     };
-    socket_->onEnded = [this](SessionEnd) {
-        refillTimer_.stop();
-        ShowReceived();
-        QtStoreUi::SetDeferring(false);
-        QtStoreUi::ShowDeferred(this);
+    socket_->onSent = [this] {
+        // A sent message left the waiting folder and reached the sent one.
+        const int folder = doc_.CurrentFolder();
+        if ((folder == 2 || folder == 3) && model() == model_) {
+            model_->Refill();
+        }
+    };
+    socket_->onEnded = [this](SessionEnd how) {
+        lastEnd_ = how;
+        SessionEnded();
     };
     connect(&checkTimer_, &QTimer::timeout, this, [this] { StartReceive(); });
 }
@@ -117,16 +122,51 @@ void CTegaloListView::ShowReceived() {
     }
 }
 
-void CTegaloListView::StartReceive() {
+void CTegaloListView::SessionStarting() {
     if (!socket_->Busy()) {
         QtStoreUi::SetDeferring(true);
     }
-    socket_->StartReceive(settingsDialog_.settings);
+}
+
+void CTegaloListView::SessionEnded() {
+    refillTimer_.stop();
+    ShowReceived();
     if (!socket_->Busy()) {
-        // Refused before it began (no server or port): nothing is running.
         QtStoreUi::SetDeferring(false);
         QtStoreUi::ShowDeferred(this);
     }
+}
+
+void CTegaloListView::StartReceive() {
+    SessionStarting();
+    socket_->StartReceive(settingsDialog_.settings);
+    if (!socket_->Busy()) {
+        SessionEnded(); // refused before it began: nothing runs
+    }
+}
+
+void CTegaloListView::SendWaiting() {
+    SessionStarting();
+    socket_->SendWaiting(settingsDialog_.settings);
+    if (!socket_->Busy()) {
+        SessionEnded();
+    }
+}
+
+bool CTegaloListView::SendComposed(OutgoingMessage message) {
+    if (socket_->Busy()) {
+        Prompter().Message(this, QStringLiteral("送受信中のため送信できません"));
+        return false;
+    }
+    SessionStarting();
+    lastEnd_ = SessionEnd::None;
+    const bool taken = socket_->SendComposed(settingsDialog_.settings, std::move(message));
+    if (!socket_->Busy()) {
+        SessionEnded();
+    }
+    // Refused before it went out (an address that cannot be sent to, no
+    // server): the user was told, and the message is still the dialog's.
+    return taken && (socket_->Busy() || lastEnd_ == SessionEnd::Normal);
 }
 
 void CTegaloListView::OnUpdate(int) {
@@ -146,6 +186,9 @@ bool CTegaloListView::OnCommand(int id) {
         return true;
     case ID_START_RECEIVE:
         StartReceive();
+        return true;
+    case ID_SEND_WAITING:
+        SendWaiting();
         return true;
     case ID_REGISTER_SENDER:
         RegisterSender();

@@ -68,6 +68,11 @@ public:
     // Starts a receive session (the toolbar's "送受信開始", the check timer,
     // and start-up when the settings ask for it).
     void StartReceive();
+    // Sends the waiting folder ("送信待").
+    void SendWaiting();
+    // Sends a composed message at once. False, after a status text, when
+    // another mail session runs: the message was not taken.
+    bool SendComposed(OutgoingMessage message);
     CSock& socket() { return *socket_; }
 
     // The Delete key: asks, then moves the focused message to the deleted
@@ -96,6 +101,9 @@ private:
     void FillViewer();
     // Adds the rows of newly received messages when the received folder is shown.
     void ShowReceived();
+    // Session start and end: messages wait while a session runs.
+    void SessionStarting();
+    void SessionEnded();
 
     CTegaloDoc& doc_;
     CMainFrame& frame_;
@@ -109,6 +117,7 @@ private:
     std::unique_ptr<CSock> socket_;
     QTimer checkTimer_;
     QTimer refillTimer_;
+    SessionEnd lastEnd_ = SessionEnd::None;
 };
 
 } // namespace tegalo
