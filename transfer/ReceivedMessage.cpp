@@ -285,8 +285,11 @@ bool CollectLeaves(std::string_view body, std::string_view boundary, bool digest
         return false;
     }
     for (const std::string_view part : parts) {
-        if (part.empty()) {
-            continue; // nothing between two delimiter lines: no headers, no content
+        // Nothing but line ends between two delimiter lines: no headers, no
+        // content. Tegalo's own messages have such a part between any two
+        // attachments; it is no attachment.
+        if (part.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+            continue;
         }
         const Entity entity = SplitEntity(part);
         const std::string contentType = FieldValue(entity.headers, "Content-Type:");
