@@ -21,6 +21,7 @@ RATIOS = [
     ("attachment decode 10 MB vs 10 x 1 MB (linear)", "BM_AttachmentDecode/10", ("BM_AttachmentDecode/1", 10), 1.5),
     ("tegalo --receive vs mpop, 1,000 messages of 5 KB", "BM_TegaloReceive1000/iterations:3", "BM_MpopReceive1000/iterations:3", 1.0),
     ("1,000 into a shown folder of 100,000 vs into an empty one", "BM_WindowReceive1000Into100k/iterations:3", "BM_WindowReceive1000IntoEmpty/iterations:3", 1.5),
+    ("tegalo --send-waiting vs msmtp, 200 messages of 5 KB", "BM_TegaloSendWaiting200/iterations:3", "BM_MsmtpSend200/iterations:3", 1.0),
     ("switch to a folder of 100,000 messages vs 1 s", "BM_SwitchToLargeFolder/iterations:5", 1000.0, 1.0),
     ("open an unread message in it vs 0.1 s", "BM_OpenUnreadMessageInLargeFolder/iterations:20", 100.0, 1.0),
     ("memory of that folder vs its file size", ("BM_SwitchToLargeFolder/iterations:5", "memory_ratio"), None, 2.0),
