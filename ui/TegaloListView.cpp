@@ -196,6 +196,20 @@ bool CTegaloListView::OnCommand(int id) {
     case ID_ADDRESS_BOOK:
         RunAddressBook();
         return true;
+    case ID_NEW_MESSAGE:
+    case ID_FILE_NEW:
+        NewMessage();
+        return true;
+    case ID_REPLY:
+        if (LoadFocusedMessage() >= 0) {
+            ReplyToLoaded();
+        }
+        return true;
+    case ID_FORWARD:
+        if (LoadFocusedMessage() >= 0) {
+            ForwardLoaded();
+        }
+        return true;
     case ID_MOVE_TO_RECEIVED:
         MoveFocusedMessage(kReceived);
         return true;
@@ -282,6 +296,10 @@ void CTegaloListView::OpenFocusedMessage() {
     const int result = viewerDialog_.exec();
     if (result == CMailMsg::kPrint) {
         PrintCurrentBody();
+    } else if (result == CMailMsg::kReply) {
+        ReplyToLoaded();
+    } else if (result == CMailMsg::kForward) {
+        ForwardLoaded();
     } else if (result >= CMailMsg::kFirstAttachment && result < CMailMsg::kFirstAttachment + 3) {
         OpenAttachment(result - CMailMsg::kFirstAttachment + 1);
     }

@@ -7,6 +7,8 @@
 #include "ui/AdrBookDlg.h"
 #include "transfer/Sock.h"
 #include "ui/MailMsg.h"
+#include "ui/SendMailMsg.h"
+#include "transfer/MailDate.h"
 
 #include <QTimer>
 #include <QTreeView>
@@ -86,6 +88,20 @@ public:
     void RegisterSender();
     void RunAddressBook();
 
+    // "新規" and "新規作成": runs the compose dialog until its message was
+    // sent or stored in the waiting folder, or the user cancelled. A message
+    // that cannot go out (an attachment that cannot be read, characters
+    // without a Shift_JIS form, a refused send the user does not want to
+    // save) takes the user back to the dialog with everything kept.
+    void NewMessage();
+    // Reply and forward to the loaded message (LoadFocusedMessage first):
+    // they fill the compose dialog and run NewMessage.
+    void ReplyToLoaded();
+    void ForwardLoaded();
+    CSendMailMsg& composeDialog() { return composeDialog_; }
+    // Where the date of composed messages comes from.
+    void SetComposeClock(Clock clock);
+
     RecordListModel* recordModel() const { return model_; }
     CMailMsg& viewerDialog() { return viewerDialog_; }
     CMailComset& settingsDialog() { return settingsDialog_; }
@@ -98,6 +114,15 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Builds and sends or stores the compose dialog's message; false when
+    // it was refused and the dialog should open again.
+    bool DeliverComposed(int result);
+    // Builds attachment part `index` (1 to 3) from one line of the
+    // attachment list; false after telling the user why it cannot.
+    bool BuildAttachmentPart(const QString& line, int index, std::array<bool, 4>& taken);
+    // The attachment of the forwarded message that a marked line names
+    // (1 to 3), skipping those `taken` by earlier lines; 0 when there is none.
+    int StoredAttachmentNumber(const QString& name, std::array<bool, 4>& taken) const;
     void FillViewer();
     // Adds the rows of newly received messages when the received folder is shown.
     void ShowReceived();
@@ -113,6 +138,11 @@ private:
     LoadedMessage currentMessage_;
     std::string lastAttachmentPath_;
     CAdrBookDlg addressBookDialog_{this};
+    CSendMailMsg composeDialog_{this};
+    Clock composeClock_ = SystemLocalTime;
+    // The record forward took its attachment lines from, and its folder.
+    std::string forwardRecord_;
+    int forwardFolder_ = 0;
     bool columnsShown_ = false;
     std::unique_ptr<CSock> socket_;
     QTimer checkTimer_;
