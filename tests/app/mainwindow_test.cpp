@@ -226,6 +226,22 @@ private slots:
         QCOMPARE(QString::fromStdString(list().lastAttachmentPath()), prompter->opened[0]);
     }
 
+    void anAttachmentThatCannotBeWrittenOpensNothing() {
+        TestMessage one = Message("添付", "a@b");
+        one.attachments = {{"a.pdf", "base64", "QUJD\r\n"}};
+        box->Add("recv", {one});
+        Start();
+        // The attachment directory cannot be made where a file stands.
+        box->Write("blocker", "x");
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(box->Dir() + "blocker"));
+        list().setCurrentIndex(rows().index(0, 0));
+        QVERIFY(list().LoadFocusedMessage() >= 0);
+        list().OpenAttachment(1);
+        QCOMPARE(prompter->LastMessage(), QStringLiteral("ファイルが開けません5 CTempF"));
+        QVERIFY(prompter->opened.isEmpty());
+        QVERIFY(list().lastAttachmentPath().empty());
+    }
+
     void programsAreOpenedOnlyAfterAsking() {
         TestMessage script = Message("スクリプト", "a@b");
         script.attachments = {{"run.sh", "base64", "ZWNobyBoaQ==\r\n"}};

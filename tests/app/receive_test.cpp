@@ -17,6 +17,8 @@
 #include "support/TestMailbox.h"
 
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QStatusBar>
 #include <QTest>
 
@@ -96,6 +98,53 @@ private slots:
         app.mainFrame()->OnCommand(ID_START_RECEIVE);
         QVERIFY(!app.mainFrame()->listView()->socket().Busy());
         QCOMPARE(prompter->LastMessage(), QStringLiteral("サーバ名またはポートNoを設定して下さい"));
+    }
+
+    // A scripted server on loopback that breaks off in the middle of the
+    // first message (NUL bytes and a long line included): nothing is
+    // stored, nothing deleted, and the window says the session ended.
+    void serverClosingMidMessage() {
+        QTcpServer hostile;
+        QVERIFY(hostile.listen(QHostAddress::LocalHost));
+        QStringList commands;
+        connect(&hostile, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket* c = hostile.nextPendingConnection();
+            c->write("+OK hello\r\n");
+            connect(c, &QTcpSocket::readyRead, c, [c, &commands] {
+                while (c->canReadLine()) {
+                    const QByteArray line = c->readLine().trimmed();
+                    commands << QString::fromLatin1(line);
+                    if (line.startsWith("STAT")) {
+                        c->write("+OK 1 20000\r\n");
+                    } else if (line.startsWith("UIDL")) {
+                        c->write("-ERR no\r\n");
+                    } else if (line.startsWith("RETR")) {
+                        QByteArray partial = "+OK\r\nSubject: cut\r\n\r\n";
+                        partial += QByteArray(10001, 'x') + QByteArray(3, '\0') + "\r\n";
+                        c->write(partial);
+                        c->flush();
+                        c->disconnectFromHost();
+                    } else {
+                        c->write("+OK\r\n");
+                    }
+                }
+            });
+        });
+        AccountSettings settings;
+        settings.serverName = "127.0.0.1";
+        settings.pop3Port = hostile.serverPort();
+        settings.userName = "u";
+        settings.password = "p";
+        box->Write("comconfig", FormatAccountSettings(settings));
+        CTegaloApp app;
+        QVERIFY(app.InitInstance(box->QDir()));
+        CMainFrame& frame = *app.mainFrame();
+        frame.OnCommand(ID_START_RECEIVE);
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.listView()->socket().Busy(), 20000);
+        QCOMPARE(box->Read("recv"), std::string("     0"));
+        QVERIFY2(commands.filter(QStringLiteral("DELE")).isEmpty(), qPrintable(commands.join(QLatin1Char(','))));
+        QVERIFY(!frame.statusBar()->currentMessage().isEmpty());
+        QCOMPARE(frame.listView()->recordModel()->rowCount(), 0);
     }
 
     void receivesWithoutAWindow() {
