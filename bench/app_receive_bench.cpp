@@ -12,6 +12,8 @@
 
 #include "../tests/support/Dovecot.h"
 
+#include "AppBenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -27,18 +29,11 @@ namespace {
 
 constexpr int kMessages = 1000;
 
-class NoUi : public tegalo::StoreUi {
-public:
-    void Message(std::string_view) override {}
-    void RecipientsSet(std::string_view, int) override {}
-};
+using tegalo::bench::NoUi;
+using tegalo::bench::Run;
 
 std::string SampleMessage(int i) {
-    std::mt19937 rng(static_cast<unsigned>(i));
-    std::string body;
-    while (body.size() < 5000) {
-        body += "Line " + std::to_string(rng() % 100000) + " of a message body, plain text.\r\n";
-    }
+    const std::string body = tegalo::bench::SampleBody(i);
     return "From: sender" + std::to_string(i) + "@example.jp\r\nTo: taro@example.jp\r\nSubject: message " +
            std::to_string(i) + "\r\nDate: Mon, 07 Dec 2026 10:00:00 +0900\r\n"
            "Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\n" + body;
@@ -70,22 +65,6 @@ void Configure(const std::string& dir) {
     std::ofstream(dir + "/comconfig", std::ios::binary | std::ios::trunc) << tegalo::FormatAccountSettings(settings);
 }
 
-int Run(const std::vector<std::string>& argv) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        std::vector<char*> args;
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 void BM_TegaloReceive1000(benchmark::State& state) {
     QTemporaryDir dir;

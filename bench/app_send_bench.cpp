@@ -8,6 +8,8 @@
 #include "../tests/support/ComposeWaiting.h"
 #include "../tests/support/MailSink.h"
 
+#include "AppBenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QTemporaryDir>
@@ -23,19 +25,11 @@ namespace {
 
 constexpr int kMessages = 200;
 
-class NoUi : public tegalo::StoreUi {
-public:
-    void Message(std::string_view) override {}
-    void RecipientsSet(std::string_view, int) override {}
-};
+using tegalo::bench::NoUi;
+using tegalo::bench::Run;
 
 std::string Body(int i) {
-    std::mt19937 rng(static_cast<unsigned>(i));
-    std::string body;
-    while (body.size() < 5000) {
-        body += "Line " + std::to_string(rng() % 100000) + " of a message body, plain text.\r\n";
-    }
-    return body;
+    return tegalo::bench::SampleBody(i);
 }
 
 tegalo::smtp_test::MailSink& Sink() {
@@ -50,25 +44,6 @@ tegalo::smtp_test::MailSink& Sink() {
     return *sink;
 }
 
-int Run(const std::vector<std::string>& argv, const std::string& input = {}) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        if (!input.empty()) {
-            std::freopen(input.c_str(), "r", stdin);
-        }
-        std::vector<char*> args;
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
