@@ -77,6 +77,7 @@ void CTegaloListView::NewMessage() {
         }
         if ((result != CSendMailMsg::kSend && result != CSendMailMsg::kSave) || DeliverComposed(result)) {
             composeDialog_.Clear();
+            forwardRecord_.clear(); // no line names a forwarded attachment any more
             return;
         }
         // Refused (the user was told why): back to the dialog with

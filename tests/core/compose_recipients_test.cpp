@@ -57,11 +57,6 @@ TEST(ComposeRecipientField, FromPickedLines) {
     }
 }
 
-TEST(ComposeRecipientField, CcOnALineOfItsOwn) {
-    EXPECT_EQ(ComposedRecipients("a@x", ""), "a@x");
-    EXPECT_EQ(ComposedRecipients("a@x", "b@x"), "a@x,\r\nCc: b@x");
-}
-
 TEST(ComposeText, LineEndsBecomeCrLf) {
     EXPECT_EQ(WithCrLf("a\nb\n"), "a\r\nb\r\n");
     EXPECT_EQ(WithCrLf("a\r\nb"), "a\r\nb");
