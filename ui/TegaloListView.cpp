@@ -6,6 +6,7 @@
 #include "store/Attachments.h"
 #include "store/TegaloDoc.h"
 #include "transfer/CheckTimer.h"
+#include "text/unicode.h"
 #include "ui/Printing.h"
 #include "ui/Prompter.h"
 #include "ui/QtStoreUi.h"
@@ -17,8 +18,11 @@
 #include <QPrinter>
 
 #include <cstdio>
+#include <utility>
 
 namespace tegalo {
+
+using namespace tegalo::literals;
 
 namespace {
 
@@ -79,6 +83,16 @@ CTegaloListView::CTegaloListView(CTegaloDoc& doc, CMainFrame& frame, QWidget* pa
     };
     socket_->onEnded = [this](SessionEnd how) {
         lastEnd_ = how;
+        if (std::function<bool()> keep = std::exchange(keepIfNotSent_, {}); keep && how != SessionEnd::Normal) {
+            // The composed message did not go out: it waits in the folder
+            // for the next "送信待" instead of being lost.
+            if (keep()) {
+                QtStoreUi::Defer("送信できなかったメッセージを送信待ちフォルダーに保存しました"_sjis);
+                if (doc_.CurrentFolder() == 2 && model() == model_) {
+                    model_->Refill();
+                }
+            }
+        }
         SessionEnded();
     };
     connect(&checkTimer_, &QTimer::timeout, this, [this] { StartReceive(); });
@@ -153,14 +167,18 @@ void CTegaloListView::SendWaiting() {
     }
 }
 
-bool CTegaloListView::SendComposed(OutgoingMessage message) {
+bool CTegaloListView::SendComposed(OutgoingMessage message, std::function<bool()> keepIfNotSent) {
     if (socket_->Busy()) {
         Prompter().Message(this, QStringLiteral("送受信中のため送信できません"));
         return false;
     }
     SessionStarting();
     lastEnd_ = SessionEnd::None;
+    keepIfNotSent_ = std::move(keepIfNotSent);
     const bool taken = socket_->SendComposed(settingsDialog_.settings, std::move(message));
+    if (!socket_->Busy()) {
+        keepIfNotSent_ = {}; // refused before it went out: the caller still has it
+    }
     if (!socket_->Busy()) {
         SessionEnded();
     }

@@ -14,6 +14,7 @@
 #include <QTreeView>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -72,9 +73,12 @@ public:
     void StartReceive();
     // Sends the waiting folder ("送信待").
     void SendWaiting();
-    // Sends a composed message at once. False, after a status text, when
-    // another mail session runs: the message was not taken.
-    bool SendComposed(OutgoingMessage message);
+    // Sends a composed message at once. False, after a message, when
+    // another mail session runs or the message was refused before it went
+    // out: the message was not taken. When it was taken but the server does
+    // not accept it, `keepIfNotSent` (when given) stores it in the waiting
+    // folder, so that a send that fails part way loses nothing.
+    bool SendComposed(OutgoingMessage message, std::function<bool()> keepIfNotSent = {});
     CSock& socket() { return *socket_; }
 
     // The Delete key: asks, then moves the focused message to the deleted
@@ -148,6 +152,7 @@ private:
     QTimer checkTimer_;
     QTimer refillTimer_;
     SessionEnd lastEnd_ = SessionEnd::None;
+    std::function<bool()> keepIfNotSent_; // for the composed message being sent
 };
 
 } // namespace tegalo

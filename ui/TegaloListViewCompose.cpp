@@ -11,6 +11,8 @@
 #include "ui/QtText.h"
 #include "ui/RecordListModel.h"
 
+#include <utility>
+
 namespace tegalo {
 
 namespace {
@@ -165,21 +167,29 @@ bool CTegaloListView::DeliverComposed(int result) {
         }
     }
 
+    const std::string& account = settingsDialog_.settings.mailAccount;
+    const std::string header = ComposedHeaderBlock(subject, account, recipients, date, !lines.isEmpty());
+    const PartSizes sizes = ComposedSizes(subject, account, date, header);
+    const std::string headerText = ComposedHeaderText(subject, account, date, header);
     if (result == CSendMailMsg::kSend) {
         if (doc_.SetRecipients(subject, date, recipients) != StoreStatus::kOk) {
             return false; // the store said why
         }
-        if (SendComposed(OutgoingMessage{doc_.sendEnvelope, doc_.bodyParts, recipients})) {
+        // Should the server not take it, the message goes to the waiting folder.
+        auto keep = [this, parts = doc_.bodyParts, sizes, headerText] {
+            std::vector<std::string> current = std::exchange(doc_.bodyParts, parts);
+            const bool stored = doc_.StoreComposedMessage(sizes, headerText, "reserv") == StoreStatus::kOk;
+            doc_.bodyParts = std::move(current);
+            return stored;
+        };
+        if (SendComposed(OutgoingMessage{doc_.sendEnvelope, doc_.bodyParts, recipients}, keep)) {
             return true;
         }
         if (!Prompter().Ask(this, QStringLiteral("このメッセージは送信できませんでした。送信待ちフォルダーに保存しますか"))) {
             return false;
         }
     }
-    const std::string& account = settingsDialog_.settings.mailAccount;
-    const std::string header = ComposedHeaderBlock(subject, account, recipients, date, !lines.isEmpty());
-    if (doc_.StoreComposedMessage(ComposedSizes(subject, account, date, header),
-                                  ComposedHeaderText(subject, account, date, header), "reserv") != StoreStatus::kOk) {
+    if (doc_.StoreComposedMessage(sizes, headerText, "reserv") != StoreStatus::kOk) {
         return false; // the store said why
     }
     if (doc_.CurrentFolder() == kWaiting && model() == model_) {

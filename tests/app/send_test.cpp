@@ -91,6 +91,32 @@ private slots:
         QCOMPARE(box->Read("sent").substr(0, 6), std::string("     3"));
     }
 
+    // A composed message that the server refuses after the send began is
+    // kept (the compose path stores it in the waiting folder); one that is
+    // accepted is not.
+    void aRefusedComposedMessageIsKept() {
+        CTegaloApp app;
+        QVERIFY(app.InitInstance(box->QDir()));
+        CTegaloListView& list = *app.mainFrame()->listView();
+        CTegaloDoc& doc = app.doc();
+        for (const std::string to : {"refuse-message@example.jp", "hanako@example.jp"}) {
+            doc.ResetBodyParts();
+            QCOMPARE(doc.CSbodyMsgA("本文\r\n"_sjis, "", 0, plainText), PartError::none);
+            QCOMPARE(doc.SetRecipients("subject", "Mon, Dec 07, 2026", to), StoreStatus::kOk);
+            int kept = 0;
+            prompter->messages.clear();
+            QVERIFY(list.SendComposed(OutgoingMessage{doc.sendEnvelope, doc.bodyParts, to}, [&kept] {
+                ++kept;
+                return true;
+            }));
+            QTRY_VERIFY_WITH_TIMEOUT(!list.socket().Busy(), 20000);
+            const bool refused = to.starts_with("refuse");
+            QCOMPARE(kept, refused ? 1 : 0);
+            QCOMPARE(prompter->messages.contains(QStringLiteral("送信できなかったメッセージを送信待ちフォルダーに保存しました")),
+                     refused);
+        }
+    }
+
     void sendsWithoutAWindow() {
         Wait({"headless"});
         QProcess tegalo;
