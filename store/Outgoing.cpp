@@ -73,6 +73,23 @@ std::string HtmlText(std::string_view data) {
     return text;
 }
 
+// True when `jis` holds a double quote outside its ESC $ B ... ESC ( B runs.
+bool QuoteOutsideRuns(std::string_view jis) {
+    bool inRun = false;
+    for (std::size_t i = 0; i < jis.size(); ++i) {
+        if (jis.substr(i, 3) == "\x1b$B") {
+            inRun = true;
+            i += 2;
+        } else if (jis.substr(i, 3) == "\x1b(B") {
+            inRun = false;
+            i += 2;
+        } else if (jis[i] == '"' && !inRun) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string_view After(std::string_view text, std::string_view marker) {
     const std::size_t pos = text.find(marker);
     return pos == std::string_view::npos ? std::string_view() : text.substr(pos + marker.size());
@@ -155,7 +172,9 @@ BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index,
     const bool html = IsHtmlPath(path);
     // The name goes into the part header in Shift_JIS: a file's path is in
     // the file system's encoding, a supplied attachment's name already is.
-    std::string name(PathBaseName(path));
+    // A supplied attachment's stored name has no directory, and its
+    // ISO-2022-JP bytes may hold a "/" that is half of a character.
+    std::string name(mode == encodedContent ? path : PathBaseName(path));
     if (mode != encodedContent) {
         SjisConversion converted = Utf8ToSjis(name);
         if (!converted.Complete()) {
@@ -166,8 +185,17 @@ BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index,
         }
         name = std::move(converted.text);
     }
+    // The name goes into the part header as ISO-2022-JP between double
+    // quotes. A line break would end the header line, and a double quote
+    // outside a double-byte run would end the name early; inside a run it is
+    // half of a character.
+    const std::string jisName = SjisToJis(name);
     if (!html) {
-        if (std::string problem = HeaderValueProblem(name, "ファイル名"_sjis, true); !problem.empty()) {
+        std::string problem = HeaderValueProblem(jisName, "ファイル名"_sjis);
+        if (problem.empty() && QuoteOutsideRuns(jisName)) {
+            problem = HeaderValueProblem(jisName, "ファイル名"_sjis, true);
+        }
+        if (!problem.empty()) {
             result.error = PartError::badName;
             result.message = std::move(problem);
             return result;
@@ -182,7 +210,7 @@ BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index,
         part.append("Content-Type: ");
         part.append(AttachmentContentType(path));
         part.append("\r\n         name=\"");
-        part.append(SjisToJis(name));
+        part.append(jisName);
         part.append("\"\r\nContent-Transfer-Encoding: base64\r\n\r\n");
     }
 

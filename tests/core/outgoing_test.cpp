@@ -124,6 +124,17 @@ TEST_F(TempFiles, SuppliedContentAndFailures) {
         EXPECT_EQ(bad.error, PartError::badName) << name;
         EXPECT_TRUE(bad.part.empty()) << name;
     }
+    // "あ" is ESC $ B 0x24 0x22 ESC ( B: a double quote inside a run is half a
+    // character, not the end of the name. Stored names come back so.
+    const BuiltPart kana = BuildBodyPart("QUJD\r\n", SjisToJis("あ.jpg"_sjis), 1, encodedContent);
+    EXPECT_EQ(kana.error, PartError::none);
+    EXPECT_NE(kana.part.find("name=\"\x1b$B$\"\x1b(B.jpg\""), std::string::npos);
+    EXPECT_EQ(BuildBodyPart("", Write("あ.jpg", "x"), 1, base64File).error, PartError::none);
+    // "く" is ESC $ B 0x24 0x2F ESC ( B: that "/" is no directory separator.
+    const std::string ku = SjisToJis("くじ.jpg"_sjis);
+    EXPECT_NE(BuildBodyPart("QUJD\r\n", ku, 1, encodedContent).part.find("name=\"" + ku + "\""), std::string::npos);
+    EXPECT_EQ(BuildBodyPart("QUJD\r\n", "a\".jpg", 1, encodedContent).error, PartError::badName);
+
     const BuiltPart emoji = BuildBodyPart("", Write("😀.png", "x"), 1, base64File);
     EXPECT_EQ(emoji.error, PartError::badName) << "a name without a Shift_JIS form";
 }
