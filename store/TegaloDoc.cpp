@@ -37,10 +37,6 @@ std::string Trace(std::string_view what, std::string_view file, int error) {
 
 CTegaloDoc::CTegaloDoc(StoreUi& ui) : ui_(ui) {}
 
-CTegaloDoc::~CTegaloDoc() {
-    static_cast<void>(CommitBatch());
-}
-
 void CTegaloDoc::FileMessage(Routine routine, std::string_view fileName, int error) {
     const int r = static_cast<int>(routine);
     ui_.Message("ファイルが開けません"_sjis + std::string(RoutineNumber(r)) + " " + std::string(RoutineName(r)));

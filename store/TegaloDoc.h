@@ -31,8 +31,6 @@ struct [[nodiscard]] LoadResult {
 class CTegaloDoc {
 public:
     explicit CTegaloDoc(StoreUi& ui);
-    // Commits an open batch.
-    ~CTegaloDoc();
     CTegaloDoc(const CTegaloDoc&) = delete;
     CTegaloDoc& operator=(const CTegaloDoc&) = delete;
 
@@ -65,8 +63,10 @@ public:
     // Appends to folder `name` made from now on form one batch: each is
     // written at once, but they reach the disk together in CommitBatch, with
     // two syncs instead of several per record. A batch that a crash
-    // interrupts is taken back whole at the next start. Any other change to
-    // the store commits the batch first. The receive session batches the
+    // interrupts, or that is still open when the document goes, is taken
+    // back whole at the next start (its messages were not deleted from the
+    // server, and are fetched again). Any other change to the store commits
+    // the batch first. The receive session batches the
     // messages of a session and commits before it deletes any of them from
     // the server.
     void BeginBatch(std::string_view name);

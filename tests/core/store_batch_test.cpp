@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 
 namespace tegalo {
 namespace {
@@ -47,6 +48,28 @@ TEST_F(Batch, ACrashBeforeTheCommitTakesTheBatchBack) {
     ASSERT_TRUE(Loaded(after.doc.Start(after.dir.Path()))) << after.ui.Shown();
     EXPECT_EQ(after.File("recv"), "     1" + MakeRecord("before"));
     EXPECT_FALSE(std::filesystem::exists(after.dir / "tegalo.journal"));
+}
+
+TEST(BatchLeftOpen, IsTakenBackAtTheNextStart) {
+    testing_support::TempDir dir;
+    for (const char* name : {"reserv", "sent", "recycle"}) {
+        testing_support::WriteFile(dir / name, "     0");
+    }
+    testing_support::WriteFile(dir / "recv", "     1" + MakeRecord("before"));
+    testing_support::WriteFile(dir / "addr", "");
+    testing_support::ScriptedUi ui;
+    auto first = std::make_unique<CTegaloDoc>(ui);
+    ASSERT_TRUE(Loaded(first->Start(dir.Path())));
+    first->BeginBatch("recv");
+    for (const char* subject : {"one", "two"}) {
+        const std::string record = MakeRecord(subject);
+        ASSERT_EQ(first->AddCount("recv", 1), StoreStatus::kOk);
+        ASSERT_EQ(first->AddData(*ParseSizeBlock(record), record.substr(kSizeBlockLength), "recv"), StoreStatus::kOk);
+    }
+    first.reset(); // the program ends in the middle of a receive session
+    CTegaloDoc next(ui);
+    ASSERT_TRUE(Loaded(next.Start(dir.Path()))) << ui.Shown();
+    EXPECT_EQ(testing_support::ReadFile(dir / "recv"), "     1" + MakeRecord("before"));
 }
 
 TEST_F(Batch, AnyOtherChangeCommitsFirst) {
