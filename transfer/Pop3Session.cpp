@@ -173,74 +173,8 @@ Pop3Output Pop3Session::OnServerConnect() {
     return std::exchange(out_, {});
 }
 
-Pop3Output Pop3Session::OnConnectFailed(std::string_view reason) {
-    if (phase_ == Phase::Connecting) {
-        ConnectFailed(reason);
-    }
-    return std::exchange(out_, {});
-}
-
 void Pop3Session::ConnectFailed(std::string_view reason) {
-    Status("Server Connection Failed: " + std::string(reason));
-    phase_ = Phase::Idle;
-    out_.close = true;
-    out_.ended = SessionEnd::Failed;
-}
-
-Pop3Output Pop3Session::ReadArrival(std::string_view recvData) {
-    if (phase_ == Phase::Running) {
-        idleTicks_ = 0;
-        reader_.Feed(recvData);
-        StepSession();
-    }
-    return std::exchange(out_, {});
-}
-
-Pop3Output Pop3Session::OnServerClose() {
-    if (phase_ == Phase::Connecting) {
-        ConnectFailed("connection closed");
-    }
-    if (phase_ == Phase::Running) {
-        if (sessionState == Pop3State::QuitSent) {
-            CloseSocket(pendingEnd_);
-        } else {
-            // What was collected of a message is dropped, and without QUIT the
-            // server deletes nothing.
-            Status("Server Closed the Connection: Session Ended");
-            CloseSocket(SessionEnd::Failed);
-        }
-    }
-    return std::exchange(out_, {});
-}
-
-Pop3Output Pop3Session::OnSocketError(std::string_view reason) {
-    if (phase_ == Phase::Connecting) {
-        ConnectFailed(reason);
-    }
-    if (phase_ == Phase::Running) {
-        std::string text = "サーバエラーメッセージ"_sjis;
-        if (!reason.empty()) {
-            text += " ";
-            text += reason;
-        }
-        Status(std::move(text));
-        CloseSocket(SessionEnd::Failed);
-    }
-    return std::exchange(out_, {});
-}
-
-Pop3Output Pop3Session::OnTick() {
-    if (phase_ != Phase::Idle && ++idleTicks_ >= kReplyTimeoutTicks) {
-        if (phase_ == Phase::Connecting) {
-            ConnectFailed("no answer in 60 seconds");
-        } else if (sessionState == Pop3State::QuitSent) {
-            CloseSocket(pendingEnd_);
-        } else {
-            Status("Server Timeout: No Answer in 60 Seconds");
-            CloseSocket(SessionEnd::Failed);
-        }
-    }
-    return std::exchange(out_, {});
+    EndConnectFailed(reason);
 }
 
 void Pop3Session::StepSession() {
@@ -533,8 +467,8 @@ void Pop3Session::SendCommand(std::string line) {
     out_.send += kCrLf;
 }
 
-void Pop3Session::Status(std::string text) {
-    out_.statusTexts.push_back(std::move(text));
+bool Pop3Session::QuitSent() const {
+    return sessionState == Pop3State::QuitSent;
 }
 
 void Pop3Session::Fail(std::string_view reply) {

@@ -10,6 +10,7 @@
 // on the server); QUIT.
 #pragma once
 
+#include "transfer/SessionConnection.h"
 #include "transfer/Pop3Reader.h"
 #include "transfer/ReceiveStore.h"
 #include "transfer/ReceivedMessage.h"
@@ -70,10 +71,8 @@ std::string Pop3FailureText(Pop3State state, std::string_view reply);
 std::string MessagesReceivedText(int count);        // "<n> Messages Recieved"
 std::string MessagesReceivedDeletedText(int count); // "<n> Messages Received! Server messages Deleted"
 
-class Pop3Session {
+class Pop3Session : public SessionConnection<Pop3Session, Pop3Output> {
 public:
-    // A session with no byte from the server for this many ticks ends.
-    static constexpr int kReplyTimeoutTicks = 60;
     // Largest message count taken from STAT.
     static constexpr long kMaxMessageCount = 9'999'999;
 
@@ -87,23 +86,8 @@ public:
 
     // The connection asked for by StartReceive is open.
     Pop3Output OnServerConnect();
-    // It could not be opened; `reason` (Shift_JIS) is shown.
-    Pop3Output OnConnectFailed(std::string_view reason);
-
-    // Bytes arrived, in any pieces.
-    Pop3Output ReadArrival(std::string_view recvData);
-
-    // The server closed the connection.
-    Pop3Output OnServerClose();
-
-    // The connection failed while open; `reason` (Shift_JIS) is shown.
-    Pop3Output OnSocketError(std::string_view reason);
-
-    // One second passed. The adapter ticks while Busy().
-    Pop3Output OnTick();
-
-    // A session is connecting or running.
-    bool Busy() const { return phase_ != Phase::Idle; }
+    // Connection failures, arrivals, a closed or broken connection and the
+    // one-second tick: see SessionConnection.
 
     Pop3State State() const { return sessionState; }
     // The last message received, as it was cut for the store.
@@ -119,7 +103,8 @@ public:
     int NextDelete() const { return nextDelete; }
 
 private:
-    enum class Phase { Idle, Connecting, Running };
+    friend class SessionConnection<Pop3Session, Pop3Output>;
+    bool QuitSent() const;
     enum class KeptReason { TooLarge, PartsLeftOut, NulRemoved, FolderFull, NotWritten };
 
     void ConnectFailed(std::string_view reason);
@@ -128,7 +113,6 @@ private:
     void OnMessageText(const std::string& text, bool truncated);
     void OnUidlListing(const std::string& listing, bool truncated);
     void SendCommand(std::string line);
-    void Status(std::string text);
     void Fail(std::string_view reply);
     void Quit(SessionEnd outcome);
     void CloseSocket(SessionEnd outcome);
@@ -142,9 +126,6 @@ private:
     UidlStore* uidlStore_;
     Pop3Account account_;
     Pop3Reader reader_;
-    Pop3Output out_;
-    Phase phase_ = Phase::Idle;
-    int idleTicks_ = 0;
 
     Pop3State sessionState = Pop3State::Idle;
     std::string sendLine;           // the last command sent, without its CR LF
@@ -162,7 +143,6 @@ private:
     std::size_t deleteIndex_ = 0;
     bool stopRetrieving_ = false;        // the store cannot take more this session
     bool deletionsSent_ = false;
-    SessionEnd pendingEnd_ = SessionEnd::None; // the outcome once QUIT is answered
 
     bool useUidl_ = false;     // the list was read and the server is asked
     bool uidlChanged_ = false; // the list needs saving

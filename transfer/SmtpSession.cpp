@@ -316,79 +316,13 @@ SmtpOutput SmtpSession::OnServerConnect() {
     return std::exchange(out_, {});
 }
 
-SmtpOutput SmtpSession::OnConnectFailed(std::string_view reason) {
-    if (phase_ == Phase::Connecting) {
-        ConnectFailed(reason);
-    }
-    return std::exchange(out_, {});
-}
-
 void SmtpSession::ConnectFailed(std::string_view reason) {
-    Status("Server Connection Failed: " + std::string(reason));
-    phase_ = Phase::Idle;
     queue_.clear();
-    out_.close = true;
-    out_.ended = SessionEnd::Failed;
-}
-
-SmtpOutput SmtpSession::ReadArrival(std::string_view recvData) {
-    if (phase_ == Phase::Running) {
-        idleTicks_ = 0;
-        reader_.Feed(recvData);
-        StepSession();
-    }
-    return std::exchange(out_, {});
+    EndConnectFailed(reason);
 }
 
 SmtpOutput SmtpSession::OnBytesWritten() {
     idleTicks_ = 0;
-    return std::exchange(out_, {});
-}
-
-SmtpOutput SmtpSession::OnServerClose() {
-    if (phase_ == Phase::Connecting) {
-        ConnectFailed("connection closed");
-    }
-    if (phase_ == Phase::Running) {
-        if (sessionState == SmtpState::QuitSent) {
-            CloseSocket(pendingEnd_);
-        } else {
-            // A message whose answer did not come is not taken as accepted:
-            // it stays where it was.
-            Status("Server Closed the Connection: Session Ended");
-            CloseSocket(SessionEnd::Failed);
-        }
-    }
-    return std::exchange(out_, {});
-}
-
-SmtpOutput SmtpSession::OnSocketError(std::string_view reason) {
-    if (phase_ == Phase::Connecting) {
-        ConnectFailed(reason);
-    }
-    if (phase_ == Phase::Running) {
-        std::string text = "サーバエラーメッセージ"_sjis;
-        if (!reason.empty()) {
-            text += " ";
-            text += reason;
-        }
-        Status(std::move(text));
-        CloseSocket(SessionEnd::Failed);
-    }
-    return std::exchange(out_, {});
-}
-
-SmtpOutput SmtpSession::OnTick() {
-    if (phase_ != Phase::Idle && ++idleTicks_ >= kReplyTimeoutTicks) {
-        if (phase_ == Phase::Connecting) {
-            ConnectFailed("no answer in 60 seconds");
-        } else if (sessionState == SmtpState::QuitSent) {
-            CloseSocket(pendingEnd_);
-        } else {
-            Status("Server Timeout: No Answer in 60 Seconds");
-            CloseSocket(SessionEnd::Failed);
-        }
-    }
     return std::exchange(out_, {});
 }
 
@@ -556,8 +490,8 @@ void SmtpSession::SendCommand(std::string line) {
     out_.send += kCrLf;
 }
 
-void SmtpSession::Status(std::string text) {
-    out_.statusTexts.push_back(std::move(text));
+bool SmtpSession::QuitSent() const {
+    return sessionState == SmtpState::QuitSent;
 }
 
 void SmtpSession::Fail(std::string text) {

@@ -20,6 +20,7 @@
 // reaches the server.
 #pragma once
 
+#include "transfer/SessionConnection.h"
 #include "transfer/MailDate.h"
 #include "transfer/SendStore.h"
 #include "transfer/SessionEnd.h"
@@ -118,12 +119,8 @@ struct SentMessage {
     std::string body;    // the body as built, before dot-stuffing
 };
 
-class SmtpSession {
+class SmtpSession : public SessionConnection<SmtpSession, SmtpOutput> {
 public:
-    // A session with no byte from the server (and none written) for this
-    // many ticks ends.
-    static constexpr int kReplyTimeoutTicks = 60;
-
     explicit SmtpSession(SendStore& store, Clock clock = SystemLocalTime);
 
     // Sends every message of the waiting folder. Reads and checks them all
@@ -138,27 +135,13 @@ public:
 
     // The connection asked for is open.
     SmtpOutput OnServerConnect();
-    // It could not be opened; `reason` (Shift_JIS) is shown.
-    SmtpOutput OnConnectFailed(std::string_view reason);
-
-    // Bytes arrived, in any pieces.
-    SmtpOutput ReadArrival(std::string_view recvData);
 
     // The connection took some of the bytes to send: the server may well
     // stay silent while a long message goes out, so this counts as activity.
     SmtpOutput OnBytesWritten();
-
-    // The server closed the connection.
-    SmtpOutput OnServerClose();
-
-    // The connection failed while open; `reason` (Shift_JIS) is shown.
-    SmtpOutput OnSocketError(std::string_view reason);
-
-    // One second passed. The adapter ticks while Busy().
-    SmtpOutput OnTick();
-
-    // A session is connecting or running.
-    bool Busy() const { return phase_ != Phase::Idle; }
+    // Connection failures, arrivals, a closed or broken connection and the
+    // one-second tick (no byte from the server, and none written, for
+    // kReplyTimeoutTicks ends the session): see SessionConnection.
 
     SmtpState State() const { return sessionState; }
     // Messages accepted by the server, and messages refused (by the server
@@ -178,7 +161,8 @@ public:
     const SentMessage& LastMessage() const { return CurrentMessage; }
 
 private:
-    enum class Phase { Idle, Connecting, Running };
+    friend class SessionConnection<SmtpSession, SmtpOutput>;
+    bool QuitSent() const;
 
     struct Queued {
         OutgoingMessage message;
@@ -198,7 +182,6 @@ private:
     void MessageRefused(std::string text);
     void NextOrFinish(bool afterRefusal);
     void SendCommand(std::string line);
-    void Status(std::string text);
     void Fail(std::string text);
     void Quit(SessionEnd outcome);
     void CloseSocket(SessionEnd outcome);
@@ -207,9 +190,6 @@ private:
     Clock clock_;
     SmtpAccount account_;
     SmtpReader reader_;
-    SmtpOutput out_;
-    Phase phase_ = Phase::Idle;
-    int idleTicks_ = 0;
 
     SmtpState sessionState = SmtpState::Idle;
     std::string sendLine; // the last command sent, without its CR LF
@@ -224,7 +204,6 @@ private:
     std::size_t current_ = 0;   // the one in its transaction
     int sent_ = 0;
     int refused_ = 0;
-    SessionEnd pendingEnd_ = SessionEnd::None; // the outcome once QUIT is answered
 };
 
 } // namespace tegalo
