@@ -266,23 +266,39 @@ int RestoreHead(int fd, off_t size, std::string_view head) {
 
 } // namespace
 
+namespace {
+
+// Opens the file of `list`'s folder in `dir` when it is still the file the
+// list was read from (same file, same length). Otherwise the result is not
+// valid and `error` is ESTALE, or the errno of opening it.
+UniqueFd OpenLoaded(const std::string& dir, const RecordList& list, int flags, int& error) {
+    UniqueFd fd = OpenFile(dir + std::string(FolderName(list.Folder())), flags, 0, error);
+    if (!fd.Valid()) {
+        return fd;
+    }
+    FileStamp now;
+    if ((error = StampOf(fd.Get(), now)) != 0) {
+        return UniqueFd();
+    }
+    if (now.device != list.Stamp().device || now.inode != list.Stamp().inode || now.size != list.Stamp().size) {
+        error = ESTALE;
+        return UniqueFd();
+    }
+    return fd;
+}
+
+} // namespace
+
 int StartAppendJournal(const std::string& dir, const RecordList& list, std::size_t recordLength,
                        ChangeJournal& journal) {
     int error = 0;
     journal = ChangeJournal{};
     journal.target = std::string(FolderName(list.Folder()));
-    UniqueFd fd = OpenFile(dir + journal.target, O_RDONLY, 0, error);
+    UniqueFd fd = OpenLoaded(dir, list, O_RDONLY, error);
     if (!fd.Valid()) {
         return error;
     }
-    FileStamp now;
-    if ((error = StampOf(fd.Get(), now)) != 0) {
-        return error;
-    }
-    if (now.device != list.Stamp().device || now.inode != list.Stamp().inode || now.size != list.Stamp().size) {
-        return ESTALE;
-    }
-    journal.targetSize = now.size;
+    journal.targetSize = list.Stamp().size;
     journal.targetHead.assign(kFieldWidth, '\0');
     const ssize_t n = ReadFull(fd.Get(), journal.targetHead.data(), kFieldWidth, error);
     if (n < 0) {
@@ -290,33 +306,26 @@ int StartAppendJournal(const std::string& dir, const RecordList& list, std::size
     }
     journal.targetHead.resize(static_cast<std::size_t>(n));
     // A file too short for its count gets the count first and the record after it.
-    journal.newSize = std::max<off_t>(now.size, static_cast<off_t>(kFieldWidth)) + static_cast<off_t>(recordLength);
+    journal.newSize = std::max<off_t>(journal.targetSize, static_cast<off_t>(kFieldWidth)) + static_cast<off_t>(recordLength);
     journal.newHead = FormatField(list.Count() + 1);
     return 0;
 }
 
 int AppendUnsynced(const std::string& dir, const RecordList& list, std::string_view record, FileStamp& stamp) {
     int error = 0;
-    UniqueFd fd = OpenFile(dir + std::string(FolderName(list.Folder())), O_RDWR, 0, error);
+    UniqueFd fd = OpenLoaded(dir, list, O_RDWR, error);
     if (!fd.Valid()) {
         return error;
     }
-    FileStamp before;
-    if ((error = StampOf(fd.Get(), before)) != 0) {
-        return error;
-    }
-    if (before.device != list.Stamp().device || before.inode != list.Stamp().inode ||
-        before.size != list.Stamp().size) {
-        return ESTALE;
-    }
+    const off_t end = list.Stamp().size;
     const std::string count = FormatField(list.Count() + 1);
-    error = WriteFull(fd.Get(), record.data(), record.size(), before.size);
+    error = WriteFull(fd.Get(), record.data(), record.size(), end);
     if (error == 0) {
         error = WriteFull(fd.Get(), count.data(), count.size(), 0);
     }
     if (error != 0) {
         // Nothing of a failed append may stay behind the last record.
-        static_cast<void>(::ftruncate(fd.Get(), before.size));
+        static_cast<void>(::ftruncate(fd.Get(), end));
         return error;
     }
     return StampOf(fd.Get(), stamp);
@@ -336,16 +345,9 @@ int MarkReadInPlace(const std::string& dir, const RecordList& list, std::size_t 
         return EINVAL;
     }
     int error = 0;
-    UniqueFd fd = OpenFile(dir + std::string(FolderName(list.Folder())), O_WRONLY, 0, error);
+    UniqueFd fd = OpenLoaded(dir, list, O_WRONLY, error);
     if (!fd.Valid()) {
         return error;
-    }
-    FileStamp now;
-    if ((error = StampOf(fd.Get(), now)) != 0) {
-        return error;
-    }
-    if (now.device != list.Stamp().device || now.inode != list.Stamp().inode || now.size != list.Stamp().size) {
-        return ESTALE;
     }
     off_t offset = static_cast<off_t>(list.CountField().size());
     for (std::size_t i = 0; i < index; ++i) {
