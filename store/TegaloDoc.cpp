@@ -47,6 +47,20 @@ void CTegaloDoc::FileMessage(Routine routine, std::string_view fileName, int err
     }
 }
 
+StoreStatus CTegaloDoc::RecordRefused(RecordProblem problem, std::string_view routine) {
+    switch (problem) {
+    case RecordProblem::kNone:
+        return StoreStatus::kOk;
+    case RecordProblem::kTooLarge:
+        ui_.Message("メッセージが大き過ぎて保存できません"_sjis);
+        return StoreStatus::kLimitExceeded;
+    case RecordProblem::kSizeMismatch:
+        ui_.Message("レコードの長さが正しくありません "_sjis + std::string(routine));
+        return StoreStatus::kBadRecord;
+    }
+    return StoreStatus::kBadRecord;
+}
+
 void CTegaloDoc::DamageMessage(const RecordList& list) {
     ui_.Message("フォルダファイルが壊れています（"_sjis + std::string(FolderName(list.Folder())) +
                 "）：先頭から"_sjis + std::to_string(list.Count()) + "件だけ読み込みました"_sjis);
@@ -226,15 +240,8 @@ StoreStatus CTegaloDoc::AddData(const PartSizes& sizes, std::string_view text, s
     if (!announced) {
         return StoreStatus::kInvalidArgument;
     }
-    switch (CheckRecord(sizes, text)) {
-    case RecordProblem::kNone:
-        break;
-    case RecordProblem::kTooLarge:
-        ui_.Message("メッセージが大き過ぎて保存できません"_sjis);
-        return StoreStatus::kLimitExceeded;
-    case RecordProblem::kSizeMismatch:
-        ui_.Message("レコードの長さが正しくありません AddData"_sjis);
-        return StoreStatus::kBadRecord;
+    if (const StoreStatus status = RecordRefused(CheckRecord(sizes, text), "AddData"); status != StoreStatus::kOk) {
+        return status;
     }
     if (const StoreStatus status = FinishUnfinished(folder); status != StoreStatus::kOk) {
         return status;
@@ -375,15 +382,8 @@ StoreStatus CTegaloDoc::RegData(int index, std::string_view record, std::string_
     if (index < 0 || index >= recordList.Count()) {
         return StoreStatus::kBadIndex;
     }
-    switch (CheckWholeRecord(record)) {
-    case RecordProblem::kNone:
-        break;
-    case RecordProblem::kTooLarge:
-        ui_.Message("メッセージが大き過ぎて保存できません"_sjis);
-        return StoreStatus::kLimitExceeded;
-    case RecordProblem::kSizeMismatch:
-        ui_.Message("レコードの長さが正しくありません RegData"_sjis);
-        return StoreStatus::kBadRecord;
+    if (const StoreStatus status = RecordRefused(CheckWholeRecord(record), "RegData"); status != StoreStatus::kOk) {
+        return status;
     }
     if (const StoreStatus status = FinishUnfinished(); status != StoreStatus::kOk) {
         return status;

@@ -165,6 +165,9 @@ private:
 
     void FileMessage(Routine routine, std::string_view fileName, int error);
     void DamageMessage(const RecordList& list);
+    // kOk for a record that may be stored; otherwise the message for the
+    // user (naming `routine` for a size block that does not fit the text).
+    StoreStatus RecordRefused(RecordProblem problem, std::string_view routine);
     bool Started() const { return !baseDir.empty(); }
     // Reads a folder without showing it. A file that cannot be read gives
     // `routine`'s message, a damaged one the damage message.
