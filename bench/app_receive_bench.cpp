@@ -66,15 +66,23 @@ void Configure(const std::string& dir) {
 }
 
 
-void BM_TegaloReceive1000(benchmark::State& state) {
-    QTemporaryDir dir;
+// A new mailbox in `dir` with the account of the Dovecot above.
+bool MakeMailbox(const QTemporaryDir& dir, benchmark::State& state) {
     NoUi ui;
     if (tegalo::CreateMailbox(dir.path().toStdString(), ui) != tegalo::StoreStatus::kOk) {
         state.SkipWithError("mailbox");
+        return false;
+    }
+    Configure(dir.path().toStdString());
+    return true;
+}
+
+void BM_TegaloReceive1000(benchmark::State& state) {
+    QTemporaryDir dir;
+    if (!MakeMailbox(dir, state)) {
         return;
     }
     const std::string path = dir.path().toStdString();
-    Configure(path);
     for (auto _ : state) {
         state.PauseTiming();
         std::ofstream(path + "/recv", std::ios::binary | std::ios::trunc) << "     0";
@@ -121,13 +129,10 @@ void BM_MpopReceive1000(benchmark::State& state) {
 // The window, receiving while the received folder is shown.
 void ReceiveInWindow(benchmark::State& state, int existing) {
     QTemporaryDir dir;
-    NoUi ui;
-    if (tegalo::CreateMailbox(dir.path().toStdString(), ui) != tegalo::StoreStatus::kOk) {
-        state.SkipWithError("mailbox");
+    if (!MakeMailbox(dir, state)) {
         return;
     }
     const std::string path = dir.path().toStdString();
-    Configure(path);
     std::string folder = tegalo::FormatField(existing);
     for (int i = 0; i < existing; ++i) {
         tegalo::RecordPieces pieces;

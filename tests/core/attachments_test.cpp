@@ -2,6 +2,8 @@
 
 #include "text/unicode.h"
 
+#include "store_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -82,30 +84,13 @@ TEST(SafeAttachmentName, HostileNamesStayOneFileName) {
 
 class AttachmentDir : public testing::Test {
 protected:
-    void SetUp() override {
-        char dirTemplate[] = "/tmp/tegalo-runtime-XXXXXX";
-        ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-        runtime_ = dirTemplate;
-        const char* old = std::getenv("XDG_RUNTIME_DIR");
-        oldRuntime_ = old ? old : "";
-        setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
-    }
-    void TearDown() override {
-        if (oldRuntime_.empty()) {
-            unsetenv("XDG_RUNTIME_DIR");
-        } else {
-            setenv("XDG_RUNTIME_DIR", oldRuntime_.c_str(), 1);
-        }
-        std::system(("rm -rf '" + runtime_ + "'").c_str());
-    }
-    std::string runtime_;
-    std::string oldRuntime_;
+    testing_support::RuntimeDir runtime;
 };
 
 TEST_F(AttachmentDir, IsPrivateAndCopiesAreNotExecutable) {
     std::string error;
     const std::string dir = AttachmentDirectory(&error);
-    ASSERT_EQ(dir, runtime_ + "/tegalo") << error;
+    ASSERT_EQ(dir, runtime.Path() + "/tegalo") << error;
     struct stat st {};
     ASSERT_EQ(stat(dir.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
@@ -125,7 +110,7 @@ TEST_F(AttachmentDir, IsPrivateAndCopiesAreNotExecutable) {
 
 TEST_F(AttachmentDir, PlantedSymbolicLinkIsReplacedNotFollowed) {
     const std::string dir = AttachmentDirectory();
-    const std::string target = runtime_ + "/victim";
+    const std::string target = runtime.Path() + "/victim";
     std::ofstream(target) << "precious";
     ASSERT_EQ(symlink(target.c_str(), (dir + "/photo.jpg").c_str()), 0);
     std::string error;

@@ -5,6 +5,8 @@
 #include "text/transfer_encoding.h"
 #include "text/unicode.h"
 
+#include "store_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -47,21 +49,15 @@ print(len(parts))
 
 class MimeRoundTrip : public testing::Test {
 protected:
-    void SetUp() override {
-        char dirTemplate[] = "/tmp/tegalo-mime-XXXXXX";
-        ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-        dir_ = dirTemplate;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
     std::string Write(const std::string& name, const std::string& bytes) {
-        const std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        const std::string path = dir_ / name;
+        testing_support::WriteFile(path, bytes);
         return path;
     }
 
     std::string Read(const std::string& name) {
-        std::ifstream in(dir_ + "/" + name, std::ios::binary);
+        std::ifstream in(dir_ / name, std::ios::binary);
         std::stringstream s;
         s << in.rdbuf();
         return s.str();
@@ -74,9 +70,9 @@ protected:
                                                   "Mon, 07 Dec 2026 10:00:00 +0900");
         Write("message.eml", wire.header + wire.body);
         Write("split.py", kPythonSplitter);
-        const std::string out = dir_ + "/out";
+        const std::string out = dir_ / "out";
         mkdir(out.c_str(), 0700);
-        const std::string command = "python3 " + dir_ + "/split.py " + dir_ + "/message.eml " + out;
+        const std::string command = "python3 " + (dir_ / "split.py") + " " + (dir_ / "message.eml") + " " + out;
         std::FILE* p = popen(command.c_str(), "r");
         char buf[64] = {};
         const bool read = std::fgets(buf, sizeof buf, p) != nullptr;
@@ -84,7 +80,7 @@ protected:
         return read ? std::atoi(buf) : -1;
     }
 
-    std::string dir_;
+    testing_support::TempDir dir_;
 };
 
 TEST_F(MimeRoundTrip, BinaryAttachmentsOfEverySizeDecodeToTheirBytes) {

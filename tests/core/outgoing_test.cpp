@@ -3,6 +3,8 @@
 #include "text/jis.h"
 #include "text/unicode.h"
 
+#include "store_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -22,20 +24,14 @@ const std::string kDelim(kDelimiterLine);
 
 class TempFiles : public testing::Test {
 protected:
-    void SetUp() override {
-        char dirTemplate[] = "/tmp/tegalo-outgoing-XXXXXX";
-        ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-        dir_ = dirTemplate;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
     std::string Write(const std::string& name, const std::string& bytes) {
-        const std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        const std::string path = dir_ / name;
+        testing_support::WriteFile(path, bytes);
         return path;
     }
 
-    std::string dir_;
+    testing_support::TempDir dir_;
 };
 
 TEST(PartRecord, Layout) {
@@ -111,12 +107,12 @@ TEST_F(TempFiles, SuppliedContentAndFailures) {
     const BuiltPart supplied = BuildBodyPart("QUJD\r\n" + kDelim, "a.jpg", 3, encodedContent);
     EXPECT_TRUE(supplied.part.ends_with("QUJD\r\n" + kDelim + kDelim)) << "a stored delimiter gets a second one";
 
-    const BuiltPart missing = BuildBodyPart("", dir_ + "/missing.jpg", 1, base64File);
+    const BuiltPart missing = BuildBodyPart("", dir_ / "missing.jpg", 1, base64File);
     EXPECT_EQ(missing.error, PartError::cannotOpen);
     EXPECT_EQ(missing.message, "ファイルが開けません7 CSbodyMsgA"_sjis);
     EXPECT_TRUE(missing.part.empty());
 
-    const BuiltPart directory = BuildBodyPart("", dir_, 1, base64File);
+    const BuiltPart directory = BuildBodyPart("", dir_.Path(), 1, base64File);
     EXPECT_EQ(directory.error, PartError::cannotRead) << "a directory opens but cannot be read";
 
     for (const std::string name : {"new\nline.jpg", "quote\".jpg", "cr\r.jpg"}) {

@@ -26,21 +26,7 @@ const std::string kDelim(kDelimiterLine);
 
 class ComposedMessage : public MailboxTest {
 protected:
-    void SetUp() override {
-        Open();
-        runtime_ = dir.Path() + "runtime";
-        std::filesystem::create_directory(runtime_);
-        const char* old = std::getenv("XDG_RUNTIME_DIR");
-        oldRuntime_ = old ? old : "";
-        setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
-    }
-    void TearDown() override {
-        if (oldRuntime_.empty()) {
-            unsetenv("XDG_RUNTIME_DIR");
-        } else {
-            setenv("XDG_RUNTIME_DIR", oldRuntime_.c_str(), 1);
-        }
-    }
+    void SetUp() override { Open(); }
 
     // The header block the compose path writes for the waiting folder.
     static std::string HeaderBlock(const std::string& subject, const std::string& to, int attachments) {
@@ -65,8 +51,7 @@ protected:
             << ui.Shown();
     }
 
-    std::string runtime_;
-    std::string oldRuntime_;
+    testing_support::RuntimeDir runtime_;
 };
 
 TEST_F(ComposedMessage, WithoutAttachmentsTheRecordIsHeaderAndText) {
@@ -149,7 +134,7 @@ TEST_F(ComposedMessage, FailuresLeaveNothingHalfDone) {
     EXPECT_EQ(doc.PrepareSend(5, "reserv"), StoreStatus::kBadIndex);
 
     // The attachment directory cannot be made: nothing is written or opened.
-    setenv("XDG_RUNTIME_DIR", (dir.Path() + "recv").c_str(), 1);
+    testing_support::ScopedEnv unusable("XDG_RUNTIME_DIR", dir.Path() + "recv");
     EXPECT_FALSE(doc.CTempF("QUJD", "a.txt", "base64").has_value());
     EXPECT_EQ(ui.Last(), "ファイルが開けません5 CTempF"_sjis);
 }

@@ -72,6 +72,44 @@ private:
     std::string path_;
 };
 
+// Sets an environment variable while it lives, and puts back what was
+// there before.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+            hadOld_ = true;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (hadOld_) {
+            ::setenv(name_, old_.c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::string old_;
+    bool hadOld_ = false;
+};
+
+// A fresh $XDG_RUNTIME_DIR, so that attachment copies go to a directory of
+// the test's own. Path() has no trailing "/".
+class RuntimeDir {
+public:
+    std::string Path() const { return dir_.Path().substr(0, dir_.Path().size() - 1); }
+
+private:
+    TempDir dir_;
+    ScopedEnv env_{"XDG_RUNTIME_DIR", Path()};
+};
+
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
