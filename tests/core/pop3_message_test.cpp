@@ -74,7 +74,8 @@ TEST(Pop3SplitMessage, Pieces) {
              Jis("本文です。\r\n2行目"),
          Sjis(" 会議のお知らせ"), Sjis(" 山田 <yamada@example.jp>"), " Mon, 1 Jan 2024 09:00:00 +0900",
          Sjis("本文です。\r\n2行目")},
-        {"tab-folded subject", "Subject: a\r\n\tb\r\nX: y\r\n\r\n", " ab", "", "", "\r\n\r\n"},
+        // Unfolding removes the line end only; the blank that folded it stays.
+        {"tab-folded subject", "Subject: a\r\n\tb\r\nX: y\r\n\r\n", " a\tb", "", "", "\r\n\r\n"},
         // Tegalo has always stored such a body with the blank line in front.
         {"no Content-Type keeps the blank line", "Subject: s\r\n\r\nbody", " s", "", "", "\r\n\r\nbody"},
         {"no blank line: all header", "Subject: only", " only", "", "", ""},
@@ -82,7 +83,9 @@ TEST(Pop3SplitMessage, Pieces) {
          "DKIM-Signature: v=1; h=From:Subject:Date;\r\n b=xyz\r\nX-Original-From: bad\r\nX-Subject: bad\r\n"
          "subject: real\r\nFROM: me\r\ndate: today\r\nContent-type: TEXT/plain\r\n\r\nx",
          " real", " me", " today", "x"},
-        {"other type stored like text", "Content-Type: application/octet-stream\r\n\r\nQUJD", "", "", "", "QUJD"},
+        {"single part of another type is an attachment",
+         "Content-Type: application/octet-stream\r\nContent-Transfer-Encoding: base64\r\n\r\nQUJD", "", "", "",
+         Part("", "", ""), {Part("part.bin", "base64\r\n", "QUJD")}, 2},
         {"multipart without boundary stored like text", "Content-Type: multipart/mixed\r\n\r\n--x\r\nhi", "", "", "",
          "--x\r\nhi"},
         {"multipart whose boundary never comes stored like text", mixed + "zz\r\n\r\n--x\r\nhi", "", "", "",
