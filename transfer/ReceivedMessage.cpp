@@ -258,9 +258,9 @@ std::string EntityText(std::string_view headers, std::string_view content, std::
 
 // Fills body, attachments and the part count from the leaves of a
 // multipart. The text slot takes the first text/plain leaf, failing that the
-// text of the first HTML one. The HTML form of a message whose text is
-// text/plain takes only the slots that the other leaves leave free, and is
-// no loss when it finds none.
+// text of the first HTML one. The HTML forms of the message take only the
+// slots that the other leaves leave free; one that finds none is no loss
+// when the text came from a text/plain leaf.
 void StoreLeaves(const std::vector<Leaf>& leaves, ReceivedMessage& message, DecodeTally& tally) {
     const auto first = [&](auto pred) -> const Leaf* {
         const auto it = std::find_if(leaves.begin(), leaves.end(), pred);
@@ -268,27 +268,22 @@ void StoreLeaves(const std::vector<Leaf>& leaves, ReceivedMessage& message, Deco
     };
     const Leaf* text = first([](const Leaf& leaf) { return leaf.IsText(); });
     const Leaf* htmlText = text != nullptr ? nullptr : first([](const Leaf& leaf) { return leaf.IsHtmlForm(); });
-    const auto optional = [&](const Leaf& leaf) { return text != nullptr && leaf.IsHtmlForm(); };
     std::size_t needed = 0;
     for (const Leaf& leaf : leaves) {
-        needed += (&leaf != text && !optional(leaf)) ? 1 : 0;
+        needed += (&leaf != text && !leaf.IsHtmlForm()) ? 1 : 0;
     }
-    const std::size_t freeSlots = kAttachmentSlots - std::min(needed, kAttachmentSlots);
-    std::size_t optionalTaken = 0;
+    std::size_t realLeft = kAttachmentSlots;
+    std::size_t htmlLeft = kAttachmentSlots - std::min(needed, kAttachmentSlots);
     for (const Leaf& leaf : leaves) {
         if (&leaf == text) {
             continue;
         }
-        if (optional(leaf)) {
-            if (optionalTaken == freeSlots) {
-                continue;
-            }
-            ++optionalTaken;
-        } else if (message.attachments.size() - optionalTaken == kAttachmentSlots ||
-                   message.attachments.size() == kAttachmentSlots) {
-            ++message.partsLeftOut;
+        std::size_t& left = leaf.IsHtmlForm() ? htmlLeft : realLeft;
+        if (left == 0) {
+            message.partsLeftOut += (leaf.IsHtmlForm() && text != nullptr) ? 0 : 1;
             continue;
         }
+        --left;
         message.attachments.push_back(
             AttachmentRecord(leaf.entity.headers, leaf.entity.content, leaf.type, leaf.IsHtmlForm(), message, tally));
     }
