@@ -4,6 +4,7 @@
 #include "text/header_words.h"
 
 #include <algorithm>
+#include <array>
 
 namespace tegalo {
 namespace {
@@ -37,6 +38,24 @@ std::string_view Trimmed(std::string_view s) {
     return s;
 }
 
+// True when every line end is CR LF and no NUL is in the text.
+bool IsCanonical(std::string_view text) {
+    if (text.find('\0') != std::string_view::npos) {
+        return false;
+    }
+    for (std::size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1)) {
+        if (at == 0 || text[at - 1] != '\r') {
+            return false;
+        }
+    }
+    for (std::size_t at = text.find('\r'); at != std::string_view::npos; at = text.find('\r', at + 1)) {
+        if (at + 1 >= text.size() || text[at + 1] != '\n') {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Line ends as CR LF; NUL bytes left out and counted.
 std::string CanonicalText(std::string_view text, DecodeTally& tally) {
     std::string out;
@@ -67,29 +86,71 @@ bool Transforms(std::string_view encoding) {
 } // namespace
 
 std::string DecodeBase64Body(std::string_view content) {
-    std::string out;
-    out.reserve(content.size() / 4 * 3);
+    // 0..63 for the alphabet, 64 for "=", 65 for anything else.
+    static const auto values = [] {
+        std::array<unsigned char, 256> table{};
+        table.fill(65);
+        const std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (std::size_t i = 0; i < alphabet.size(); ++i) {
+            table[static_cast<unsigned char>(alphabet[i])] = static_cast<unsigned char>(i);
+        }
+        table['='] = 64;
+        return table;
+    }();
+    std::string out(content.size() / 4 * 3 + 3, '\0');
+    char* o = out.data();
     unsigned bits = 0;
     int count = 0;
-    for (const char c : content) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '=') {
+    const auto* p = reinterpret_cast<const unsigned char*>(content.data());
+    const std::size_t n = content.size();
+    std::size_t i = 0;
+    while (i < n) {
+        // Whole groups of four at a time while nothing else is in the way.
+        if (count == 0) {
+            while (i + 4 <= n) {
+                const unsigned a = values[p[i]], b = values[p[i + 1]], c = values[p[i + 2]], d = values[p[i + 3]];
+                if ((a | b | c | d) >= 64) {
+                    break;
+                }
+                const unsigned group = (a << 18) | (b << 12) | (c << 6) | d;
+                *o++ = static_cast<char>(group >> 16);
+                *o++ = static_cast<char>((group >> 8) & 0xFF);
+                *o++ = static_cast<char>(group & 0xFF);
+                i += 4;
+            }
+            if (i == n) {
+                break;
+            }
+        }
+        const unsigned value = values[p[i++]];
+        if (value < 64) {
+            bits = (bits << 6) | value;
+            if (++count == 4) {
+                *o++ = static_cast<char>(bits >> 16);
+                *o++ = static_cast<char>((bits >> 8) & 0xFF);
+                *o++ = static_cast<char>(bits & 0xFF);
+                bits = 0;
+                count = 0;
+            }
+        } else if (value == 64) {
+            // Padding ends the group: what it holds is whole bytes.
+            if (count == 2) {
+                *o++ = static_cast<char>(bits >> 4);
+            } else if (count == 3) {
+                *o++ = static_cast<char>(bits >> 10);
+                *o++ = static_cast<char>((bits >> 2) & 0xFF);
+            }
             bits = 0;
             count = 0;
-            continue;
-        }
-        const bool alphabet = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '+' ||
-                              u == '/';
-        if (!alphabet) {
-            continue;
-        }
-        bits = ((bits << 6) | static_cast<unsigned>(Base64Value(u))) & 0xFFFFFF;
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out.push_back(static_cast<char>((bits >> count) & 0xFF));
         }
     }
+    if (count == 2) {
+        *o++ = static_cast<char>(bits >> 4);
+    } else if (count == 3) {
+        *o++ = static_cast<char>(bits >> 10);
+        *o++ = static_cast<char>((bits >> 2) & 0xFF);
+    }
+    out.resize(static_cast<std::size_t>(o - out.data()));
     return out;
 }
 
@@ -150,7 +211,7 @@ std::string TextBodyToSjis(std::string_view content, std::string_view charset, s
         }
     }
     std::string text = ToSjis(charset, bytes, tally);
-    if (decoded || text.find('\0') != std::string::npos) {
+    if ((decoded || text.find('\0') != std::string::npos) && !IsCanonical(text)) {
         return CanonicalText(text, tally);
     }
     return text;
