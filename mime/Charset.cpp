@@ -101,6 +101,9 @@ private:
 // a name iconv does not know.
 Iconv* ToUtf8Converter(const std::string& name) {
     thread_local std::map<std::string, std::unique_ptr<Iconv>> converters;
+    if (converters.size() > 64) {
+        converters.clear(); // spam may name a new charset in every message
+    }
     auto [it, added] = converters.try_emplace(name);
     if (added) {
         it->second = std::make_unique<Iconv>("UTF-8", name.c_str());
@@ -287,8 +290,9 @@ CharsetKind ClassifyCharset(std::string_view label, std::string* iconvName) {
     if (name == "utf-8" || name == "utf8") {
         return CharsetKind::Utf8;
     }
+    // iconv reads "//" suffixes as options: such a label names no charset.
     std::string converterName = IconvNameFor(name);
-    if (ToUtf8Converter(converterName) == nullptr) {
+    if (name.find('/') != std::string::npos || ToUtf8Converter(converterName) == nullptr) {
         return CharsetKind::Unlabelled;
     }
     if (iconvName != nullptr) {
