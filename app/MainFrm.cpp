@@ -1,12 +1,13 @@
 #include "app/MainFrm.h"
 
 #include "app/AboutDlg.h"
-#include "app/Commands.h"
-#include "app/Icons.h"
+#include "gui/Commands.h"
+#include "gui/Icons.h"
 #include "app/TegaloTreeView.h"
 #include "store/TegaloDoc.h"
-#include "ui/Prompter.h"
-#include "ui/QtText.h"
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
+#include "session/MailSessions.h"
 #include "ui/TegaloListView.h"
 
 #include <QAction>
@@ -26,7 +27,8 @@ const QString kReady = QStringLiteral("ﾚﾃﾞｨ");
 
 } // namespace
 
-CMainFrame::CMainFrame(CTegaloDoc& doc, QWidget* parent) : QMainWindow(parent), doc_(doc) {
+CMainFrame::CMainFrame(CTegaloDoc& doc, MailSessions& sessions, QWidget* parent)
+    : QMainWindow(parent), doc_(doc), sessions_(sessions) {
     setWindowTitle(QStringLiteral("Email - Tegalo"));
     setWindowIcon(icons::Application());
     createActions();
@@ -157,6 +159,7 @@ void CMainFrame::createStatusBar() {
         statusBar()->addPermanentWidget(label);
     }
     SetStatusText(kReady);
+    connect(&sessions_, &MailSessions::statusText, this, [this](const std::string& text) { SetStatusText(FromSjis(text)); });
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& text) {
         if (text.isEmpty()) {
             statusBar()->showMessage(kReady);
@@ -167,7 +170,7 @@ void CMainFrame::createStatusBar() {
 void CMainFrame::createClient() {
     splitter_ = new QSplitter(Qt::Horizontal, this);
     tree_ = new CTegaloTreeView(splitter_);
-    list_ = new CTegaloListView(doc_, *this, splitter_);
+    list_ = new CTegaloListView(doc_, sessions_, splitter_);
     splitter_->addWidget(tree_);
     splitter_->addWidget(list_);
     splitter_->setStretchFactor(1, 1);

@@ -15,11 +15,12 @@ namespace tegalo {
 class CTegaloDoc;
 class CTegaloListView;
 class CTegaloTreeView;
+class MailSessions;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    explicit CMainFrame(CTegaloDoc& doc, QWidget* parent = nullptr);
+    CMainFrame(CTegaloDoc& doc, MailSessions& sessions, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     // Builds the tree and runs the list's first update (settings, columns,
@@ -59,6 +60,7 @@ private:
     void OnFolderSelected(int folder);
 
     CTegaloDoc& doc_;
+    MailSessions& sessions_;
     QSplitter* splitter_ = nullptr;
     CTegaloTreeView* tree_ = nullptr;
     CTegaloListView* list_ = nullptr;

@@ -1,7 +1,7 @@
 #include "app/TegaloTreeView.h"
 
-#include "app/Commands.h"
-#include "app/Icons.h"
+#include "gui/Commands.h"
+#include "gui/Icons.h"
 
 #include <QHeaderView>
 

@@ -2,8 +2,8 @@
 
 #include "store/FileIo.h"
 #include "store/RecipientList.h"
-#include "ui/Prompter.h"
-#include "ui/QtText.h"
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

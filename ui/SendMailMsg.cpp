@@ -3,8 +3,8 @@
 #include "store/Outgoing.h"
 #include "store/RecipientList.h"
 #include "text/unicode.h"
-#include "ui/Prompter.h"
-#include "ui/QtText.h"
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
 
 #include <QAction>
 #include <QGridLayout>

@@ -1,15 +1,16 @@
 // The main window as a user meets it: the folder tree, the message list,
 // the viewer, printing, help and the settings dialog.
-#include "app/Commands.h"
+#include "gui/Commands.h"
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
+#include "session/MailSessions.h"
 #include "app/TegaloTreeView.h"
 #include "store/Attachments.h"
 #include "store/Record.h"
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
-#include "ui/Printing.h"
-#include "ui/QtText.h"
+#include "gui/Printing.h"
+#include "gui/QtText.h"
 #include "ui/RecordListModel.h"
 #include "ui/TegaloListView.h"
 
@@ -288,8 +289,8 @@ private slots:
         box->Write("comconfig", config);
         Start();
         CMailComset& dialog = list().settingsDialog();
-        QCOMPARE(dialog.settings.checkInterval, std::string("20"));
-        dialog.Prepare();
+        QCOMPARE(list().sessions().Settings().checkInterval, std::string("20"));
+        dialog.Prepare(list().sessions().Settings());
         QCOMPARE(dialog.intervalList()->currentRow(), 1);
         QCOMPARE(dialog.intervalList()->item(0)->text(), QStringLiteral("10"));
 
@@ -307,18 +308,32 @@ private slots:
         dialog.checkBox(1017)->setChecked(true);
         dialog.accept();
         QVERIFY(!dialog.isVisible());
-        QCOMPARE(dialog.settings.pop3Port, 2525);
-        QCOMPARE(dialog.settings.serverName, std::string("pop.example.jp"));
+        QCOMPARE(dialog.Result().pop3Port, 2525);
+        QCOMPARE(dialog.Result().serverName, std::string("pop.example.jp"));
+        // The dialog edits a copy: the sessions still use what was read.
+        QVERIFY(list().sessions().Settings().serverName != "pop.example.jp");
 
-        // The settings command writes the file on OK and leaves it on Cancel.
+        // The settings command writes the file on OK and leaves it on Cancel;
+        // what OK took in is what the next session uses.
         const std::string before = box->Read("comconfig");
-        CloseNextDialogWith(QDialog::Rejected);
+        const AccountSettings live = list().sessions().Settings();
+        QTimer::singleShot(0, [&dialog] {
+            dialog.field(1001)->setText(QStringLiteral("cancelled.example.jp"));
+            dialog.reject();
+        });
         frame().OnCommand(ID_SETTINGS);
         QCOMPARE(box->Read("comconfig"), before);
-        QTimer::singleShot(0, [&dialog] { dialog.accept(); });
+        QCOMPARE(list().sessions().Settings().serverName, live.serverName);
+        QTimer::singleShot(0, [&dialog] {
+            dialog.field(1002)->setText(QStringLiteral("2525"));
+            dialog.field(1001)->setText(QStringLiteral("pop.example.jp"));
+            dialog.accept();
+        });
         frame().OnCommand(ID_SETTINGS);
         const std::string after = box->Read("comconfig");
         QVERIFY(after.starts_with("pop.example.jp\r\n\r\n2525\r\n25\r\n"));
+        QCOMPARE(list().sessions().Settings().serverName, std::string("pop.example.jp"));
+        QCOMPARE(list().sessions().Settings().pop3Port, 2525);
     }
 
     void startWithoutSettingsHasNoColumns() {

@@ -1,5 +1,6 @@
-// "設定ﾀﾞｲｱﾛｸﾞ": the account settings. Its `settings` are the live values
-// that the sessions read; OK takes the fields into them, Cancel leaves them.
+// "設定ﾀﾞｲｱﾛｸﾞ": the account settings. It edits a copy: Prepare fills the
+// fields from the settings in effect, OK takes the fields into Result (the
+// caller hands it to the mail sessions), Cancel leaves Result as prepared.
 #pragma once
 
 #include "config/AccountSettings.h"
@@ -20,11 +21,11 @@ class CMailComset : public QDialog {
 public:
     explicit CMailComset(QWidget* parent = nullptr);
 
-    AccountSettings settings;
-
     // Fills the fields from `settings` and selects the interval entry whose
     // number is the first digit of checkInterval (none for anything else).
-    void Prepare();
+    void Prepare(const AccountSettings& settings);
+    // The prepared settings, with the fields taken in when OK was pressed.
+    const AccountSettings& Result() const { return settings_; }
 
     void accept() override;
 
@@ -35,6 +36,7 @@ public:
 private:
     QLineEdit* AddField(int id, const QString& label);
 
+    AccountSettings settings_;
     QHash<int, QLineEdit*> fields_;
     QHash<int, QCheckBox*> checks_;
     QListWidget* interval_ = nullptr;
