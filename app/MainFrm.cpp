@@ -1,13 +1,13 @@
 #include "app/MainFrm.h"
 
 #include "app/AboutDlg.h"
+#include "app/TegaloTreeView.h"
 #include "gui/Commands.h"
 #include "gui/Icons.h"
-#include "app/TegaloTreeView.h"
-#include "store/TegaloDoc.h"
 #include "gui/Prompter.h"
 #include "gui/QtText.h"
 #include "session/MailSessions.h"
+#include "store/TegaloDoc.h"
 #include "ui/TegaloListView.h"
 
 #include <QAction>
@@ -159,7 +159,8 @@ void CMainFrame::createStatusBar() {
         statusBar()->addPermanentWidget(label);
     }
     SetStatusText(kReady);
-    connect(&sessions_, &MailSessions::statusText, this, [this](const std::string& text) { SetStatusText(FromSjis(text)); });
+    connect(&sessions_, &MailSessions::statusText, this,
+            [this](const std::string& text) { SetStatusText(FromSjis(text)); });
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& text) {
         if (text.isEmpty()) {
             statusBar()->showMessage(kReady);

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "config/AccountSettings.h"
-#include "transfer/SessionEnd.h"
 #include "transfer/SendStore.h"
+#include "transfer/SessionEnd.h"
 
 #include <QObject>
 #include <QTimer>

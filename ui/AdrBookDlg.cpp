@@ -1,8 +1,8 @@
 #include "ui/AdrBookDlg.h"
 
-#include "store/AddressBook.h"
 #include "gui/Prompter.h"
 #include "gui/QtText.h"
+#include "store/AddressBook.h"
 
 #include <QByteArray>
 #include <QEvent>

@@ -1,9 +1,9 @@
 #include "ui/AdrSelDlg.h"
 
-#include "store/FileIo.h"
-#include "store/RecipientList.h"
 #include "gui/Prompter.h"
 #include "gui/QtText.h"
+#include "store/FileIo.h"
+#include "store/RecipientList.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

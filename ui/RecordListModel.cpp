@@ -1,9 +1,9 @@
 #include "ui/RecordListModel.h"
 
 #include "gui/Icons.h"
+#include "gui/QtText.h"
 #include "store/FolderFile.h"
 #include "store/Record.h"
-#include "gui/QtText.h"
 
 #include <algorithm>
 

@@ -4,11 +4,11 @@
 #pragma once
 
 #include "config/qt/MailComset.h"
-#include "ui/AdrBookDlg.h"
+#include "transfer/MailDate.h"
 #include "transfer/qt/Sock.h"
+#include "ui/AdrBookDlg.h"
 #include "ui/MailMsg.h"
 #include "ui/SendMailMsg.h"
-#include "transfer/MailDate.h"
 
 #include <QTimer>
 #include <QTreeView>

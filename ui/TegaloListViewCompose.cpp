@@ -3,13 +3,13 @@
 // document's parts and sent, or stored in the waiting folder.
 #include "ui/TegaloListView.h"
 
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
+#include "session/MailSessions.h"
 #include "store/ComposedMessage.h"
 #include "store/Outgoing.h"
 #include "store/Record.h"
 #include "store/TegaloDoc.h"
-#include "gui/Prompter.h"
-#include "gui/QtText.h"
-#include "session/MailSessions.h"
 #include "ui/RecordListModel.h"
 
 #include <utility>
