@@ -180,21 +180,21 @@ void CMainFrame::createClient() {
     tree_->onFolderSelected = [this](int folder) { OnFolderSelected(folder); };
     tree_->installEventFilter(this);
     list_->installEventFilter(this);
-    SetActivePane(1);
+    SetActivePane(kListPane);
 }
 
 void CMainFrame::OnInitialUpdate() {
     tree_->OnInitialUpdate();
     list_->OnInitialUpdate();
-    SetActivePane(1);
+    SetActivePane(kListPane);
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusIn) {
         if (watched == tree_) {
-            activePane_ = 0;
+            activePane_ = kTreePane;
         } else if (watched == list_) {
-            activePane_ = 1;
+            activePane_ = kListPane;
         }
     }
     return QMainWindow::eventFilter(watched, event);
@@ -202,7 +202,7 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 
 void CMainFrame::SetActivePane(int pane) {
     activePane_ = pane;
-    QWidget* widget = pane == 0 ? static_cast<QWidget*>(tree_) : static_cast<QWidget*>(list_);
+    QWidget* widget = pane == kTreePane ? static_cast<QWidget*>(tree_) : static_cast<QWidget*>(list_);
     widget->setFocus(Qt::OtherFocusReason);
 }
 
@@ -224,19 +224,19 @@ void CMainFrame::OnFolderSelected(int folder) {
 void CMainFrame::OnCommand(int id) {
     // The active pane comes first: the tree takes new and open and does
     // nothing with them.
-    if (activePane_ == 0 && tree_->OnCommand(id)) {
+    if (activePane_ == kTreePane && tree_->OnCommand(id)) {
         return;
     }
     switch (id) {
     case ID_RIGHT_PANE:
-        SetActivePane(1);
+        SetActivePane(kListPane);
         return;
     case ID_LEFT_PANE:
-        SetActivePane(0);
+        SetActivePane(kTreePane);
         return;
     case ID_NEXT_PANE:
     case ID_PREV_PANE:
-        SetActivePane(activePane_ == 0 ? 1 : 0);
+        SetActivePane(activePane_ == kTreePane ? kListPane : kTreePane);
         return;
     case ID_HELP_CONTENTS:
         OnHelpContents();

@@ -34,7 +34,8 @@ public:
     // Runs a command as the menu, toolbar or accelerator would.
     void OnCommand(int id);
 
-    // The pane that receives the commands: 0 the tree, 1 the list.
+    // The pane that receives the commands.
+    enum Pane : int { kTreePane = 0, kListPane = 1 };
     int ActivePane() const { return activePane_; }
     void SetActivePane(int pane);
 
@@ -66,7 +67,7 @@ private:
     CTegaloListView* list_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QHash<int, QAction*> actions_;
-    int activePane_ = 1;
+    int activePane_ = kListPane;
 };
 
 } // namespace tegalo

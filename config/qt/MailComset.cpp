@@ -16,20 +16,6 @@ namespace tegalo {
 
 namespace {
 
-enum Control : int {
-    kServerName = 1001,
-    kPop3Port = 1002,
-    kUserName = 1003,
-    kPassword = 1004,
-    kSmtpPort = 1011,
-    kMailAccount = 1012,
-    kKeepOnServer = 1017,
-    kServerName2 = 1018,
-    kDisplayName = 1022,
-    kReceiveAtStartup = 1053,
-    kCheckNewMail = 1054,
-    kCheckInterval = 1055,
-};
 
 const char* const kIntervals[] = {"10", "20", "30"};
 

@@ -19,6 +19,23 @@ namespace tegalo {
 class CMailComset : public QDialog {
     Q_OBJECT
 public:
+    // The dialog's controls, by their ids (field() and checkBox() take them;
+    // each field's object name is its id).
+    enum Control : int {
+        kServerName = 1001,
+        kPop3Port = 1002,
+        kUserName = 1003,
+        kPassword = 1004,
+        kSmtpPort = 1011,
+        kMailAccount = 1012,
+        kKeepOnServer = 1017,
+        kServerName2 = 1018,
+        kDisplayName = 1022,
+        kReceiveAtStartup = 1053,
+        kCheckNewMail = 1054,
+        kCheckInterval = 1055,
+    };
+
     explicit CMailComset(QWidget* parent = nullptr);
 
     // Fills the fields from `settings` and selects the interval entry whose

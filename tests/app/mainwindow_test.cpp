@@ -104,7 +104,7 @@ private slots:
         QCOMPARE(frame().action(ID_FILE_NEW)->statusTip(), QStringLiteral("新規にﾌｧｲﾙを作成"));
         QCOMPARE(frame().action(ID_FILE_NEW)->toolTip(), QStringLiteral("新規ﾌｧｲﾙ"));
         QVERIFY(!frame().action(ID_FILE_MRU_FILE1)->isEnabled());
-        QCOMPARE(frame().ActivePane(), 1);
+        QCOMPARE(frame().ActivePane(), CMainFrame::kListPane);
         // The tree: the root and the four folders in screen order, "受信" selected.
         QTreeWidgetItem* root = frame().treeView()->topLevelItem(0);
         QCOMPARE(root->text(0), QStringLiteral("ローカル"));
@@ -161,15 +161,15 @@ private slots:
         box->Add("recv", {Message("件名", "a@b")});
         Start();
         frame().OnCommand(ID_LEFT_PANE);
-        QCOMPARE(frame().ActivePane(), 0);
+        QCOMPARE(frame().ActivePane(), CMainFrame::kTreePane);
         frame().OnCommand(ID_FILE_OPEN);
         frame().OnCommand(ID_FILE_NEW);
         QVERIFY(prompter->messages.isEmpty());
         QCOMPARE(prompter->printDialogs, 0);
         frame().OnCommand(ID_NEXT_PANE);
-        QCOMPARE(frame().ActivePane(), 1); // F6 after the left pane goes back to the list
+        QCOMPARE(frame().ActivePane(), CMainFrame::kListPane); // F6 after the left pane goes back to the list
         frame().OnCommand(ID_PREV_PANE);
-        QCOMPARE(frame().ActivePane(), 0);
+        QCOMPARE(frame().ActivePane(), CMainFrame::kTreePane);
         frame().OnCommand(ID_RIGHT_PANE);
         list().setCurrentIndex(QModelIndex());
         frame().OnCommand(ID_FILE_OPEN);
@@ -217,7 +217,7 @@ private slots:
         QCOMPARE(list().viewerDialog().attachmentList()->item(0)->text(), QStringLiteral("first.txt"));
 
         // The second attachment opens under its name without the control byte.
-        CloseNextDialogWith(1018);
+        CloseNextDialogWith(CMailMsg::kFirstAttachment + 1);
         list().OpenFocusedMessage();
         QCOMPARE(prompter->opened.size(), 1);
         QVERIFY(prompter->opened[0].endsWith(QStringLiteral("/second.txt")));
@@ -295,17 +295,17 @@ private slots:
         QCOMPARE(dialog.intervalList()->item(0)->text(), QStringLiteral("10"));
 
         // A port that is no whole number keeps the dialog open.
-        dialog.field(1002)->setText(QStringLiteral("11x"));
+        dialog.field(CMailComset::kPop3Port)->setText(QStringLiteral("11x"));
         dialog.open();
         dialog.accept();
         QVERIFY(dialog.isVisible());
         QVERIFY(!prompter->messages.isEmpty());
-        dialog.field(1002)->setText(QStringLiteral("70000"));
+        dialog.field(CMailComset::kPop3Port)->setText(QStringLiteral("70000"));
         dialog.accept();
         QVERIFY(dialog.isVisible());
-        dialog.field(1002)->setText(QStringLiteral("2525"));
-        dialog.field(1001)->setText(QStringLiteral("pop.example.jp"));
-        dialog.checkBox(1017)->setChecked(true);
+        dialog.field(CMailComset::kPop3Port)->setText(QStringLiteral("2525"));
+        dialog.field(CMailComset::kServerName)->setText(QStringLiteral("pop.example.jp"));
+        dialog.checkBox(CMailComset::kKeepOnServer)->setChecked(true);
         dialog.accept();
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.Result().pop3Port, 2525);
@@ -318,15 +318,15 @@ private slots:
         const std::string before = box->Read("comconfig");
         const AccountSettings live = list().sessions().Settings();
         QTimer::singleShot(0, [&dialog] {
-            dialog.field(1001)->setText(QStringLiteral("cancelled.example.jp"));
+            dialog.field(CMailComset::kServerName)->setText(QStringLiteral("cancelled.example.jp"));
             dialog.reject();
         });
         frame().OnCommand(ID_SETTINGS);
         QCOMPARE(box->Read("comconfig"), before);
         QCOMPARE(list().sessions().Settings().serverName, live.serverName);
         QTimer::singleShot(0, [&dialog] {
-            dialog.field(1002)->setText(QStringLiteral("2525"));
-            dialog.field(1001)->setText(QStringLiteral("pop.example.jp"));
+            dialog.field(CMailComset::kPop3Port)->setText(QStringLiteral("2525"));
+            dialog.field(CMailComset::kServerName)->setText(QStringLiteral("pop.example.jp"));
             dialog.accept();
         });
         frame().OnCommand(ID_SETTINGS);
