@@ -30,16 +30,17 @@ constexpr int kMessages = 1000;
 
 class QuietUi : public StoreUi {
 public:
-    void Message(std::string_view text) override { std::fprintf(stderr, "store: %.*s\n", int(text.size()), text.data()); }
+    void Message(std::string_view text) override {
+        std::fprintf(stderr, "store: %.*s\n", int(text.size()), text.data());
+    }
     void RecipientsSet(std::string_view, int) override {}
 };
 
 // About 5 KB of Japanese text (UTF-8) that differs from message to message.
 std::string JapaneseText(int seed) {
-    static const char* const kLines[] = {"来週の会議は第一会議室で午前十時から始めます。",
-                                         "資料は前日までに共有フォルダへ置いてください。",
-                                         "ご不明な点があれば山田までご連絡ください。",
-                                         "Tegalo からのお知らせ：受信の確認をお願いします。"};
+    static const char* const kLines[] = {
+        "来週の会議は第一会議室で午前十時から始めます。", "資料は前日までに共有フォルダへ置いてください。",
+        "ご不明な点があれば山田までご連絡ください。", "Tegalo からのお知らせ：受信の確認をお願いします。"};
     std::mt19937 rng(static_cast<unsigned>(seed));
     std::string text;
     while (text.size() < 5000) {
@@ -51,19 +52,26 @@ std::string JapaneseText(int seed) {
 
 std::string Utf8Message(int i) {
     const std::string text = JapaneseText(i);
-    return "From: =?UTF-8?B?" + EncodeBase64("山田 太郎") + "?= <yamada@example.jp>\r\nTo: taro@example.jp\r\n"
-           "Subject: =?UTF-8?B?" + EncodeBase64("会議のお知らせ " + std::to_string(i)) + "?=\r\n"
+    return "From: =?UTF-8?B?" + EncodeBase64("山田 太郎") +
+           "?= <yamada@example.jp>\r\nTo: taro@example.jp\r\n"
+           "Subject: =?UTF-8?B?" +
+           EncodeBase64("会議のお知らせ " + std::to_string(i)) +
+           "?=\r\n"
            "Date: Mon, 07 Dec 2026 10:00:00 +0900\r\nContent-Type: text/plain; charset=UTF-8\r\n"
-           "Content-Transfer-Encoding: base64\r\n\r\n" + EncodeBase64Lines(text);
+           "Content-Transfer-Encoding: base64\r\n\r\n" +
+           EncodeBase64Lines(text);
 }
 
 std::string JisMessage(int i) {
     const std::string text = SjisToJis(SjisLiteral(JapaneseText(i)));
-    return "From: " + EncodeHeaderWords(SjisToJis(SjisLiteral("山田 太郎"))) + " <yamada@example.jp>\r\n"
+    return "From: " + EncodeHeaderWords(SjisToJis(SjisLiteral("山田 太郎"))) +
+           " <yamada@example.jp>\r\n"
            "To: taro@example.jp\r\nSubject: " +
-           EncodeHeaderWords(SjisToJis(SjisLiteral("会議のお知らせ " + std::to_string(i)))) + "\r\n"
+           EncodeHeaderWords(SjisToJis(SjisLiteral("会議のお知らせ " + std::to_string(i)))) +
+           "\r\n"
            "Date: Mon, 07 Dec 2026 10:00:00 +0900\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\n"
-           "Content-Transfer-Encoding: 7bit\r\n\r\n" + text;
+           "Content-Transfer-Encoding: 7bit\r\n\r\n" +
+           text;
 }
 
 void StoreAll(benchmark::State& state, std::string (*make)(int)) {

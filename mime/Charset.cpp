@@ -16,9 +16,8 @@ constexpr std::string_view kUtf8Replacement = "\xEF\xBF\xBD";
 
 std::string Lowered(std::string_view s) {
     std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
     return out;
 }
 
@@ -114,14 +113,28 @@ Iconv* ToUtf8Converter(const std::string& name) {
 // Charset names whose usual content is a superset iconv knows by another name.
 std::string IconvNameFor(const std::string& label) {
     static const std::map<std::string, std::string, std::less<>> kNames = {
-        {"euc-jp", "EUC-JP-MS"},      {"x-euc-jp", "EUC-JP-MS"},     {"eucjp", "EUC-JP-MS"},
-        {"ujis", "EUC-JP-MS"},        {"cseucpkdfmtjapanese", "EUC-JP-MS"},
-        {"gb2312", "GB18030"},        {"gbk", "GB18030"},            {"x-gbk", "GB18030"},
-        {"cp936", "GB18030"},         {"euc-cn", "GB18030"},         {"csgb2312", "GB18030"},
-        {"big5", "BIG5-HKSCS"},       {"x-big5", "BIG5-HKSCS"},      {"csbig5", "BIG5-HKSCS"},
-        {"euc-kr", "CP949"},          {"ks_c_5601-1987", "CP949"},   {"ks_c_5601", "CP949"},
-        {"korean", "CP949"},          {"cseuckr", "CP949"},
-        {"iso-8859-1", "WINDOWS-1252"}, {"latin1", "WINDOWS-1252"},  {"iso_8859-1", "WINDOWS-1252"},
+        {"euc-jp", "EUC-JP-MS"},
+        {"x-euc-jp", "EUC-JP-MS"},
+        {"eucjp", "EUC-JP-MS"},
+        {"ujis", "EUC-JP-MS"},
+        {"cseucpkdfmtjapanese", "EUC-JP-MS"},
+        {"gb2312", "GB18030"},
+        {"gbk", "GB18030"},
+        {"x-gbk", "GB18030"},
+        {"cp936", "GB18030"},
+        {"euc-cn", "GB18030"},
+        {"csgb2312", "GB18030"},
+        {"big5", "BIG5-HKSCS"},
+        {"x-big5", "BIG5-HKSCS"},
+        {"csbig5", "BIG5-HKSCS"},
+        {"euc-kr", "CP949"},
+        {"ks_c_5601-1987", "CP949"},
+        {"ks_c_5601", "CP949"},
+        {"korean", "CP949"},
+        {"cseuckr", "CP949"},
+        {"iso-8859-1", "WINDOWS-1252"},
+        {"latin1", "WINDOWS-1252"},
+        {"iso_8859-1", "WINDOWS-1252"},
         {"unicode-1-1-utf-7", "UTF-7"},
     };
     if (const auto it = kNames.find(label); it != kNames.end()) {

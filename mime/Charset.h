@@ -22,7 +22,7 @@ enum class CharsetKind {
     Iso2022Jp,  // ISO-2022-JP and its variants
     ShiftJis,   // Shift_JIS, CP932 and their aliases: already the form kept
     Utf8,
-    Other,      // converted through iconv
+    Other, // converted through iconv
 };
 
 // The kind of a charset label (any case, quotation marks allowed) and, for

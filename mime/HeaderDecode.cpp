@@ -21,9 +21,8 @@ bool IsSpace(char c) {
 
 std::string Lowered(std::string_view s) {
     std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
     return out;
 }
 
@@ -51,10 +50,10 @@ int HexValue(char c) {
 }
 
 struct EncodedWord {
-    std::size_t begin;       // at "=?"
-    std::size_t end;         // after "?="
-    std::string charset;     // lower case, without an RFC 2231 language
-    char encoding;           // 'B' or 'Q'
+    std::size_t begin;   // at "=?"
+    std::size_t end;     // after "?="
+    std::string charset; // lower case, without an RFC 2231 language
+    char encoding;       // 'B' or 'Q'
     std::string_view text;
 };
 
@@ -178,8 +177,8 @@ std::string DecodeWordText(std::string_view text, char encoding) {
             break;
         }
         const auto u = static_cast<unsigned char>(c);
-        const bool alphabet = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '+' ||
-                              u == '/';
+        const bool alphabet =
+            (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '+' || u == '/';
         if (!alphabet) {
             continue;
         }
@@ -195,7 +194,7 @@ std::string DecodeWordText(std::string_view text, char encoding) {
 
 DecodedValue DecodeFieldValue(std::string_view raw, DecodeTally& tally) {
     DecodedValue value;
-    std::string carry;        // bytes of a character the last word left unfinished
+    std::string carry; // bytes of a character the last word left unfinished
     std::string carryCharset;
     const auto flushCarry = [&] {
         if (!carry.empty()) {
@@ -255,7 +254,8 @@ std::string DecodeHeaderBlock(std::string_view block, DecodeTally& tally) {
         while (end != std::string_view::npos && end + 2 < block.size() && IsBlank(block[end + 2])) {
             end = block.find("\r\n", end + 2);
         }
-        const std::string_view field = block.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        const std::string_view field =
+            block.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
         const std::size_t firstLineEnd = field.find("\r\n");
         const std::size_t colon = field.substr(0, firstLineEnd).find(':');
         if (colon != std::string_view::npos && !field.empty() && !IsBlank(field.front())) {

@@ -48,7 +48,7 @@ std::string DecodeHeaderBlock(std::string_view rawBlock, DecodeTally& tally);
 std::string DecodeWordText(std::string_view text, char encoding);
 
 struct MimeParam {
-    std::string name; // lower case, with its "*" and section number as written
+    std::string name;  // lower case, with its "*" and section number as written
     std::string value; // quotation marks and backslash escapes removed
 };
 

@@ -249,9 +249,8 @@ std::string HtmlToText(std::string_view html) {
 
 std::string HtmlMetaCharset(std::string_view html) {
     std::string head(html.substr(0, 4096));
-    std::transform(head.begin(), head.end(), head.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
+    std::transform(head.begin(), head.end(), head.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
     for (std::size_t meta = head.find("<meta"); meta != std::string::npos; meta = head.find("<meta", meta + 5)) {
         const std::size_t end = head.find('>', meta);
         const std::string_view tag = std::string_view(head).substr(meta, end == std::string::npos ? end : end - meta);

@@ -66,20 +66,21 @@ TEST(MimeBody, TransferEncodingsAndCharsets) {
         {"quoted-printable UTF-8, lower-case hex, soft breaks",
          "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: Quoted-Printable",
          "=e3=81=82=E3=81=\r\n=84 x=3Dy =\r\nz", Sjis("あい x=y z")},
-        {"base64 with LF line ends gets CR LF", "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64",
-         EncodeBase64("a\nb\n"), "a\r\nb\r\n"},
+        {"base64 with LF line ends gets CR LF",
+         "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64", EncodeBase64("a\nb\n"),
+         "a\r\nb\r\n"},
         {"ISO-8859-1 letters without a Shift_JIS form", "Content-Type: text/plain; charset=iso-8859-1",
          "Fr\xF6sche \xB0", "Fr" + Sjis("〓") + "sche " + Sjis("°"), 1},
         {"windows-1252 quotes", "Content-Type: text/plain; charset=windows-1252", "\x93q\x94", Sjis("“q”")},
         {"GB2312", "Content-Type: text/plain; charset=gb2312", "\xD6\xD0\xCE\xC4", Sjis("中文")},
         {"Big5", "Content-Type: text/plain; charset=big5", "\xA4\xA4\xA4\xE5", Sjis("中文")},
         {"KOI8-R", "Content-Type: text/plain; charset=koi8-r", "\xF0\xD2\xC9", Sjis("При")},
-        {"EUC-KR Hangul has no Shift_JIS form", "Content-Type: text/plain; charset=euc-kr", "\xC7\xD1 a",
-         Sjis("〓 a"), 1},
-        {"emoji and an invalid byte in UTF-8", "Content-Type: text/plain; charset=utf-8",
-         "\xF0\x9F\x98\x80 \xFF ok", Sjis("〓 〓 ok"), 2},
-        {"unknown charset read from the bytes", "Content-Type: text/plain; charset=x-unknown-thing",
-         "\xE3\x81\x82", Sjis("あ")},
+        {"EUC-KR Hangul has no Shift_JIS form", "Content-Type: text/plain; charset=euc-kr", "\xC7\xD1 a", Sjis("〓 a"),
+         1},
+        {"emoji and an invalid byte in UTF-8", "Content-Type: text/plain; charset=utf-8", "\xF0\x9F\x98\x80 \xFF ok",
+         Sjis("〓 〓 ok"), 2},
+        {"unknown charset read from the bytes", "Content-Type: text/plain; charset=x-unknown-thing", "\xE3\x81\x82",
+         Sjis("あ")},
         {"UTF-8 mislabelled as ISO-2022-JP", "Content-Type: text/plain; charset=iso-2022-jp", "\xE3\x81\x82",
          Sjis("あ")},
         {"unlabelled EUC-JP", "Content-Type: text/plain", "\xA4\xA2\xA4\xA4\xA4\xA6\xB4\xC1\xBB\xFA",
@@ -141,14 +142,12 @@ TEST(MimeHeader, EncodedWords) {
          " =?ISO-2022-JP?B?GyRCJCIbKEI=?=\r\n =?ISO-2022-JP?B?GyRCJCQbKEI=?=", Sjis(" あい"), Sjis(" あ\r\n い")},
         {"fold in plain text keeps its blank", " a\r\n b", " a b", " a\r\n b"},
         {"UTF-8 character split between two words", " =?UTF-8?B?5pe=?= =?UTF-8?B?pQ==?=", Sjis(" 日")},
-        {"split character, then a word of another charset",
-         " =?UTF-8?B?5pe=?= =?ISO-8859-1?Q?x?=", Sjis(" 〓x")},
+        {"split character, then a word of another charset", " =?UTF-8?B?5pe=?= =?ISO-8859-1?Q?x?=", Sjis(" 〓x")},
         {"ISO-2022-JP word left open ends with its word", " =?ISO-2022-JP?B?GyRCJCI=?= a", Sjis(" あ a")},
         {"word against text, as some mailers write", " x=?UTF-8?Q?=E3=81=82?=y", Sjis(" xあy")},
         {"raw UTF-8", " \xE6\x97\xA5 x", Sjis(" 日 x")},
         {"raw Shift_JIS", " " + Sjis("日") + " x", Sjis(" 日 x")},
-        {"raw ISO-2022-JP left open ends at its line", " \x1b$B$\"\r\n x", Sjis(" あ") + " x",
-         Sjis(" あ") + "\r\n x"},
+        {"raw ISO-2022-JP left open ends at its line", " \x1b$B$\"\r\n x", Sjis(" あ") + " x", Sjis(" あ") + "\r\n x"},
         {"not a word: no end", " =?UTF-8?Q?abc", " =?UTF-8?Q?abc"},
         {"unknown charset read as UTF-8", " =?x-bogus?Q?=E3=81=82?=", Sjis(" あ")},
     };
@@ -232,8 +231,8 @@ TEST(MimeHtml, ReadableText) {
 
 TEST(MimeParts, HtmlOnlyAlternativeAndSinglePartPicture) {
     const std::string html = "<p>" + Sjis("こんにちは") + "</p>";
-    const ReceivedMessage htmlOnly = SplitReceivedMessage(
-        Message("Content-Type: text/html; charset=Shift_JIS\r\nContent-Transfer-Encoding: base64", EncodeBase64Lines(html)));
+    const ReceivedMessage htmlOnly = SplitReceivedMessage(Message(
+        "Content-Type: text/html; charset=Shift_JIS\r\nContent-Transfer-Encoding: base64", EncodeBase64Lines(html)));
     ASSERT_EQ(htmlOnly.partCount, 2);
     EXPECT_EQ(PartRecordContent(htmlOnly.body), Sjis("こんにちは\r\n"));
     ASSERT_EQ(htmlOnly.attachments.size(), 1u);
@@ -256,8 +255,8 @@ TEST(MimeParts, HtmlOnlyAlternativeAndSinglePartPicture) {
     EXPECT_EQ(PartRecordName(alternative.attachments[0]), "1.png");
     EXPECT_EQ(alternative.partsLeftOut, 0);
 
-    const ReceivedMessage picture = SplitReceivedMessage(
-        Message("Content-Type: image/jpeg\r\nContent-Transfer-Encoding: base64", "/9j/\r\n"));
+    const ReceivedMessage picture =
+        SplitReceivedMessage(Message("Content-Type: image/jpeg\r\nContent-Transfer-Encoding: base64", "/9j/\r\n"));
     ASSERT_EQ(picture.partCount, 2);
     EXPECT_EQ(PartRecordContent(picture.body), "");
     EXPECT_EQ(PartRecordName(picture.attachments[0]), "image.jpg");
@@ -265,8 +264,8 @@ TEST(MimeParts, HtmlOnlyAlternativeAndSinglePartPicture) {
 }
 
 TEST(MimeBody, BrokenInputIsReadWithoutFault) {
-    const std::vector<std::string> inputs = {"=", "=4", "=\r", "==", "=?", "=?a?b?", "\x1b", "\x1b$", "\x1b$B!",
-                                             "\xE3\x81", "\xFF\xFE", std::string(3, '\0')};
+    const std::vector<std::string> inputs = {"=",    "=4",    "=\r",     "==",       "=?",       "=?a?b?",
+                                             "\x1b", "\x1b$", "\x1b$B!", "\xE3\x81", "\xFF\xFE", std::string(3, '\0')};
     for (const std::string& in : inputs) {
         DecodeTally tally;
         (void)DecodeQuotedPrintableBody(in);
