@@ -122,6 +122,45 @@ TEST(MimeBody, Iso2022JpConvertsAsJisToSjis) {
     }
 }
 
+// Where ISO-2022-JP is malformed: what is kept, and when the receive
+// session is told ("JIS code Error").
+TEST(MimeBody, MalformedIso2022Jp) {
+    struct Row {
+        const char* name;
+        std::string jis, expected;
+        bool jisError;
+        int replaced = 0;
+    };
+    const std::vector<Row> rows = {
+        {"closed run", "\x1b$B$\"\x1b(B", Sjis("あ"), false},
+        {"run left open at the end", "a\x1b$B$\"", "a" + Sjis("あ"), true},
+        {"run left open before a line end, text after it kept", "\x1b$B$\"\r\n$\"", Sjis("あ") + "\r\n$\"", true},
+        {"odd byte before the closing sequence dropped", "\x1b$B$\"$\x1b(Bz", Sjis("あ") + "z", false},
+        {"8-bit byte inside a run", "\x1b$B$\xA2\x1b(B", Sjis("〓"), false, 1},
+        {"JIS X 0212 has no Shift_JIS form", "\x1b$(D0!\x1b(B", Sjis("〓"), false, 1},
+        {"closing sequence without an opening one", "\x1b(Bab", "ab", false},
+        {"unknown escape sequence kept", "\x1b$)C", "\x1b$)C", false},
+    };
+    for (const Row& row : rows) {
+        DecodeTally tally;
+        EXPECT_EQ(Iso2022JpToSjis(row.jis, tally), row.expected) << row.name;
+        EXPECT_EQ(tally.jisError, row.jisError) << row.name;
+        EXPECT_EQ(tally.replaced, row.replaced) << row.name;
+    }
+}
+
+TEST(MimeBody, CharsetLabels) {
+    EXPECT_EQ(ClassifyCharset("\"ISO-2022-JP-2\""), CharsetKind::Iso2022Jp);
+    EXPECT_EQ(ClassifyCharset("Windows-31J"), CharsetKind::ShiftJis);
+    EXPECT_EQ(ClassifyCharset("UTF8"), CharsetKind::Utf8);
+    EXPECT_EQ(ClassifyCharset("us-ascii"), CharsetKind::Unlabelled);
+    EXPECT_EQ(ClassifyCharset("x-no-such-charset"), CharsetKind::Unlabelled);
+    EXPECT_EQ(ClassifyCharset("utf-8//IGNORE"), CharsetKind::Unlabelled) << "iconv options are no charset";
+    std::string name;
+    EXPECT_EQ(ClassifyCharset("EUC-JP", &name), CharsetKind::Other);
+    EXPECT_EQ(name, "EUC-JP-MS") << "the form with the characters Windows adds";
+}
+
 TEST(MimeHeader, EncodedWords) {
     struct Row {
         const char* name;
