@@ -2,7 +2,7 @@
 
 #include "app/MainFrm.h"
 #include "config/AccountSettings.h"
-#include "store/Mailbox.h"
+#include "config/NewMailbox.h"
 #include "transfer/Sock.h"
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
@@ -59,7 +59,6 @@ class ConsoleStoreUi final : public StoreUi {
 public:
     explicit ConsoleStoreUi(std::FILE* out) : out_(out) {}
     void Message(std::string_view sjisText) override { Print(out_, sjisText); }
-    void RecipientsSet(std::string_view, int) override {}
 
     static void Print(std::FILE* out, std::string_view sjisText) {
         const std::string text = SjisToUtf8(sjisText) + "\n";

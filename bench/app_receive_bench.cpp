@@ -5,7 +5,7 @@
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
 #include "config/AccountSettings.h"
-#include "store/Mailbox.h"
+#include "config/NewMailbox.h"
 #include "store/Record.h"
 #include "store/TegaloDoc.h"
 #include "ui/TegaloListView.h"

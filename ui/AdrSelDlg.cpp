@@ -1,7 +1,7 @@
 #include "ui/AdrSelDlg.h"
 
 #include "store/FileIo.h"
-#include "store/RecipientList.h"
+#include "mime/RecipientList.h"
 #include "ui/Prompter.h"
 #include "ui/QtText.h"
 

@@ -1,7 +1,7 @@
 #include "ui/SendMailMsg.h"
 
-#include "store/Outgoing.h"
-#include "store/RecipientList.h"
+#include "mime/Outgoing.h"
+#include "mime/RecipientList.h"
 #include "text/unicode.h"
 #include "ui/Prompter.h"
 #include "ui/QtText.h"
