@@ -1,9 +1,9 @@
 #include "ui/AdrSelDlg.h"
 
-#include "store/FileIo.h"
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
 #include "mime/RecipientList.h"
-#include "ui/Prompter.h"
-#include "ui/QtText.h"
+#include "store/FileIo.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
