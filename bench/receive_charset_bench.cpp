@@ -11,7 +11,7 @@
 #include "text/transfer_encoding.h"
 #include "text/unicode.h"
 #include "transfer/DocReceiveStore.h"
-#include "transfer/ReceivedMessage.h"
+#include "mime/ReceivedMessage.h"
 
 #include <benchmark/benchmark.h>
 
@@ -33,7 +33,6 @@ public:
     void Message(std::string_view text) override {
         std::fprintf(stderr, "store: %.*s\n", int(text.size()), text.data());
     }
-    void RecipientsSet(std::string_view, int) override {}
 };
 
 // About 5 KB of Japanese text (UTF-8) that differs from message to message.
