@@ -1,6 +1,7 @@
-// Checked POSIX file access for the store and the settings file. Every
-// function reports the errno of the step that failed (0 for success); a short
-// write is an error, never a success.
+// Checked POSIX file access for the store, the settings file, the list of
+// received ids and attachment copies. Every function reports the errno of
+// the step that failed (0 for success); a short write is an error, never a
+// success.
 #pragma once
 
 #include <cstddef>
