@@ -306,7 +306,15 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
         journal.source = sourceName;
         journal.sourceStamp = source->Stamp();
     }
-    if ((error = WriteJournal(baseDir, journal)) != 0) {
+    // The journal of a batch's first append names no size the target can
+    // reach: until CommitBatch the next start takes the whole batch back,
+    // even a first record whose count is already written, since none of the
+    // batch's messages was deleted from the server and all are fetched again.
+    ChangeJournal written = journal;
+    if (batched) {
+        written.newSize = -1;
+    }
+    if ((error = WriteJournal(baseDir, written)) != 0) {
         FileMessage(routine, name, error);
         return StoreStatus::kCannotWrite;
     }
