@@ -135,7 +135,8 @@ public:
     // Builds part `index` of the message being composed into `bodyParts`
     // (see BuildBodyPart). On failure the part stays empty and the user was
     // told why; the caller decides whether the message may go on.
-    [[nodiscard]] PartError CSbodyMsgA(std::string_view text, std::string_view path, int index, BodyPartMode mode);
+    [[nodiscard]] PartError CSbodyMsgA(std::string_view text, std::string_view path, int index, BodyPartMode mode,
+                                       std::string_view encoding = {});
 
     // Stores the message of `bodyParts` in `folderFile` ("reserv" or "sent"):
     // `sizes` carries fields 1, 2, 3 and 6, `header` the record text up to

@@ -52,7 +52,8 @@ void CTegaloDoc::ResetBodyParts() {
     bodyParts.emplace_back("0");
 }
 
-PartError CTegaloDoc::CSbodyMsgA(std::string_view text, std::string_view path, int index, BodyPartMode mode) {
+PartError CTegaloDoc::CSbodyMsgA(std::string_view text, std::string_view path, int index, BodyPartMode mode,
+                                 std::string_view encoding) {
     if (index < 0 || index > 3) {
         return PartError::cannotOpen;
     }
@@ -60,7 +61,7 @@ PartError CTegaloDoc::CSbodyMsgA(std::string_view text, std::string_view path, i
         bodyParts.resize(5);
     }
     bodyParts[0] = std::to_string(index).substr(0, 1);
-    BuiltPart built = BuildBodyPart(text, path, index, mode);
+    BuiltPart built = BuildBodyPart(text, path, index, mode, encoding);
     if (built.error != PartError::none) {
         ui_.Message(built.message);
     }
@@ -122,7 +123,8 @@ StoreStatus CTegaloDoc::PrepareSend(int index, std::string_view folder) {
     }
     for (int j = 1; j <= attachments; ++j) {
         const std::string_view part = pieces->attachments[static_cast<std::size_t>(j - 1)];
-        static_cast<void>(CSbodyMsgA(PartRecordContent(part), PartRecordName(part), j, encodedContent));
+        static_cast<void>(
+            CSbodyMsgA(PartRecordContent(part), PartRecordName(part), j, encodedContent, PartRecordEncoding(part)));
     }
     return StoreStatus::kOk;
 }

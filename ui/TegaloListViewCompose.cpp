@@ -116,7 +116,7 @@ bool CTegaloListView::BuildAttachmentPart(const QString& line, int index, std::a
         // The part is named without the mark, so that its extension still
         // chooses the part's type.
         const std::string& name = currentMessage_.attachmentNames[static_cast<std::size_t>(j)];
-        return doc_.CSbodyMsgA(*content, name, index, encodedContent) == PartError::none;
+        return doc_.CSbodyMsgA(*content, name, index, encodedContent, doc_.attachEncoding) == PartError::none;
     }
     const std::string path = NativePath(line);
     const PartError error = doc_.CSbodyMsgA("", path, index, IsHtmlPath(path) ? htmlFile : base64File);
