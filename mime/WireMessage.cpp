@@ -266,9 +266,12 @@ std::string AttachmentPart(const StoredPart& part, WireCharset charset) {
     std::string out = PartHeader(part, type, charsetLabel, content.cte, charset);
     out.append(kCrLf);
     out.append(content.text);
-    // The line end before a delimiter belongs to the delimiter: a content
-    // that ends with its own line end gets one more, so that it keeps it.
-    if (content.cte != "base64" || !content.text.ends_with(kCrLf)) {
+    // The line end before a delimiter belongs to the delimiter: a 7bit
+    // content that ends with its own line end gets one more, so that it
+    // keeps it. Base64 needs none, and a stored quoted-printable part always
+    // ends with the line end its delimiter took (an HTML file's own last
+    // line end was never told apart from it).
+    if (!content.text.ends_with(kCrLf) || content.cte == "7bit") {
         out.append(kCrLf);
     }
     return out;

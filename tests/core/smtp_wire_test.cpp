@@ -252,8 +252,9 @@ TEST_F(SmtpWire, LongLinesGoOutEncodedAndComeBackWhole) {
         EXPECT_EQ(r["text"], typed);
         EXPECT_EQ(r["part1.cte"], "quoted-printable");
         EXPECT_EQ(r["part1.type"], "text/html; charset=ISO-2022-JP");
-        // Python writes the decoded quoted-printable lines with LF.
-        std::string expected = SjisToJis(html);
+        // Python writes the decoded quoted-printable lines with LF; the
+        // file's last line end went to the delimiter when it was stored.
+        std::string expected = SjisToJis(html.substr(0, html.size() - 2));
         for (std::size_t at; (at = expected.find("\r\n")) != std::string::npos;) {
             expected.erase(at, 1);
         }
@@ -285,7 +286,7 @@ TEST_F(SmtpWire, ForwardedAttachmentsKeepTheirEncoding) {
     EXPECT_EQ(r["part1.cte"], "7bit");
     EXPECT_EQ(r["part1.data"], "plain text\nline 2\n") << "Python writes the line ends of a text part as LF";
     EXPECT_EQ(r["part2.cte"], "quoted-printable");
-    EXPECT_EQ(r["part2.data"], "caf\xE9 = cr\xE8me\n");
+    EXPECT_EQ(r["part2.data"], "caf\xE9 = cr\xE8me") << "the last line end is the delimiter's";
     EXPECT_EQ(r["part3.cte"], "base64");
     EXPECT_EQ(r["part3.type"], "text/html; charset=UTF-8");
     EXPECT_EQ(r["part3.data"], html);
