@@ -4,6 +4,8 @@
 #include "text/transfer_encoding.h"
 #include "text/unicode.h"
 
+#include <algorithm>
+
 namespace tegalo {
 
 namespace {
@@ -223,7 +225,15 @@ std::string FoldedField(std::string_view name, const std::vector<std::string>& t
 
 std::string UnstructuredField(std::string_view name, std::string_view sjis, WireCharset charset) {
     std::vector<std::string> tokens;
-    if (PrintableAscii(sjis) && sjis.find("=?") == std::string_view::npos) {
+    // A word too long for a line would make the line too long: such a text
+    // goes out as encoded words, which split anywhere.
+    std::size_t longestWord = 0;
+    for (std::size_t start = 0; start <= sjis.size();) {
+        const std::size_t blank = std::min(sjis.find(' ', start), sjis.size());
+        longestWord = std::max(longestWord, blank - start);
+        start = blank + 1;
+    }
+    if (PrintableAscii(sjis) && sjis.find("=?") == std::string_view::npos && longestWord < kFoldAt - name.size() - 2) {
         std::size_t start = 0;
         for (;;) {
             const std::size_t blank = sjis.find(' ', start);

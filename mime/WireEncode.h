@@ -49,7 +49,8 @@ std::vector<std::string> EncodedWords(std::string_view sjis, WireCharset charset
 std::string FoldedField(std::string_view name, const std::vector<std::string>& tokens);
 
 // An unstructured field (Subject): printable ASCII as it is (split at its
-// blanks for folding), anything else as encoded words of the charset.
+// blanks for folding), anything else, and ASCII with a word too long for
+// one line, as encoded words of the charset.
 std::string UnstructuredField(std::string_view name, std::string_view sjis, WireCharset charset);
 
 // A display name as it stands in an address field: atoms as they are, other

@@ -158,6 +158,8 @@ TEST(WireEncode, FoldedFieldsStayWithin78) {
     for (std::size_t end; (end = words.find("\r\n", start)) != std::string::npos; start = end + 2) {
         EXPECT_LE(end - start, 78u) << words;
     }
+    const std::string longWord = UnstructuredField("Subject", std::string(2000, 'w'), WireCharset::iso2022jp);
+    EXPECT_TRUE(LinesWithin(longWord, 78)) << "a word longer than a line goes out as encoded words";
     EXPECT_EQ(DisplayNameTokens("Taro Yamada", WireCharset::utf8), (std::vector<std::string>{"Taro", "Yamada"}));
     EXPECT_EQ(DisplayNameTokens("Yamada, Taro \"T\"", WireCharset::utf8),
               std::vector<std::string>{"\"Yamada, Taro \\\"T\\\"\""});
