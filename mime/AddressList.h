@@ -23,7 +23,7 @@ struct MailboxAddress {
 // One element of an address list: a mailbox, or a group of mailboxes.
 struct AddressListItem {
     bool group = false;
-    std::string groupName;                // Shift_JIS, for a group
+    std::string groupName;                 // Shift_JIS, for a group
     std::vector<MailboxAddress> mailboxes; // one for a mailbox, any number for a group
 };
 

@@ -65,8 +65,7 @@ bool ValidUtf8(std::string_view s) {
             }
             cp = (cp << 6) | (t & 0x3F);
         }
-        if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-            (cp >= 0xD800 && cp <= 0xDFFF)) {
+        if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
             return false;
         }
         i += n;
@@ -175,7 +174,8 @@ std::vector<std::string> EncodedWords(std::string_view sjis, WireCharset charset
         std::string piece;
         bool doubleByte = false;
         if (IsDoubleByteLead(c) && i + 1 < sjis.size()) {
-            const unsigned jis = SjisCharToJis((static_cast<unsigned>(c) << 8) | static_cast<unsigned char>(sjis[i + 1]));
+            const unsigned jis =
+                SjisCharToJis((static_cast<unsigned>(c) << 8) | static_cast<unsigned char>(sjis[i + 1]));
             piece.push_back(static_cast<char>(jis >> 8));
             piece.push_back(static_cast<char>(jis & 0xFF));
             doubleByte = true;
@@ -323,9 +323,7 @@ std::vector<std::string> Rfc2231Parameter(std::string_view attribute, std::strin
     }
     std::vector<std::string> params;
     std::string value(kCharsetPrefix);
-    const auto start = [&](std::size_t n) {
-        return std::string(attribute) + "*" + std::to_string(n) + "*=";
-    };
+    const auto start = [&](std::size_t n) { return std::string(attribute) + "*" + std::to_string(n) + "*="; };
     for (const std::string& p : pieces) {
         if (1 + start(params.size()).size() + value.size() + p.size() + 1 > kFoldAt) {
             params.push_back(start(params.size()) + value);
@@ -352,7 +350,8 @@ std::string EncodeQuotedPrintableText(std::string_view data) {
             continue;
         }
         const auto u = static_cast<unsigned char>(c);
-        const bool lineEndNext = i + 1 == data.size() || (data[i + 1] == '\r' && i + 2 < data.size() && data[i + 2] == '\n');
+        const bool lineEndNext =
+            i + 1 == data.size() || (data[i + 1] == '\r' && i + 2 < data.size() && data[i + 2] == '\n');
         const bool literal = (u >= 33 && u <= 126 && c != '=') || ((c == ' ' || c == '\t') && !lineEndNext);
         std::string token;
         if (literal) {
@@ -379,8 +378,8 @@ std::string_view DetectTextCharset(std::string_view bytes) {
         ascii = ascii && static_cast<unsigned char>(c) < 0x80;
     }
     if (ascii) {
-        const bool jis = bytes.find(kJisOpen) != std::string_view::npos ||
-                         bytes.find("\x1b$@") != std::string_view::npos;
+        const bool jis =
+            bytes.find(kJisOpen) != std::string_view::npos || bytes.find("\x1b$@") != std::string_view::npos;
         return jis ? "ISO-2022-JP" : "US-ASCII";
     }
     if (ValidUtf8(bytes)) {

@@ -72,7 +72,8 @@ StoredPart ParsePart(std::string_view part, std::string_view delimiterLine) {
     parsed.content = content;
     parsed.encoding = EncodingOf(LineValue(header, "Content-Transfer-Encoding: "));
     parsed.html = Lower(LineValue(header, "Content-Type: ")).starts_with("text/html");
-    if (std::string_view name = After(header, "name=\""); !name.empty() || header.find("name=\"") != std::string_view::npos) {
+    if (std::string_view name = After(header, "name=\"");
+        !name.empty() || header.find("name=\"") != std::string_view::npos) {
         name = name.substr(0, name.find('"'));
         // The part holds the name in ISO-2022-JP, or in Shift_JIS when it
         // has characters ISO-2022-JP lacks; the conversion leaves those as they are.
@@ -93,10 +94,9 @@ std::string WireContentType(const StoredPart& part) {
     }
     const std::string ext = Lower(Extension(part.name));
     static constexpr std::pair<std::string_view, std::string_view> kTypes[] = {
-        {"txt", "text/plain"},      {"htm", "text/html"},       {"html", "text/html"},
-        {"jpg", "image/jpeg"},      {"jpeg", "image/jpeg"},     {"gif", "image/gif"},
-        {"png", "image/png"},       {"bmp", "image/bmp"},       {"pdf", "application/pdf"},
-        {"wav", "audio/wav"},       {"mid", "audio/midi"},      {"rmi", "audio/midi"},
+        {"txt", "text/plain"},      {"htm", "text/html"}, {"html", "text/html"}, {"jpg", "image/jpeg"},
+        {"jpeg", "image/jpeg"},     {"gif", "image/gif"}, {"png", "image/png"},  {"bmp", "image/bmp"},
+        {"pdf", "application/pdf"}, {"wav", "audio/wav"}, {"mid", "audio/midi"}, {"rmi", "audio/midi"},
         {"zip", "application/zip"},
     };
     for (const auto& [e, type] : kTypes) {
@@ -155,8 +155,8 @@ EncodedContent Base64Content(std::string_view bytes) {
 EncodedContent TextContent(std::string_view sjis, WireCharset charset, std::string_view delimiterLine) {
     const std::string text = ToWireCharset(sjis, charset);
     if (charset == WireCharset::iso2022jp) {
-        const bool delimiterInside = !delimiterLine.empty() &&
-                                     text.find(delimiterLine.substr(0, delimiterLine.size() - 2)) != std::string::npos;
+        const bool delimiterInside =
+            !delimiterLine.empty() && text.find(delimiterLine.substr(0, delimiterLine.size() - 2)) != std::string::npos;
         if (SevenBitText(text, kMaxLine) && !delimiterInside) {
             return {"7bit", text};
         }
@@ -357,8 +357,8 @@ std::string AddressDomain(std::string_view mailAccount) {
         return {};
     }
     const std::string_view domain = mailAccount.substr(at + 1);
-    if (domain.empty() || domain.find('.') == std::string_view::npos || domain.front() == '.' ||
-        domain.back() == '.' || domain.find("..") != std::string_view::npos) {
+    if (domain.empty() || domain.find('.') == std::string_view::npos || domain.front() == '.' || domain.back() == '.' ||
+        domain.find("..") != std::string_view::npos) {
         return {};
     }
     for (const char c : domain) {
@@ -375,8 +375,8 @@ std::string NewMessageId(std::string_view mailAccount) {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
     char unique[80];
-    std::snprintf(unique, sizeof unique, "%llx.%x%08x.%u", static_cast<unsigned long long>(micros), device(),
-                  device(), counter.fetch_add(1));
+    std::snprintf(unique, sizeof unique, "%llx.%x%08x.%u", static_cast<unsigned long long>(micros), device(), device(),
+                  counter.fetch_add(1));
     std::string domain = AddressDomain(mailAccount);
     if (domain.empty()) {
         domain = "tegalo.invalid";
@@ -432,8 +432,9 @@ WireText BuildWireText(const WireInput& input) {
         h.append(AddressField("Cc", recipients.cc, charset));
     }
     h.append(UnstructuredField("Subject", input.subject, charset));
-    h.append("Message-ID: ").append(input.messageId.empty() ? NewMessageId(input.mailAccount)
-                                                             : std::string(input.messageId)).append(kCrLf);
+    h.append("Message-ID: ")
+        .append(input.messageId.empty() ? NewMessageId(input.mailAccount) : std::string(input.messageId))
+        .append(kCrLf);
     h.append("MIME-Version: 1.0\r\n");
 
     const std::string charsetParam = "; charset=" + std::string(CharsetName(charset));

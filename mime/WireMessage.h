@@ -27,8 +27,8 @@ struct WireInput {
     std::string_view recipients;  // Shift_JIS: To list, then ",", CR LF, "Cc: " and the Cc list
     std::string_view displayName; // Shift_JIS
     std::string_view mailAccount;
-    std::string_view date;        // the Date line's value
-    std::string_view messageId;   // with its angle brackets
+    std::string_view date;      // the Date line's value
+    std::string_view messageId; // with its angle brackets
 };
 
 struct WireText {

@@ -148,12 +148,12 @@ TEST(WireEncode, EncodedWordsKeepEveryCharacterAndBlank) {
 }
 
 TEST(WireEncode, FoldedFieldsStayWithin78) {
-    const std::string field = UnstructuredField("Subject", std::string(30, 'a') + " " + std::string(60, 'b') + "  c",
-                                                WireCharset::iso2022jp);
+    const std::string field =
+        UnstructuredField("Subject", std::string(30, 'a') + " " + std::string(60, 'b') + "  c", WireCharset::iso2022jp);
     EXPECT_EQ(field, "Subject: " + std::string(30, 'a') + "\r\n " + std::string(60, 'b') + "  c\r\n")
         << "folded before a blank; two blanks stay two";
-    const std::string words = UnstructuredField("Subject", Sjis(std::string(40, 'x') + "漢字漢字漢字漢字漢字漢字漢字漢字漢字漢字"),
-                                                WireCharset::iso2022jp);
+    const std::string words = UnstructuredField(
+        "Subject", Sjis(std::string(40, 'x') + "漢字漢字漢字漢字漢字漢字漢字漢字漢字漢字"), WireCharset::iso2022jp);
     std::size_t start = 0;
     for (std::size_t end; (end = words.find("\r\n", start)) != std::string::npos; start = end + 2) {
         EXPECT_LE(end - start, 78u) << words;
@@ -193,8 +193,10 @@ TEST(WireEncode, QuotedPrintableLinesAndRoundTrip) {
         const std::size_t length = rng() % 400;
         for (std::size_t i = 0; i < length; ++i) {
             const auto pick = rng() % 10;
-            text += pick == 0 ? std::string("\r\n") : pick == 1 ? std::string(" ") : pick == 2 ? std::string("=")
-                                                                                     : std::string(1, static_cast<char>(rng()));
+            text += pick == 0   ? std::string("\r\n")
+                    : pick == 1 ? std::string(" ")
+                    : pick == 2 ? std::string("=")
+                                : std::string(1, static_cast<char>(rng()));
         }
         const std::string encoded = EncodeQuotedPrintableText(text);
         EXPECT_TRUE(LinesWithin(encoded, 76)) << encoded;

@@ -171,7 +171,8 @@ TEST_F(SmtpWire, CharactersBeyondIso2022JpGoOutAsUtf8AndNoneIsDropped) {
 }
 
 TEST_F(SmtpWire, JisTextStaysIso2022JpAndLongSubjectsFoldWithTheirBlanks) {
-    const std::string subject = Sjis("来週の 定例会議 について（第三会議室 に変更、資料は 共有フォルダ にあります） ご確認ください");
+    const std::string subject =
+        Sjis("来週の 定例会議 について（第三会議室 に変更、資料は 共有フォルダ にあります） ご確認ください");
     const std::string data =
         Send({subject, "hanako@tegalo.test", "", Sjis("会議は ① 十時 から です。\r\nよろしく。"), {}});
     ExpectWireLimits(data, 998);
@@ -187,12 +188,13 @@ TEST_F(SmtpWire, JisTextStaysIso2022JpAndLongSubjectsFoldWithTheirBlanks) {
 }
 
 TEST_F(SmtpWire, RecipientsAreAddressLists) {
-    const std::string to = Sjis("\"Suzuki, Ichiro\" <suzuki@tegalo.test>, 営業部: a@tegalo.test, 表示 <b@tegalo.test>;");
+    const std::string to =
+        Sjis("\"Suzuki, Ichiro\" <suzuki@tegalo.test>, 営業部: a@tegalo.test, 表示 <b@tegalo.test>;");
     const std::string data = Send({"list", to, Sjis("c@tegalo.test (千葉)"), "text", {}});
     const std::vector<smtp_test::SinkMessage> messages = sink_->Messages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].rcptTos, (std::vector<std::string>{"suzuki@tegalo.test", "a@tegalo.test", "b@tegalo.test",
-                                                             "c@tegalo.test"}));
+    EXPECT_EQ(messages[0].rcptTos,
+              (std::vector<std::string>{"suzuki@tegalo.test", "a@tegalo.test", "b@tegalo.test", "c@tegalo.test"}));
     const Reading r = Python(data);
     EXPECT_EQ(Defects(r), "") << data;
     EXPECT_EQ(r["to"], "Suzuki, Ichiro|suzuki@tegalo.test\ngroup:営業部\n|a@tegalo.test\n表示|b@tegalo.test\n")
@@ -208,8 +210,8 @@ TEST_F(SmtpWire, AttachmentNamesAndTextCharsetsReadByTwoReaders) {
     testing_support::WriteFile(dir / "報告 2026.txt", sjisText);
     testing_support::WriteFile(dir / "utf8.txt", utf8Text);
     testing_support::WriteFile(dir / longName, "%PDF-1.4");
-    const std::string data = Send({"names", "a@tegalo.test", "", "three files",
-                                   {dir / "報告 2026.txt", dir / "utf8.txt", dir / longName}});
+    const std::string data =
+        Send({"names", "a@tegalo.test", "", "three files", {dir / "報告 2026.txt", dir / "utf8.txt", dir / longName}});
     ExpectWireLimits(data, 998);
     EXPECT_TRUE(data.ends_with(kClosing)) << "the closing delimiter ends the body";
     const Reading py = Python(data);
@@ -233,7 +235,8 @@ TEST_F(SmtpWire, AttachmentNamesAndTextCharsetsReadByTwoReaders) {
 
 TEST_F(SmtpWire, LongLinesGoOutEncodedAndComeBackWhole) {
     const std::string longLine(3000, 'x');
-    const std::string html = "<html><body>\r\n<p>" + std::string(500, 'a') + "=" + Sjis("日本語") + "</p>\r\n</body></html>\r\n";
+    const std::string html =
+        "<html><body>\r\n<p>" + std::string(500, 'a') + "=" + Sjis("日本語") + "</p>\r\n</body></html>\r\n";
     testing_support::WriteFile(dir / "page.html", html);
     for (const std::string& extra : {std::string(), Sjis("髙")}) {
         sink_->Clear();
