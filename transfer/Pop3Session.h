@@ -149,6 +149,7 @@ private:
     UidlList uidl_;
 
     int received_ = 0;
+    int replaced_ = 0; // characters of the stored messages shown as 〓
     int kept_ = 0;
     std::set<KeptReason> keptReasons_;
 };

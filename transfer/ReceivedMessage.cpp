@@ -1,15 +1,17 @@
 #include "transfer/ReceivedMessage.h"
 
+#include "mime/BodyDecode.h"
+#include "mime/HeaderDecode.h"
+#include "mime/PartName.h"
 #include "text/header_words.h"
 #include "text/jis.h"
-#include "text/unicode.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace tegalo {
 namespace {
-
-using namespace tegalo::literals;
 
 constexpr std::string_view kBlankLine = "\r\n\r\n";
 constexpr int kMaxNesting = 8;
@@ -36,18 +38,6 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && EqualNoCase(s.substr(0, prefix.size()), prefix);
-}
-
-std::size_t FindNoCase(std::string_view s, std::string_view needle) {
-    if (needle.size() > s.size()) {
-        return std::string_view::npos;
-    }
-    for (std::size_t i = 0; i + needle.size() <= s.size(); ++i) {
-        if (EqualNoCase(s.substr(i, needle.size()), needle)) {
-            return i;
-        }
-    }
-    return std::string_view::npos;
 }
 
 std::string_view Trimmed(std::string_view s) {
@@ -100,27 +90,6 @@ std::string Unfolded(std::string_view block, std::size_t pos) {
     }
 }
 
-// Every CR LF that is followed by a blank is removed with that blank.
-std::string UnfoldAll(std::string_view block) {
-    std::string out;
-    out.reserve(block.size());
-    std::size_t pos = 0;
-    while (true) {
-        const std::size_t end = block.find(kCrLf, pos);
-        if (end == std::string_view::npos) {
-            out.append(block.substr(pos));
-            return out;
-        }
-        if (end + 2 < block.size() && IsBlank(block[end + 2])) {
-            out.append(block.substr(pos, end - pos));
-            pos = end + 3;
-        } else {
-            out.append(block.substr(pos, end + 2 - pos));
-            pos = end + 2;
-        }
-    }
-}
-
 // The unfolded value of a field, leading blanks skipped; empty when absent.
 std::string FieldValue(std::string_view block, std::string_view nameWithColon) {
     const std::size_t pos = FindField(block, nameWithColon);
@@ -135,63 +104,9 @@ std::string MediaType(std::string_view value) {
     return Lowered(Trimmed(value.substr(0, value.find(';'))));
 }
 
-struct Param {
-    std::string name; // lower case
-    std::string value;
-};
-
-// The parameters of a Content-Type or Content-Disposition value (RFC 2045):
-// "; name=value" with the value quoted or not.
-std::vector<Param> Parameters(std::string_view value) {
-    std::vector<Param> params;
-    std::size_t i = value.find(';');
-    while (i != std::string_view::npos && i < value.size()) {
-        ++i; // past the ";"
-        while (i < value.size() && IsBlank(value[i])) {
-            ++i;
-        }
-        const std::size_t nameStart = i;
-        while (i < value.size() && value[i] != '=' && value[i] != ';') {
-            ++i;
-        }
-        const std::string_view name = Trimmed(value.substr(nameStart, i - nameStart));
-        if (i >= value.size() || value[i] == ';') {
-            continue;
-        }
-        ++i; // past the "="
-        while (i < value.size() && IsBlank(value[i])) {
-            ++i;
-        }
-        std::string parameter;
-        if (i < value.size() && value[i] == '"') {
-            for (++i; i < value.size() && value[i] != '"'; ++i) {
-                if (value[i] == '\\' && i + 1 < value.size()) {
-                    ++i;
-                }
-                parameter.push_back(value[i]);
-            }
-            if (i < value.size()) {
-                ++i; // past the closing quotation mark
-            }
-        } else {
-            while (i < value.size() && value[i] != ';' && !IsBlank(value[i])) {
-                parameter.push_back(value[i++]);
-            }
-        }
-        params.push_back({Lowered(name), std::move(parameter)});
-        i = value.find(';', i);
-    }
-    return params;
-}
-
 // The first parameter of that name (lower case); empty when absent.
 std::string Parameter(std::string_view value, std::string_view attribute) {
-    for (Param& param : Parameters(value)) {
-        if (param.name == attribute) {
-            return std::move(param.value);
-        }
-    }
-    return {};
+    return ParameterValue(ParseParameters(value), attribute);
 }
 
 std::string ToSjis(std::string_view jis, bool& jisError) {
@@ -272,8 +187,12 @@ Entity SplitEntity(std::string_view part) {
 
 struct Leaf {
     Entity entity;
-    std::string type; // media type, lower case
-    bool isText;      // text/plain that is not marked as an attachment
+    std::string type;        // media type, lower case
+    std::string contentType; // the Content-Type value, unfolded
+    bool attachment;         // marked "Content-Disposition: attachment"
+
+    bool IsText() const { return type == "text/plain" && !attachment; }
+    bool IsHtmlForm() const { return type == "text/html" && !attachment; }
 };
 
 // Walks a multipart body depth first and appends its leaves in order.
@@ -292,7 +211,7 @@ bool CollectLeaves(std::string_view body, std::string_view boundary, bool digest
             continue;
         }
         const Entity entity = SplitEntity(part);
-        const std::string contentType = FieldValue(entity.headers, "Content-Type:");
+        std::string contentType = FieldValue(entity.headers, "Content-Type:");
         std::string type = MediaType(contentType);
         if (type.empty()) {
             type = digest ? "message/rfc822" : "text/plain";
@@ -306,121 +225,9 @@ bool CollectLeaves(std::string_view body, std::string_view boundary, bool digest
         }
         const std::string disposition = FieldValue(entity.headers, "Content-Disposition:");
         const bool attachment = MediaType(disposition) == "attachment";
-        leaves.push_back({entity, type, type == "text/plain" && !attachment});
+        leaves.push_back({entity, std::move(type), std::move(contentType), attachment});
     }
     return true;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    c = Lower(c);
-    return (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
-}
-
-std::string PercentDecoded(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() &&
-            HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
-            i += 2;
-        } else {
-            out.push_back(text[i]);
-        }
-    }
-    return out;
-}
-
-// Text in a charset named by an RFC 2231 parameter, as Shift_JIS. Charsets
-// other than ISO-2022-JP, Shift_JIS and UTF-8 keep their bytes.
-std::string CharsetToSjis(std::string_view charset, std::string_view text, bool& jisError) {
-    const std::string name = Lowered(charset);
-    if (name == "iso-2022-jp") {
-        return ToSjis(text, jisError);
-    }
-    if (name == "utf-8") {
-        return Utf8ToSjis(text).text;
-    }
-    return std::string(text);
-}
-
-// An RFC 2231 parameter, "<base>*=charset'language'%XX..." or continued in
-// sections "<base>*0*=", "<base>*1=", ...; empty when absent.
-std::string ExtendedParameter(const std::vector<Param>& params, const std::string& base, bool& jisError) {
-    std::string charset;
-    std::string bytes;
-    const auto take = [&](std::string_view value, bool extended, bool first) {
-        if (extended && first) {
-            const std::size_t quote1 = value.find('\'');
-            const std::size_t quote2 = quote1 == std::string_view::npos ? quote1 : value.find('\'', quote1 + 1);
-            if (quote2 != std::string_view::npos) {
-                charset = std::string(value.substr(0, quote1));
-                value.remove_prefix(quote2 + 1);
-            }
-        }
-        bytes += extended ? PercentDecoded(value) : std::string(value);
-    };
-    const auto find = [&](const std::string& name) -> const Param* {
-        for (const Param& param : params) {
-            if (param.name == name) {
-                return &param;
-            }
-        }
-        return nullptr;
-    };
-    if (const Param* whole = find(base + "*")) {
-        take(whole->value, true, true);
-    } else {
-        for (int section = 0; section < 100; ++section) {
-            const std::string name = base + "*" + std::to_string(section);
-            if (const Param* extended = find(name + "*")) {
-                take(extended->value, true, section == 0);
-            } else if (const Param* plain = find(name)) {
-                take(plain->value, false, section == 0);
-            } else {
-                break;
-            }
-        }
-    }
-    return CharsetToSjis(charset, bytes, jisError);
-}
-
-// The name of an attachment part: text after the first "name=" of its
-// decoded headers (between quotation marks, or to the line end without the
-// trailing ";" and blanks); failing that an RFC 2231 filename or name;
-// failing that, and for any text/html part, "HTML形式.html".
-std::string AttachmentName(std::string_view headers, std::string_view type, bool& jisError) {
-    const std::string kDefault = "HTML形式.html"_sjis;
-    if (type == "text/html") {
-        return kDefault;
-    }
-    const std::string decoded = UnfoldAll(DecodeToSjis(headers, jisError));
-    if (const std::size_t at = FindNoCase(decoded, "name="); at != std::string::npos) {
-        std::string_view rest = ToLineEnd(decoded, at + 5);
-        std::string_view name;
-        if (!rest.empty() && rest.front() == '"') {
-            rest.remove_prefix(1);
-            name = rest.substr(0, rest.find('"'));
-        } else {
-            name = rest.substr(0, rest.find(';'));
-            while (!name.empty() && (IsBlank(name.back()) || name.back() == ';')) {
-                name.remove_suffix(1);
-            }
-        }
-        if (!name.empty()) {
-            return std::string(name);
-        }
-    }
-    const std::vector<Param> disposition = Parameters(FieldValue(headers, "Content-Disposition:"));
-    const std::vector<Param> contentType = Parameters(FieldValue(headers, "Content-Type:"));
-    for (const auto& [params, base] : {std::pair(&disposition, "filename"), std::pair(&contentType, "name")}) {
-        if (std::string name = ExtendedParameter(*params, base, jisError); !name.empty()) {
-            return name;
-        }
-    }
-    return kDefault;
 }
 
 std::string EncodingLine(std::string_view headers) {
@@ -431,28 +238,61 @@ std::string EncodingLine(std::string_view headers) {
     return encoding + std::string(kCrLf);
 }
 
-// Fills body, attachments and the part count from the leaves of a multipart.
-void StoreLeaves(const std::vector<Leaf>& leaves, ReceivedMessage& message) {
-    const Leaf* text = nullptr;
+// The record of an attachment: its part header, then its content still in
+// its transfer encoding (ISO-2022-JP in it converted, as Tegalo has always
+// stored attachments).
+std::string AttachmentRecord(std::string_view headers, std::string_view content, std::string_view type,
+                             bool htmlForm, ReceivedMessage& message, DecodeTally& tally) {
+    std::string record = PartHeader(PartName(headers, type, htmlForm, tally), EncodingLine(headers));
+    record += DecodeToSjis(content, message.jisError);
+    return record;
+}
+
+// The readable text of a text or HTML entity.
+std::string EntityText(std::string_view headers, std::string_view content, std::string_view contentType,
+                       bool html, DecodeTally& tally) {
+    const std::string charset = Parameter(contentType, "charset");
+    const std::string encoding = FieldValue(headers, "Content-Transfer-Encoding:");
+    return html ? HtmlBodyToSjis(content, charset, encoding, tally) : TextBodyToSjis(content, charset, encoding, tally);
+}
+
+// Fills body, attachments and the part count from the leaves of a
+// multipart. The text slot takes the first text/plain leaf, failing that the
+// text of the first HTML one. The HTML forms of the message take only the
+// slots that the other leaves leave free; one that finds none is no loss
+// when the text came from a text/plain leaf.
+void StoreLeaves(const std::vector<Leaf>& leaves, ReceivedMessage& message, DecodeTally& tally) {
+    const auto first = [&](auto pred) -> const Leaf* {
+        const auto it = std::find_if(leaves.begin(), leaves.end(), pred);
+        return it == leaves.end() ? nullptr : &*it;
+    };
+    const Leaf* text = first([](const Leaf& leaf) { return leaf.IsText(); });
+    const Leaf* htmlText = text != nullptr ? nullptr : first([](const Leaf& leaf) { return leaf.IsHtmlForm(); });
+    std::size_t needed = 0;
     for (const Leaf& leaf : leaves) {
-        if (leaf.isText && text == nullptr) {
-            text = &leaf;
+        needed += (&leaf != text && !leaf.IsHtmlForm()) ? 1 : 0;
+    }
+    std::size_t realLeft = kAttachmentSlots;
+    std::size_t htmlLeft = kAttachmentSlots - std::min(needed, kAttachmentSlots);
+    for (const Leaf& leaf : leaves) {
+        if (&leaf == text) {
             continue;
         }
-        if (message.attachments.size() == kAttachmentSlots) {
-            ++message.partsLeftOut;
+        std::size_t& left = leaf.IsHtmlForm() ? htmlLeft : realLeft;
+        if (left == 0) {
+            message.partsLeftOut += (leaf.IsHtmlForm() && text != nullptr) ? 0 : 1;
             continue;
         }
-        std::string record = PartHeader(AttachmentName(leaf.entity.headers, leaf.type, message.jisError),
-                                         EncodingLine(leaf.entity.headers));
-        record += DecodeToSjis(leaf.entity.content, message.jisError);
-        message.attachments.push_back(std::move(record));
+        --left;
+        message.attachments.push_back(
+            AttachmentRecord(leaf.entity.headers, leaf.entity.content, leaf.type, leaf.IsHtmlForm(), message, tally));
     }
     // The text slot is filled even without a text part, so that the
     // attachments stay in their own slots.
     message.body = PartHeader({}, {});
-    if (text != nullptr) {
-        message.body += DecodeToSjis(text->entity.content, message.jisError);
+    if (const Leaf* shown = text != nullptr ? text : htmlText) {
+        message.body += EntityText(shown->entity.headers, shown->entity.content, shown->contentType,
+                                   shown == htmlText, tally);
     }
     message.partCount = 1 + static_cast<int>(message.attachments.size());
 }
@@ -524,6 +364,55 @@ bool ReceivedMessage::DropAttachmentsToFit() {
     return FitsRecord();
 }
 
+namespace {
+
+// Body, attachments and part count from the message's content.
+void FinishBody(std::string_view text, std::string_view rawHeader, std::string_view rawBody, std::size_t blankFrom,
+                ReceivedMessage& message, DecodeTally& tally) {
+    const std::size_t contentTypeAt = FindField(rawHeader, "Content-Type:");
+    if (contentTypeAt == std::string_view::npos) {
+        // No Content-Type: the body keeps the blank line in front, as Tegalo
+        // has always stored such messages.
+        const std::string_view blankLine = text.substr(blankFrom, text.size() - blankFrom - rawBody.size());
+        const std::string encoding = FieldValue(rawHeader, "Content-Transfer-Encoding:");
+        message.body = std::string(blankLine) + ToSjis({}, DecodeTransfer(rawBody, encoding), tally);
+        return;
+    }
+    const std::string contentType = std::string(Trimmed(Unfolded(rawHeader, contentTypeAt)));
+    message.contentType = std::string(Trimmed(ToLineEnd(rawHeader, contentTypeAt)));
+
+    const std::string type = MediaType(contentType);
+    if (type.starts_with("multipart/")) {
+        const std::string boundary = Parameter(contentType, "boundary");
+        std::vector<Leaf> leaves;
+        if (!boundary.empty() && CollectLeaves(rawBody, boundary, type == "multipart/digest", 1, leaves) &&
+            !leaves.empty()) {
+            message.boundary = boundary;
+            StoreLeaves(leaves, message, tally);
+            return;
+        }
+    }
+    const bool attachment = MediaType(FieldValue(rawHeader, "Content-Disposition:")) == "attachment";
+    if (type == "text/html" && !attachment) {
+        // Its readable text, and the HTML itself as an attachment.
+        message.body = PartHeader({}, {}) + EntityText(rawHeader, rawBody, contentType, true, tally);
+        message.attachments.push_back(AttachmentRecord(rawHeader, rawBody, type, true, message, tally));
+        message.partCount = 2;
+        return;
+    }
+    if (type.starts_with("text/") || type.starts_with("multipart/") || type.empty()) {
+        message.body = EntityText(rawHeader, rawBody, contentType, false, tally);
+        return;
+    }
+    // Any other single part (a picture, a document, a message) is an
+    // attachment beside an empty text.
+    message.body = PartHeader({}, {});
+    message.attachments.push_back(AttachmentRecord(rawHeader, rawBody, type, false, message, tally));
+    message.partCount = 2;
+}
+
+} // namespace
+
 ReceivedMessage SplitReceivedMessage(std::string_view input) {
     ReceivedMessage message;
 
@@ -556,40 +445,18 @@ ReceivedMessage SplitReceivedMessage(std::string_view input) {
     const std::string_view rawHeader = text.substr(0, headerEnd);
     const std::string_view rawBody = text.substr(bodyStart);
 
-    message.header = DecodeToSjis(rawHeader, message.jisError);
-    if (const std::size_t at = FindField(message.header, "Subject:"); at != std::string::npos) {
-        message.subject = Unfolded(message.header, at);
-    }
-    if (const std::size_t at = FindField(message.header, "From:"); at != std::string::npos) {
-        message.from = std::string(ToLineEnd(message.header, at));
-    }
-    if (const std::size_t at = FindField(message.header, "Date:"); at != std::string::npos) {
-        message.date = std::string(ToLineEnd(message.header, at));
-    }
-
-    const std::size_t contentTypeAt = FindField(rawHeader, "Content-Type:");
-    if (contentTypeAt == std::string_view::npos) {
-        // No Content-Type: the body keeps the blank line in front and is
-        // converted only, as Tegalo has always stored such messages.
-        message.body = ToSjis(text.substr(blankFrom), message.jisError);
-        return message;
-    }
-    const std::string contentType = std::string(Trimmed(Unfolded(rawHeader, contentTypeAt)));
-    message.contentType = std::string(Trimmed(ToLineEnd(rawHeader, contentTypeAt)));
-
-    const std::string type = MediaType(contentType);
-    if (type.starts_with("multipart/")) {
-        const std::string boundary = Parameter(contentType, "boundary");
-        std::vector<Leaf> leaves;
-        if (!boundary.empty() && CollectLeaves(rawBody, boundary, type == "multipart/digest", 1, leaves) &&
-            !leaves.empty()) {
-            message.boundary = boundary;
-            StoreLeaves(leaves, message);
-            return message;
+    DecodeTally tally;
+    message.header = DecodeHeaderBlock(rawHeader, tally);
+    DecodeTally counted; // the header block above has counted these already
+    for (const auto& [name, piece] : {std::pair("Subject", &message.subject), std::pair("From", &message.from),
+                                      std::pair("Date", &message.date)}) {
+        if (const std::optional<std::string_view> value = FindRawField(rawHeader, name)) {
+            *piece = DecodeFieldValue(*value, counted).unfolded;
         }
     }
-    // text/..., any other type, and a multipart that cannot be split.
-    message.body = DecodeToSjis(rawBody, message.jisError);
+    FinishBody(text, rawHeader, rawBody, blankFrom, message, tally);
+    message.replaced = tally.replaced;
+    message.jisError = message.jisError || tally.jisError;
     return message;
 }
 
