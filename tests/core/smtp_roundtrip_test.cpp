@@ -88,9 +88,9 @@ TEST(SmtpRoundTrip, JapaneseMessageWithTwoAttachmentsComesBackTheSame) {
     }
 }
 
-// Characters ISO-2022-JP lacks make the message UTF-8 on the wire; Dovecot
-// keeps it and hands it back whole.
-TEST(SmtpRoundTrip, Utf8MessageComesBackWhole) {
+// Characters ISO-2022-JP lacks make the message UTF-8 on the wire; what
+// comes back is still the Shift_JIS that was typed, names included.
+TEST(SmtpRoundTrip, Utf8MessageComesBackAsTyped) {
     pop3_test::DovecotServer dovecot;
     ASSERT_EQ(dovecot.Start({{"taro", "secret"}}), "");
     smtp_test::MailSink sink;
@@ -121,9 +121,12 @@ TEST(SmtpRoundTrip, Utf8MessageComesBackWhole) {
     const session_test::SessionRun run =
         pop3_test::RunPop3Session(receiver, {"127.0.0.1", dovecot.Port(), "taro", "secret", false});
     ASSERT_EQ(received.records.size(), 1u) << dovecot.Log();
-    // The receive side does not read UTF-8 encoded words and bodies yet;
-    // until it does, the attachment's bytes are what must come back.
-    const std::string part = received.records[0].Attachment(0);
+    const pop3_test::StoredRecord& record = received.records[0];
+    EXPECT_EQ(SjisToUtf8(record.Subject()), SjisToUtf8(" " + subject));
+    EXPECT_EQ(SjisToUtf8(record.From()), SjisToUtf8(" " + "德永"_sjis + " <taro@tegalo.test>"));
+    EXPECT_EQ(SjisToUtf8(PartRecordContent(record.Body())), SjisToUtf8(text));
+    const std::string part = record.Attachment(0);
+    EXPECT_EQ(SjisToUtf8(PartRecordName(part)), "髙橋メモ.txt");
     EXPECT_EQ(DecodeAttachment(PartRecordContent(part), PartRecordEncoding(part)), memo);
 }
 
