@@ -496,8 +496,7 @@ StoreStatus CTegaloDoc::DelFileData(int index, std::string_view folder) {
                    Routine::kDelFileData);
 }
 
-StoreStatus CTegaloDoc::SetRecipients(std::string_view subject, std::string_view date,
-                                      std::string_view recipients) {
+Envelope CTegaloDoc::SetRecipients(std::string_view subject, std::string_view date, std::string_view recipients) {
     // The recipients are address lists (RFC 5322): a quoted name may hold
     // a comma, a group holds several addresses.
     const RecipientTexts texts = SplitRecipientText(recipients);
@@ -506,7 +505,7 @@ StoreStatus CTegaloDoc::SetRecipients(std::string_view subject, std::string_view
         const AddressListParse parsed = ParseAddressList(list);
         if (!parsed.Ok()) {
             ui_.Message("宛先のアドレスを読み取れません: "_sjis + parsed.badText);
-            return StoreStatus::kInvalidArgument;
+            return Envelope{StoreStatus::kInvalidArgument, {}};
         }
         for (std::string& address : ListAddresses(parsed)) {
             addresses.push_back(std::move(address));
@@ -518,22 +517,20 @@ StoreStatus CTegaloDoc::SetRecipients(std::string_view subject, std::string_view
     const int commas = static_cast<int>(addresses.size()) - 1;
     if (commas >= kMaxCommas) {
         ui_.Message("宛先が多過ぎます"_sjis);
-        return StoreStatus::kTooManyRecipients;
+        return Envelope{StoreStatus::kTooManyRecipients, {}};
     }
     std::vector<std::string> envelope{std::to_string(commas), std::string(subject), std::string(date)};
     for (std::string& address : addresses) {
         envelope.push_back(std::move(address));
     }
-    sendEnvelope = std::move(envelope);
-    ui_.RecipientsSet(recipients, commas + 1);
-    return StoreStatus::kOk;
+    return Envelope{StoreStatus::kOk, std::move(envelope)};
 }
 
 StoreStatus CTegaloDoc::RegAddress(std::string_view entry, std::string_view file, int mode) {
     if (!Started()) {
         return StoreStatus::kNotStarted;
     }
-    if (mode != 1 || file.empty() || file.find('/') != std::string_view::npos) {
+    if (mode != kAddAddress || file.empty() || file.find('/') != std::string_view::npos) {
         return StoreStatus::kInvalidArgument;
     }
     if (entry.find_first_of("\r\n") != std::string_view::npos) {
@@ -552,12 +549,11 @@ StoreStatus CTegaloDoc::RegAddress(std::string_view entry, std::string_view file
         ui_.Trace(Trace("Can't open file", path, error));
         return StoreStatus::kCannotOpen;
     }
-    addressList = SplitTextLines(content);
-    if (FindSameName(addressList, entry) != addressList.size()) {
+    std::vector<std::string> lines = SplitTextLines(content);
+    if (FindSameName(lines, entry) != lines.size()) {
         ui_.Message("既に同名の登録があります"_sjis);
         return StoreStatus::kDuplicateName;
     }
-    std::vector<std::string> lines = addressList;
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(AddressInsertPosition(lines, entry)),
                  std::string(entry));
 
@@ -574,7 +570,6 @@ StoreStatus CTegaloDoc::RegAddress(std::string_view entry, std::string_view file
         ui_.Trace(Trace("Can't write file", path, error));
         return StoreStatus::kCannotWrite;
     }
-    addressList = std::move(lines);
     return StoreStatus::kOk;
 }
 

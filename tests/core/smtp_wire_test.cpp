@@ -271,16 +271,18 @@ TEST_F(SmtpWire, ForwardedAttachmentsKeepTheirEncoding) {
     const std::string sevenBit = "plain text\r\nline 2\r\n";
     const std::string qpFile = "caf=E9 =3D cr=E8me\r\n";
     const std::string html = "<p>\xe6\x97\xa5\xe6\x9c\xac</p>";
-    doc.ResetBodyParts();
-    ASSERT_EQ(doc.CSbodyMsgA("forwarded", "", 0, textPart), PartError::none);
-    ASSERT_EQ(doc.CSbodyMsgA(sevenBit, "notes.txt", 1, encodedContent, "7bit"), PartError::none);
-    ASSERT_EQ(doc.CSbodyMsgA(qpFile, "menu.dat", 2, encodedContent, "quoted-pr"), PartError::none);
-    ASSERT_EQ(doc.CSbodyMsgA(EncodeBase64Lines(html), "page.html", 3, encodedContent, "base64"), PartError::none);
-    ASSERT_EQ(doc.SetRecipients("Fwd: x", smtp_test::kComposeDate, "a@tegalo.test"), StoreStatus::kOk);
+    BodyParts parts = NewBodyParts();
+    ASSERT_EQ(doc.CSbodyMsgA(parts, "forwarded", "", 0, textPart), PartError::none);
+    ASSERT_EQ(doc.CSbodyMsgA(parts, sevenBit, "notes.txt", 1, encodedContent, "7bit"), PartError::none);
+    ASSERT_EQ(doc.CSbodyMsgA(parts, qpFile, "menu.dat", 2, encodedContent, "quoted-pr"), PartError::none);
+    ASSERT_EQ(doc.CSbodyMsgA(parts, EncodeBase64Lines(html), "page.html", 3, encodedContent, "base64"),
+              PartError::none);
+    Envelope envelope = doc.SetRecipients("Fwd: x", smtp_test::kComposeDate, "a@tegalo.test");
+    ASSERT_EQ(envelope.status, StoreStatus::kOk);
     DocSendStore store(doc);
     SmtpSession session(store, [] { return kNow; });
     const session_test::SessionRun run = session_test::RunSession(
-        session, session.SendComposed(account_, {doc.sendEnvelope, doc.bodyParts, "a@tegalo.test"}), "127.0.0.1",
+        session, session.SendComposed(account_, {std::move(envelope.sendEnvelope), parts, "a@tegalo.test"}), "127.0.0.1",
         sink_->Port());
     ASSERT_EQ(run.ended, SessionEnd::Normal);
     const std::string data = sink_->Messages().at(0).data;
@@ -304,14 +306,15 @@ TEST_F(SmtpWire, MessageTooLargeForARecordIsSentAndCopied) {
         c = static_cast<char>(rng());
     }
     testing_support::WriteFile(dir / "big.bin", big);
-    doc.ResetBodyParts();
-    ASSERT_EQ(doc.CSbodyMsgA(Sjis("大きな添付"), "", 0, textPart), PartError::none);
-    ASSERT_EQ(doc.CSbodyMsgA("", std::string(dir / "big.bin"), 1, base64File), PartError::none);
-    ASSERT_EQ(doc.SetRecipients("big", smtp_test::kComposeDate, "a@tegalo.test"), StoreStatus::kOk);
+    BodyParts parts = NewBodyParts();
+    ASSERT_EQ(doc.CSbodyMsgA(parts, Sjis("大きな添付"), "", 0, textPart), PartError::none);
+    ASSERT_EQ(doc.CSbodyMsgA(parts, "", std::string(dir / "big.bin"), 1, base64File), PartError::none);
+    Envelope envelope = doc.SetRecipients("big", smtp_test::kComposeDate, "a@tegalo.test");
+    ASSERT_EQ(envelope.status, StoreStatus::kOk);
     DocSendStore store(doc);
     SmtpSession session(store, [] { return kNow; });
     const session_test::SessionRun run = session_test::RunSession(
-        session, session.SendComposed(account_, {doc.sendEnvelope, doc.bodyParts, "a@tegalo.test"}), "127.0.0.1",
+        session, session.SendComposed(account_, {std::move(envelope.sendEnvelope), parts, "a@tegalo.test"}), "127.0.0.1",
         sink_->Port());
     ASSERT_EQ(run.ended, SessionEnd::Normal) << SjisToUtf8(run.LastStatus());
     EXPECT_TRUE(run.notices.empty()) << SjisToUtf8(run.notices.front());
