@@ -2,10 +2,12 @@
 
 #include "config/AccountSettings.h"
 #include "mime/Outgoing.h"
+#include "mime/WireMessage.h"
 #include "store/Record.h"
 #include "text/unicode.h"
 #include "transfer/ShownText.h"
 
+#include <cctype>
 #include <utility>
 
 namespace tegalo {
@@ -55,6 +57,28 @@ std::string WithoutCcBreak(std::string_view recipients) {
 
 std::string SubjectOf(const OutgoingMessage& message) {
     return message.sendEnvelope.size() > kEnvelopeSubject ? message.sendEnvelope[kEnvelopeSubject] : std::string();
+}
+
+// "[192.0.2.1]" or "[IPv6:2001:db8::1]" for a server given as an IP
+// address; "" for a host name.
+std::string AddressLiteral(std::string_view server) {
+    if (server.find(':') != std::string_view::npos) {
+        for (const char c : server) {
+            if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') {
+                return {};
+            }
+        }
+        return "[IPv6:" + std::string(server) + "]";
+    }
+    int dots = 0;
+    for (const char c : server) {
+        if (c == '.') {
+            ++dots;
+        } else if (c < '0' || c > '9') {
+            return {};
+        }
+    }
+    return dots == 3 ? "[" + std::string(server) + "]" : std::string();
 }
 
 } // namespace
@@ -111,6 +135,13 @@ std::string SmtpServerName(const SmtpAccount& account) {
 }
 
 std::string EhloDomain(const SmtpAccount& account) {
+    if (std::string domain = AddressDomain(account.mailAccount); !domain.empty()) {
+        return domain;
+    }
+    const std::string server = SmtpServerName(account);
+    if (std::string literal = AddressLiteral(server); !literal.empty()) {
+        return literal;
+    }
     if (account.serverName2.empty()) {
         return account.serverName;
     }
@@ -425,7 +456,7 @@ void SmtpSession::SendMessageText() {
     const LocalTime now = clock_();
     WireMessage wire = BuildWireMessage(message.bodyParts, SubjectOf(message), message.recipientText,
                                         account_.displayName, account_.mailAccount, WireDate(now));
-    CurrentMessage.date = StoredDate(now);
+    CurrentMessage.date = SentCopyDate(now);
     CurrentMessage.from = message.recipientText;
     CurrentMessage.subject = SubjectOf(message);
     CurrentMessage.header = std::move(wire.header);

@@ -88,9 +88,11 @@ std::string SentSummaryText(int sent, int refused);
 // The server a session connects to: serverName2, or serverName when it is empty.
 std::string SmtpServerName(const SmtpAccount& account);
 
-// The domain of the EHLO command: serverName2 after its first "." (all of
-// it without a ".", or when nothing follows the "."); serverName as it is
-// when serverName2 is empty.
+// The domain of the EHLO command: the domain of the user's address; when
+// that is no host name, an address literal for a server given as an IP
+// address ("[127.0.0.1]"); failing both, serverName2 after its first "."
+// (all of it without a ".", or when nothing follows the "."), or
+// serverName as it is when serverName2 is empty.
 std::string EhloDomain(const SmtpAccount& account);
 
 // The address of a recipient entry: what stands between its first "<" and
@@ -114,7 +116,7 @@ struct SentMessage {
     std::string to;      // the recipients as typed
     std::string from;    // the sender piece of the sent copy: the recipients again
     std::string subject; // as typed
-    std::string date;    // the date piece: StoredDate of the time of sending
+    std::string date;    // the date piece: SentCopyDate of the time of sending
     std::string header;  // the header lines, the MIME block and the empty line, as sent
     std::string body;    // the body as built, before dot-stuffing
 };

@@ -70,8 +70,13 @@ def decode_message(directory, data):
     parts = [p for p in msg.get_payload() if p.keys() or p.get_payload().strip()]
     write(directory, "text", decode_jis(parts[0].get_payload(decode=True)))
     for n, part in enumerate(parts[1:], start=1):
-        raw_name = part.get_param("name") or ""
-        write(directory, f"part{n}.name", decode_jis(raw_name.encode("latin-1", "surrogateescape")))
+        # filename*= (RFC 2231) first, as readers do; then name=, whose
+        # value may be encoded words or raw ISO-2022-JP.
+        name = part.get_filename()
+        if name is None or "=?" in name:
+            raw_name = part.get_param("name") or ""
+            name = decode_words(decode_jis(raw_name.encode("latin-1", "surrogateescape")))
+        write(directory, f"part{n}.name", name)
         write(directory, f"part{n}.data", part.get_payload(decode=True) or b"")
 
 
