@@ -30,13 +30,18 @@ public:
 
     QLineEdit* field(int id) const;
     QCheckBox* checkBox(int id) const;
+    // The security and login choices (1060, 1061, 1062, 1065); the entry's
+    // index is the number the settings file keeps.
+    QComboBox* choice(int id) const;
     QListWidget* intervalList() const { return interval_; }
 
 private:
     QLineEdit* AddField(int id, const QString& label);
+    QComboBox* AddChoice(int id, const QString& label, const QStringList& entries);
 
     QHash<int, QLineEdit*> fields_;
     QHash<int, QCheckBox*> checks_;
+    QHash<int, QComboBox*> choices_;
     QListWidget* interval_ = nullptr;
     QFormLayout* form_ = nullptr;
 };

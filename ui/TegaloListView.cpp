@@ -63,6 +63,7 @@ CTegaloListView::CTegaloListView(CTegaloDoc& doc, CMainFrame& frame, QWidget* pa
     socket_ = std::make_unique<CSock>(doc_, this);
     socket_->onStatusText = [this](const std::string& text) { frame_.SetStatusText(FromSjis(text)); };
     socket_->onNotice = [](const std::string& text) { QtStoreUi::Defer(text); };
+    socket_->onEncrypted = [this](bool on) { frame_.SetEncrypted(on); };
     // Messages arrive one after another: new rows are shown at most a few
     // times a second, and when the session ends, and only while the list
     // shows the received folder.
@@ -148,7 +149,30 @@ void CTegaloListView::SessionEnded() {
     if (!socket_->Busy()) {
         QtStoreUi::SetDeferring(false);
         QtStoreUi::ShowDeferred(this);
+        OfferToTrustCertificate();
     }
+}
+
+void CTegaloListView::OfferToTrustCertificate() {
+    if (socket_->Busy() || !socket_->RefusedCertificate()) {
+        return;
+    }
+    const CSock::RefusedCert& cert = *socket_->RefusedCertificate();
+    const QString question =
+        QStringLiteral("サーバ %1:%2 の証明書は信頼されていません。\nSHA-256 指紋: %3\n\n"
+                       "この証明書が本当にこのサーバのものであると確認できた場合だけ信頼してください。"
+                       "このサーバのこの証明書を今後信頼しますか?")
+            .arg(QString::fromStdString(cert.host))
+            .arg(cert.port)
+            .arg(QString::fromStdString(cert.fingerprint));
+    if (!Prompter().Ask(this, question)) {
+        return;
+    }
+    if (const std::string error = socket_->TrustRefusedCertificate(); !error.empty()) {
+        Prompter().Message(this, QStringLiteral("証明書を保存できません: ") + QString::fromStdString(error));
+        return;
+    }
+    frame_.SetStatusText(QStringLiteral("証明書を信頼しました。もう一度実行してください"));
 }
 
 void CTegaloListView::StartReceive() {

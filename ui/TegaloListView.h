@@ -133,6 +133,9 @@ private:
     // Session start and end: messages wait while a session runs.
     void SessionStarting();
     void SessionEnded();
+    // After a session whose server showed a certificate nobody vouches for:
+    // asks the user whether to trust it from now on.
+    void OfferToTrustCertificate();
 
     CTegaloDoc& doc_;
     CMainFrame& frame_;

@@ -3,7 +3,12 @@
 // sink with STARTTLS, SMTPS and logins, all with certificates from a private
 // authority made for the test. In the window's process and with
 // `tegalo --receive` / `--send-waiting`.
+#include "app/Commands.h"
+#include "app/MainFrm.h"
+#include "app/TegaloApp.h"
 #include "config/AccountSettings.h"
+#include "config/MailComset.h"
+#include "ui/TegaloListView.h"
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
 #include "transfer/Sock.h"
@@ -13,9 +18,14 @@
 #include "../support/Dovecot.h"
 #include "../support/MailSink.h"
 #include "../support/TestCa.h"
+#include "support/ScriptedPrompter.h"
 #include "support/TestMailbox.h"
 
+#include <QComboBox>
 #include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStatusBar>
 #include <QProcess>
 #include <QSslConfiguration>
 #include <QTest>
@@ -312,6 +322,60 @@ private slots:
             QCOMPARE(sink.Commands(), (std::vector<std::string>{"EHLO 127.0.0.1", "QUIT"}));
             QCOMPARE(Waiting(), 1);
         }
+    }
+
+    // In the window the user is asked whether to trust a refused
+    // certificate; trusted, it holds for the next session.
+    void windowOffersToTrustTheCertificate() {
+        TrustTestCa(ca.CaPath(), false);
+        pop3_test::DovecotServer dovecot;
+        StartDovecot(dovecot, server);
+        dovecot.Deliver("taro", Plain(1));
+        box->Write("comconfig", FormatAccountSettings(Pop3Settings(dovecot.TlsPort(), Security::Implicit)));
+        sock.reset();
+        doc.reset();
+        ScriptedPrompter prompter;
+        prompter.answers.enqueue(true);
+        CTegaloApp app;
+        QVERIFY(app.InitInstance(box->QDir()));
+        CMainFrame& frame = *app.mainFrame();
+        auto* lock = frame.statusBar()->findChild<QLabel*>(QStringLiteral("lock"));
+        QVERIFY(lock != nullptr);
+        frame.OnCommand(ID_START_RECEIVE);
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.listView()->socket().Busy(), 30000);
+        QCOMPARE(prompter.questions.size(), 1);
+        QVERIFY2(prompter.questions[0].contains(QString::fromStdString(server.fingerprint)),
+                 qPrintable(prompter.questions[0]));
+        QCOMPARE(box->Read("trusted-certs"), "127.0.0.1:" + std::to_string(dovecot.TlsPort()) + " " + server.fingerprint + "\r\n");
+
+        frame.OnCommand(ID_START_RECEIVE);
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.listView()->socket().Busy(), 30000);
+        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("1 Messages Recieved"));
+        QCOMPARE(prompter.questions.size(), 1);
+        QVERIFY(lock->isHidden()); // the lock goes with the encrypted session
+
+        // The settings dialog: choosing a security fills in its usual port
+        // while the port is a usual one, and keeps a port of the user's own.
+        CMailComset dialog;
+        dialog.Prepare();
+        dialog.choice(1060)->setCurrentIndex(2);
+        emit dialog.choice(1060)->activated(2);
+        QCOMPARE(dialog.field(1002)->text(), QStringLiteral("995"));
+        dialog.choice(1061)->setCurrentIndex(1);
+        emit dialog.choice(1061)->activated(1);
+        QCOMPARE(dialog.field(1011)->text(), QStringLiteral("587"));
+        dialog.field(1011)->setText(QStringLiteral("2525"));
+        dialog.choice(1061)->setCurrentIndex(2);
+        emit dialog.choice(1061)->activated(2);
+        QCOMPARE(dialog.field(1011)->text(), QStringLiteral("2525"));
+        dialog.choice(1062)->setCurrentIndex(4);
+        dialog.field(1063)->setText(QStringLiteral("taro@example.jp"));
+        dialog.accept();
+        QCOMPARE(dialog.settings.pop3Security, Security::Implicit);
+        QCOMPARE(dialog.settings.pop3Port, 995);
+        QCOMPARE(dialog.settings.smtpSecurity, Security::Implicit);
+        QCOMPARE(dialog.settings.smtpLogin, SmtpLogin::CramMd5);
+        QCOMPARE(dialog.settings.smtpUserName, std::string("taro@example.jp"));
     }
 
     // Without a window, the pins of trusted-certs hold and nothing is asked.
