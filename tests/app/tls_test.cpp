@@ -3,15 +3,16 @@
 // sink with STARTTLS, SMTPS and logins, all with certificates from a private
 // authority made for the test. In the window's process and with
 // `tegalo --receive` / `--send-waiting`.
-#include "app/Commands.h"
+#include "gui/Commands.h"
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
 #include "config/AccountSettings.h"
-#include "config/MailComset.h"
+#include "config/qt/MailComset.h"
+#include "session/MailSessions.h"
 #include "ui/TegaloListView.h"
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
-#include "transfer/Sock.h"
+#include "transfer/qt/Sock.h"
 #include "transfer/TrustedCerts.h"
 
 #include "../support/ComposeWaiting.h"
@@ -342,14 +343,14 @@ private slots:
         auto* lock = frame.statusBar()->findChild<QLabel*>(QStringLiteral("lock"));
         QVERIFY(lock != nullptr);
         frame.OnCommand(ID_START_RECEIVE);
-        QTRY_VERIFY_WITH_TIMEOUT(!frame.listView()->socket().Busy(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.listView()->sessions().Busy(), 30000);
         QCOMPARE(prompter.questions.size(), 1);
         QVERIFY2(prompter.questions[0].contains(QString::fromStdString(server.fingerprint)),
                  qPrintable(prompter.questions[0]));
         QCOMPARE(box->Read("trusted-certs"), "127.0.0.1:" + std::to_string(dovecot.TlsPort()) + " " + server.fingerprint + "\r\n");
 
         frame.OnCommand(ID_START_RECEIVE);
-        QTRY_VERIFY_WITH_TIMEOUT(!frame.listView()->socket().Busy(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.listView()->sessions().Busy(), 30000);
         QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("1 Messages Recieved"));
         QCOMPARE(prompter.questions.size(), 1);
         QVERIFY(lock->isHidden()); // the lock goes with the encrypted session
@@ -357,25 +358,25 @@ private slots:
         // The settings dialog: choosing a security fills in its usual port
         // while the port is a usual one, and keeps a port of the user's own.
         CMailComset dialog;
-        dialog.Prepare();
-        dialog.choice(1060)->setCurrentIndex(2);
-        emit dialog.choice(1060)->activated(2);
-        QCOMPARE(dialog.field(1002)->text(), QStringLiteral("995"));
-        dialog.choice(1061)->setCurrentIndex(1);
-        emit dialog.choice(1061)->activated(1);
-        QCOMPARE(dialog.field(1011)->text(), QStringLiteral("587"));
-        dialog.field(1011)->setText(QStringLiteral("2525"));
-        dialog.choice(1061)->setCurrentIndex(2);
-        emit dialog.choice(1061)->activated(2);
-        QCOMPARE(dialog.field(1011)->text(), QStringLiteral("2525"));
-        dialog.choice(1062)->setCurrentIndex(4);
-        dialog.field(1063)->setText(QStringLiteral("taro@example.jp"));
+        dialog.Prepare(AccountSettings{});
+        dialog.choice(CMailComset::kPop3Security)->setCurrentIndex(2);
+        emit dialog.choice(CMailComset::kPop3Security)->activated(2);
+        QCOMPARE(dialog.field(CMailComset::kPop3Port)->text(), QStringLiteral("995"));
+        dialog.choice(CMailComset::kSmtpSecurity)->setCurrentIndex(1);
+        emit dialog.choice(CMailComset::kSmtpSecurity)->activated(1);
+        QCOMPARE(dialog.field(CMailComset::kSmtpPort)->text(), QStringLiteral("587"));
+        dialog.field(CMailComset::kSmtpPort)->setText(QStringLiteral("2525"));
+        dialog.choice(CMailComset::kSmtpSecurity)->setCurrentIndex(2);
+        emit dialog.choice(CMailComset::kSmtpSecurity)->activated(2);
+        QCOMPARE(dialog.field(CMailComset::kSmtpPort)->text(), QStringLiteral("2525"));
+        dialog.choice(CMailComset::kSmtpLogin)->setCurrentIndex(4);
+        dialog.field(CMailComset::kSmtpUserName)->setText(QStringLiteral("taro@example.jp"));
         dialog.accept();
-        QCOMPARE(dialog.settings.pop3Security, Security::Implicit);
-        QCOMPARE(dialog.settings.pop3Port, 995);
-        QCOMPARE(dialog.settings.smtpSecurity, Security::Implicit);
-        QCOMPARE(dialog.settings.smtpLogin, SmtpLogin::CramMd5);
-        QCOMPARE(dialog.settings.smtpUserName, std::string("taro@example.jp"));
+        QCOMPARE(dialog.Result().pop3Security, Security::Implicit);
+        QCOMPARE(dialog.Result().pop3Port, 995);
+        QCOMPARE(dialog.Result().smtpSecurity, Security::Implicit);
+        QCOMPARE(dialog.Result().smtpLogin, SmtpLogin::CramMd5);
+        QCOMPARE(dialog.Result().smtpUserName, std::string("taro@example.jp"));
     }
 
     // Without a window, the pins of trusted-certs hold and nothing is asked.

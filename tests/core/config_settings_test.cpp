@@ -194,7 +194,7 @@ TEST(ConfigSettings, MissingFile) {
     EXPECT_EQ(ui.messages, std::vector<std::string>{"構成定義ﾌｧｲﾙの行が足りません"_sjis});
     EXPECT_EQ(s, AccountSettings{});
     EXPECT_EQ(SaveAccountSettings(dir.Path(), s, ui), SettingsStatus::kOk);
-    EXPECT_EQ(ReadFile(dir / "comconfig"), Golden("comconfig_defaults") + kNoSecurityLines);
+    EXPECT_EQ(ReadFile(dir / "comconfig"), Golden("comconfig_defaults"));
 }
 
 TEST(ConfigSettings, ValuesTheFileCannotHold) {
