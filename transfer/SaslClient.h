@@ -37,8 +37,7 @@ public:
 
     // Begins a login with `mechanism` as `user` with `password`. Returns an
     // empty string, or why it cannot (the library or the mechanism missing).
-    [[nodiscard]] std::string Start(std::string_view mechanism, const std::string& user,
-                                    const std::string& password);
+    [[nodiscard]] std::string Start(std::string_view mechanism, const std::string& user, const std::string& password);
 
     // Whether the mechanism speaks first (PLAIN, SCRAM): its first response
     // goes with the AUTH command as the initial response.

@@ -79,10 +79,9 @@ std::vector<TrustedCert> WithPin(std::vector<TrustedCert> pins, std::string_view
     return pins;
 }
 
-std::string UntrustedCertificateText(std::string_view host, int port, std::string_view fingerprint,
-                                     CertTrust trust) {
-    const std::string what = trust == CertTrust::Changed ? "証明書が信頼したものから変わっています"_sjis
-                                                         : "証明書を信頼できません"_sjis;
+std::string UntrustedCertificateText(std::string_view host, int port, std::string_view fingerprint, CertTrust trust) {
+    const std::string what =
+        trust == CertTrust::Changed ? "証明書が信頼したものから変わっています"_sjis : "証明書を信頼できません"_sjis;
     return what + ": " + CertServerKey(host, port) + " SHA-256 " + std::string(fingerprint);
 }
 

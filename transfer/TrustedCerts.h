@@ -29,9 +29,9 @@ std::vector<TrustedCert> ParseTrustedCerts(std::string_view text);
 std::string FormatTrustedCerts(const std::vector<TrustedCert>& pins);
 
 enum class CertTrust {
-    Pinned,   // the user trusts exactly this certificate for this server
-    Unknown,  // nothing is known about this server
-    Changed,  // the user trusted another certificate for this server
+    Pinned,  // the user trusts exactly this certificate for this server
+    Unknown, // nothing is known about this server
+    Changed, // the user trusted another certificate for this server
 };
 
 CertTrust CheckPinned(const std::vector<TrustedCert>& pins, std::string_view host, int port,
@@ -44,8 +44,7 @@ std::vector<TrustedCert> WithPin(std::vector<TrustedCert> pins, std::string_view
 
 // The status text (Shift_JIS) of a refused certificate, naming the server
 // and its fingerprint.
-std::string UntrustedCertificateText(std::string_view host, int port, std::string_view fingerprint,
-                                     CertTrust trust);
+std::string UntrustedCertificateText(std::string_view host, int port, std::string_view fingerprint, CertTrust trust);
 
 // The file in a mailbox directory (`dir` ends with "/").
 class TrustedCertsFile {

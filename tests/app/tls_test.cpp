@@ -3,17 +3,17 @@
 // sink with STARTTLS, SMTPS and logins, all with certificates from a private
 // authority made for the test. In the window's process and with
 // `tegalo --receive` / `--send-waiting`.
-#include "gui/Commands.h"
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
 #include "config/AccountSettings.h"
 #include "config/qt/MailComset.h"
+#include "gui/Commands.h"
 #include "session/MailSessions.h"
-#include "ui/TegaloListView.h"
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
-#include "transfer/qt/Sock.h"
 #include "transfer/TrustedCerts.h"
+#include "transfer/qt/Sock.h"
+#include "ui/TegaloListView.h"
 
 #include "../support/ComposeWaiting.h"
 #include "../support/Dovecot.h"
@@ -26,9 +26,9 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
-#include <QStatusBar>
 #include <QProcess>
 #include <QSslConfiguration>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 
@@ -104,8 +104,8 @@ class TlsTest : public QObject {
 
 private:
     tls_test::TestCa ca;
-    tls_test::ServerCert server;   // signed by the test's authority
-    tls_test::ServerCert other;    // another certificate of the same authority
+    tls_test::ServerCert server; // signed by the test's authority
+    tls_test::ServerCert other;  // another certificate of the same authority
     std::unique_ptr<TestMailbox> box;
     std::unique_ptr<SilentUi> ui;
     std::unique_ptr<CTegaloDoc> doc;
@@ -252,10 +252,12 @@ private slots:
             QCOMPARE(sock->TrustRefusedCertificate(), std::string());
             QCOMPARE(box->Read("trusted-certs"),
                      "127.0.0.1:" + std::to_string(tlsPort) + " " + server.fingerprint + "\r\n");
-            const Run pinned = RunSession(*sock, [&] { sock->StartReceive(Pop3Settings(tlsPort, Security::Implicit)); });
+            const Run pinned =
+                RunSession(*sock, [&] { sock->StartReceive(Pop3Settings(tlsPort, Security::Implicit)); });
             QVERIFY2(pinned.end == SessionEnd::Normal, pinned.All().c_str());
             QCOMPARE(pinned.Last(), std::string("1 Messages Recieved"));
-            const Run otherPort = RunSession(*sock, [&] { sock->StartReceive(Pop3Settings(port, Security::StartTls)); });
+            const Run otherPort =
+                RunSession(*sock, [&] { sock->StartReceive(Pop3Settings(port, Security::StartTls)); });
             QCOMPARE(otherPort.end, SessionEnd::Failed);
         }
         // The same server, now with another certificate.
@@ -276,18 +278,28 @@ private slots:
             SmtpLogin login;
             std::vector<std::string> commands; // the sink's log up to MAIL FROM
         } rows[] = {
-            {"STARTTLS required, then AUTH", {"", "", "starttls", "taro:secret", false}, Security::StartTls,
-             SmtpLogin::Automatic, {"EHLO 127.0.0.1", "STARTTLS", "EHLO 127.0.0.1", "AUTH PLAIN taro ok"}},
-            {"SMTPS with AUTH LOGIN", {"", "", "smtps", "taro:secret", false}, Security::Implicit, SmtpLogin::Login,
+            {"STARTTLS required, then AUTH",
+             {"", "", "starttls", "taro:secret", false},
+             Security::StartTls,
+             SmtpLogin::Automatic,
+             {"EHLO 127.0.0.1", "STARTTLS", "EHLO 127.0.0.1", "AUTH PLAIN taro ok"}},
+            {"SMTPS with AUTH LOGIN",
+             {"", "", "smtps", "taro:secret", false},
+             Security::Implicit,
+             SmtpLogin::Login,
              {"EHLO 127.0.0.1", "AUTH LOGIN taro ok"}},
-            {"AUTH without TLS", {"", "", "", "taro:secret", true}, Security::None, SmtpLogin::Plain,
+            {"AUTH without TLS",
+             {"", "", "", "taro:secret", true},
+             Security::None,
+             SmtpLogin::Plain,
              {"EHLO 127.0.0.1", "AUTH PLAIN taro ok"}},
         };
         for (const auto& row : rows) {
             smtp_test::MailSink sink;
             StartSink(sink, row.sink);
             Wait(row.name);
-            const Run run = RunSession(*sock, [&] { sock->SendWaiting(SmtpSettings(sink.Port(), row.security, row.login)); });
+            const Run run =
+                RunSession(*sock, [&] { sock->SendWaiting(SmtpSettings(sink.Port(), row.security, row.login)); });
             QVERIFY2(run.end == SessionEnd::Normal, (std::string(row.name) + "\n" + run.All()).c_str());
             QCOMPARE(run.encrypted, row.security != Security::None);
             QCOMPARE(sink.Messages().size(), std::size_t{1});
@@ -307,7 +319,8 @@ private slots:
                 sock->SendWaiting(SmtpSettings(sink.Port(), Security::Implicit, SmtpLogin::Plain, "wrong"));
             });
             QCOMPARE(run.end, SessionEnd::Failed);
-            QVERIFY2(run.All().find("ユーザ名またはパスワードが拒否されました") != std::string::npos, run.All().c_str());
+            QVERIFY2(run.All().find("ユーザ名またはパスワードが拒否されました") != std::string::npos,
+                     run.All().c_str());
             QVERIFY(sink.Messages().empty());
             QCOMPARE(Waiting(), 1);
         }
@@ -315,9 +328,8 @@ private slots:
             // STARTTLS chosen, the server has none: nothing but EHLO and QUIT.
             smtp_test::MailSink sink;
             StartSink(sink, {"", "", "", "taro:secret", true});
-            const Run run = RunSession(*sock, [&] {
-                sock->SendWaiting(SmtpSettings(sink.Port(), Security::StartTls, SmtpLogin::Plain));
-            });
+            const Run run = RunSession(
+                *sock, [&] { sock->SendWaiting(SmtpSettings(sink.Port(), Security::StartTls, SmtpLogin::Plain)); });
             QCOMPARE(run.end, SessionEnd::Failed);
             QVERIFY2(run.All().find("STARTTLS Not Offered") != std::string::npos, run.All().c_str());
             QCOMPARE(sink.Commands(), (std::vector<std::string>{"EHLO 127.0.0.1", "QUIT"}));
@@ -347,7 +359,8 @@ private slots:
         QCOMPARE(prompter.questions.size(), 1);
         QVERIFY2(prompter.questions[0].contains(QString::fromStdString(server.fingerprint)),
                  qPrintable(prompter.questions[0]));
-        QCOMPARE(box->Read("trusted-certs"), "127.0.0.1:" + std::to_string(dovecot.TlsPort()) + " " + server.fingerprint + "\r\n");
+        QCOMPARE(box->Read("trusted-certs"),
+                 "127.0.0.1:" + std::to_string(dovecot.TlsPort()) + " " + server.fingerprint + "\r\n");
 
         frame.OnCommand(ID_START_RECEIVE);
         QTRY_VERIFY_WITH_TIMEOUT(!frame.listView()->sessions().Busy(), 30000);
@@ -399,7 +412,8 @@ private slots:
 
         const auto tegalo = [&](const char* what) {
             QProcess process;
-            process.start(QStringLiteral(TEGALO_EXE), {QString::fromLatin1(what), QStringLiteral("--dir"), box->QDir()});
+            process.start(QStringLiteral(TEGALO_EXE),
+                          {QString::fromLatin1(what), QStringLiteral("--dir"), box->QDir()});
             process.closeWriteChannel();
             if (!process.waitForFinished(60000)) {
                 process.kill();
@@ -412,9 +426,9 @@ private slots:
         QVERIFY2(out.contains(QString::fromStdString(server.fingerprint)), qPrintable(out));
         QVERIFY(!std::filesystem::exists(box->Dir() + "trusted-certs"));
 
-        box->Write("trusted-certs", FormatTrustedCerts({{"127.0.0.1:" + std::to_string(dovecot.TlsPort()),
-                                                         server.fingerprint},
-                                                        {"127.0.0.1:" + std::to_string(sink.Port()), server.fingerprint}}));
+        box->Write("trusted-certs",
+                   FormatTrustedCerts({{"127.0.0.1:" + std::to_string(dovecot.TlsPort()), server.fingerprint},
+                                       {"127.0.0.1:" + std::to_string(sink.Port()), server.fingerprint}}));
         std::tie(code, out) = tegalo("--receive");
         QVERIFY2(code == 0, qPrintable(out));
         QVERIFY2(out.endsWith(QStringLiteral("1 Messages Recieved\n")), qPrintable(out));

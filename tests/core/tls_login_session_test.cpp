@@ -27,8 +27,8 @@ struct Seen {
     std::string sent;
     std::vector<std::string> status;
     bool tlsFromStart = false;
-    int startTls = 0;        // handshakes asked for
-    std::string sentAtTls;   // what had been sent when the last handshake was asked for
+    int startTls = 0;      // handshakes asked for
+    std::string sentAtTls; // what had been sent when the last handshake was asked for
     bool closed = false;
     SessionEnd ended = SessionEnd::None;
 
@@ -194,26 +194,42 @@ TEST(Pop3Login, ApopAndSasl) {
         std::string sent;
         SessionEnd ended;
     } rows[] = {
-        {"APOP", Pop3Login::Apop, {greeting + "+OK\r\n" + kPopEnd},
-         "APOP taro " + ApopDigest("<1.2@pop.example.jp>", "secret") + "\r\nSTAT\r\nQUIT\r\n", SessionEnd::Normal},
+        {"APOP",
+         Pop3Login::Apop,
+         {greeting + "+OK\r\n" + kPopEnd},
+         "APOP taro " + ApopDigest("<1.2@pop.example.jp>", "secret") + "\r\nSTAT\r\nQUIT\r\n",
+         SessionEnd::Normal},
         {"APOP without a timestamp", Pop3Login::Apop, {"+OK ready\r\n+OK bye\r\n"}, "QUIT\r\n", SessionEnd::Failed},
-        {"automatic takes SASL first", Pop3Login::Automatic,
+        {"automatic takes SASL first",
+         Pop3Login::Automatic,
          {greeting + "+OK\r\nSASL LOGIN PLAIN\r\n.\r\n+OK\r\n" + kPopEnd},
-         "CAPA\r\nAUTH PLAIN AHRhcm8Ac2VjcmV0\r\nSTAT\r\nQUIT\r\n", SessionEnd::Normal},
-        {"automatic without SASL takes APOP", Pop3Login::Automatic, {greeting + "-ERR\r\n+OK\r\n" + kPopEnd},
+         "CAPA\r\nAUTH PLAIN AHRhcm8Ac2VjcmV0\r\nSTAT\r\nQUIT\r\n",
+         SessionEnd::Normal},
+        {"automatic without SASL takes APOP",
+         Pop3Login::Automatic,
+         {greeting + "-ERR\r\n+OK\r\n" + kPopEnd},
          "CAPA\r\nAPOP taro " + ApopDigest("<1.2@pop.example.jp>", "secret") + "\r\nSTAT\r\nQUIT\r\n",
          SessionEnd::Normal},
-        {"automatic with neither takes USER", Pop3Login::Automatic,
-         {"+OK ready\r\n+OK\r\nUSER\r\n.\r\n+OK\r\n+OK\r\n" + kPopEnd}, "CAPA\r\nUSER taro\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
+        {"automatic with neither takes USER",
+         Pop3Login::Automatic,
+         {"+OK ready\r\n+OK\r\nUSER\r\n.\r\n+OK\r\n+OK\r\n" + kPopEnd},
+         "CAPA\r\nUSER taro\r\nPASS secret\r\nSTAT\r\nQUIT\r\n",
          SessionEnd::Normal},
-        {"LOGIN answers each challenge", Pop3Login::Automatic,
+        {"LOGIN answers each challenge",
+         Pop3Login::Automatic,
          {"+OK ready\r\n+OK\r\nSASL LOGIN\r\n.\r\n+ VXNlcm5hbWU6\r\n+ UGFzc3dvcmQ6\r\n+OK\r\n" + kPopEnd},
-         "CAPA\r\nAUTH LOGIN\r\ndGFybw==\r\nc2VjcmV0\r\nSTAT\r\nQUIT\r\n", SessionEnd::Normal},
-        {"refused SASL", Pop3Login::Automatic,
+         "CAPA\r\nAUTH LOGIN\r\ndGFybw==\r\nc2VjcmV0\r\nSTAT\r\nQUIT\r\n",
+         SessionEnd::Normal},
+        {"refused SASL",
+         Pop3Login::Automatic,
          {"+OK ready\r\n+OK\r\nSASL PLAIN\r\n.\r\n-ERR [AUTH] Authentication failed.\r\n+OK bye\r\n"},
-         "CAPA\r\nAUTH PLAIN AHRhcm8Ac2VjcmV0\r\nQUIT\r\n", SessionEnd::Failed},
-        {"refused APOP", Pop3Login::Apop, {greeting + "-ERR [AUTH] Authentication failed.\r\n+OK bye\r\n"},
-         "APOP taro " + ApopDigest("<1.2@pop.example.jp>", "secret") + "\r\nQUIT\r\n", SessionEnd::Failed},
+         "CAPA\r\nAUTH PLAIN AHRhcm8Ac2VjcmV0\r\nQUIT\r\n",
+         SessionEnd::Failed},
+        {"refused APOP",
+         Pop3Login::Apop,
+         {greeting + "-ERR [AUTH] Authentication failed.\r\n+OK bye\r\n"},
+         "APOP taro " + ApopDigest("<1.2@pop.example.jp>", "secret") + "\r\nQUIT\r\n",
+         SessionEnd::Failed},
     };
     for (const auto& row : rows) {
         const auto run = RunPop(PopAccount(Security::None, row.login), row.steps);
@@ -308,10 +324,9 @@ TEST(SmtpTls, StartTlsThenEhloAgainThenLogin) {
     account.password = "tanstaaftanstaaf";
     const auto run = RunSmtp(account, steps);
     EXPECT_EQ(run->seen.sentAtTls, "EHLO example.jp\r\nSTARTTLS\r\n");
-    EXPECT_EQ(Commands(run->seen.sent),
-              "EHLO example.jp\r\nSTARTTLS\r\nEHLO example.jp\r\nAUTH CRAM-MD5\r\n"
-              "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw\r\n"
-              "MAIL FROM:<taro@example.jp>\r\nRCPT TO:<hanako@example.jp>\r\nDATA\r\n");
+    EXPECT_EQ(Commands(run->seen.sent), "EHLO example.jp\r\nSTARTTLS\r\nEHLO example.jp\r\nAUTH CRAM-MD5\r\n"
+                                        "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw\r\n"
+                                        "MAIL FROM:<taro@example.jp>\r\nRCPT TO:<hanako@example.jp>\r\nDATA\r\n");
     EXPECT_EQ(run->seen.LastStatus(), "1 Messages Sent");
     EXPECT_TRUE(run->store.WaitingSubjects().empty());
 
@@ -340,8 +355,8 @@ TEST(SmtpLogin, Mechanisms) {
         std::string server;
         std::string commands;
     } rows[] = {
-        {"PLAIN with an initial response", Security::Implicit, SmtpLogin::Plain,
-         kEhloAuth + "235 ok\r\n" + kAccepted, "AUTH PLAIN AHRhcm8Ac2VjcmV0\r\n"},
+        {"PLAIN with an initial response", Security::Implicit, SmtpLogin::Plain, kEhloAuth + "235 ok\r\n" + kAccepted,
+         "AUTH PLAIN AHRhcm8Ac2VjcmV0\r\n"},
         {"LOGIN answers each challenge", Security::Implicit, SmtpLogin::Login,
          kEhloAuth + "334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n235 ok\r\n" + kAccepted,
          "AUTH LOGIN\r\ndGFybw==\r\nc2VjcmV0\r\n"},
@@ -352,8 +367,9 @@ TEST(SmtpLogin, Mechanisms) {
     };
     for (const auto& row : rows) {
         const auto run = RunSmtp(MailAccount(row.security, row.login), {"220 ready\r\n" + row.server});
-        EXPECT_EQ(Commands(run->seen.sent), "EHLO example.jp\r\n" + row.commands +
-                                                "MAIL FROM:<taro@example.jp>\r\nRCPT TO:<hanako@example.jp>\r\nDATA\r\n")
+        EXPECT_EQ(Commands(run->seen.sent),
+                  "EHLO example.jp\r\n" + row.commands +
+                      "MAIL FROM:<taro@example.jp>\r\nRCPT TO:<hanako@example.jp>\r\nDATA\r\n")
             << row.name;
         EXPECT_EQ(run->seen.LastStatus(), "1 Messages Sent") << row.name;
     }
@@ -365,8 +381,9 @@ TEST(SmtpLogin, Mechanisms) {
 }
 
 TEST(SmtpLogin, RefusedLoginKeepsTheMessagesWaiting) {
-    const auto run = RunSmtp(MailAccount(Security::Implicit, SmtpLogin::Plain),
-                             {"220 ready\r\n" + kEhloAuth + "535 5.7.8 Authentication credentials invalid\r\n221 bye\r\n"});
+    const auto run =
+        RunSmtp(MailAccount(Security::Implicit, SmtpLogin::Plain),
+                {"220 ready\r\n" + kEhloAuth + "535 5.7.8 Authentication credentials invalid\r\n221 bye\r\n"});
     EXPECT_EQ(run->seen.sent, "EHLO example.jp\r\nAUTH PLAIN AHRhcm8Ac2VjcmV0\r\nQUIT\r\n");
     EXPECT_EQ(run->seen.LastStatus(), SmtpLoginRefusedText("535 5.7.8 Authentication credentials invalid"));
     EXPECT_NE(run->seen.LastStatus().find("ユーザ名またはパスワードが拒否されました"_sjis), std::string::npos);

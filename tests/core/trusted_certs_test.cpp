@@ -37,10 +37,10 @@ TEST(TrustedCerts, PinHoldsForItsServerOnly) {
 }
 
 TEST(TrustedCerts, DamagedLinesAreSkipped) {
-    const std::string text = "a:1 " + kA + "\r\n" +       // kept
-                             "noport " + kA + "\r\n" +    // no port
+    const std::string text = "a:1 " + kA + "\r\n" +         // kept
+                             "noport " + kA + "\r\n" +      // no port
                              "b:2 " + kA.substr(1) + "\n" + // 63 digits
-                             "c:3 " + kA + "0\r\n" +      // 65 digits
+                             "c:3 " + kA + "0\r\n" +        // 65 digits
                              "d:4 " + std::string(64, 'g') + "\r\n" + "\r\n" + "e:5 " + kB;
     EXPECT_EQ(ParseTrustedCerts(text), (std::vector<TrustedCert>{{"a:1", kA}, {"e:5", kB}}));
     EXPECT_EQ(FormatTrustedCerts(ParseTrustedCerts(text)), "a:1 " + kA + "\r\ne:5 " + kB + "\r\n");

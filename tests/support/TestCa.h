@@ -16,8 +16,8 @@
 namespace tegalo::tls_test {
 
 struct ServerCert {
-    std::string certPath; // PEM
-    std::string keyPath;  // PEM, unencrypted
+    std::string certPath;    // PEM
+    std::string keyPath;     // PEM, unencrypted
     std::string fingerprint; // SHA-256 of the DER certificate, 64 lowercase hex
 };
 
@@ -55,15 +55,14 @@ public:
         std::ofstream(ext) << "subjectAltName = IP:127.0.0.1, DNS:localhost\n"
                            << "basicConstraints = CA:FALSE\nkeyUsage = digitalSignature, keyEncipherment\n"
                            << "extendedKeyUsage = serverAuth\n";
-        std::string error =
-            Run("openssl req -newkey rsa:2048 -nodes -subj '/CN=localhost' -keyout '" + cert.keyPath + "' -out '" +
-                dir_ + "/" + name + ".csr'");
+        std::string error = Run("openssl req -newkey rsa:2048 -nodes -subj '/CN=localhost' -keyout '" + cert.keyPath +
+                                "' -out '" + dir_ + "/" + name + ".csr'");
         if (error.empty()) {
             error = selfSigned ? Run("openssl x509 -req -days 30 -in '" + dir_ + "/" + name + ".csr' -signkey '" +
                                      cert.keyPath + "' -extfile '" + ext + "' -out '" + cert.certPath + "'")
-                               : Run("openssl x509 -req -days 30 -in '" + dir_ + "/" + name + ".csr' -CA '" +
-                                     CaPath() + "' -CAkey '" + dir_ + "/ca.key' -CAcreateserial -extfile '" + ext +
-                                     "' -out '" + cert.certPath + "'");
+                               : Run("openssl x509 -req -days 30 -in '" + dir_ + "/" + name + ".csr' -CA '" + CaPath() +
+                                     "' -CAkey '" + dir_ + "/ca.key' -CAcreateserial -extfile '" + ext + "' -out '" +
+                                     cert.certPath + "'");
         }
         if (!error.empty()) {
             return error;
