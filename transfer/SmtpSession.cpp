@@ -364,9 +364,10 @@ SmtpOutput SmtpSession::OnServerConnect() {
 
 void SmtpSession::ConnectFailed(std::string_view reason) {
     queue_.clear();
-    // A home line whose provider blocks port 25 sees the connection fail or
-    // fall silent.
-    if (account_.smtpPort == 25 && account_.login == SmtpLogin::None) {
+    // A home line whose provider blocks port 25 sees the connection refused
+    // or falling silent; a server name that is not found is another matter.
+    if (account_.smtpPort == 25 && account_.login == SmtpLogin::None &&
+        (Contains(reason, "REFUSED") || Contains(reason, "TIME") || Contains(reason, "NO ANSWER"))) {
         EndConnectFailed(std::string(reason) + " " + SubmissionPortHint());
         return;
     }

@@ -411,6 +411,12 @@ TEST(SmtpLogin, RefusalOnPort25ExplainsTheSubmissionPort) {
     blocked.seen.Take(blocked.session.SendWaiting(MailAccount(Security::None, SmtpLogin::None, 25)));
     blocked.seen.Take(blocked.session.OnConnectFailed("Connection timed out"));
     EXPECT_NE(blocked.seen.LastStatus().find(SubmissionPortHint()), std::string::npos);
+
+    SmtpRun unknown;
+    unknown.store.Wait(Composed("one", "hanako@example.jp", "text"));
+    unknown.seen.Take(unknown.session.SendWaiting(MailAccount(Security::None, SmtpLogin::None, 25)));
+    unknown.seen.Take(unknown.session.OnConnectFailed("Host not found"));
+    EXPECT_EQ(unknown.seen.LastStatus(), "Server Connection Failed: Host not found");
 }
 
 TEST(SaslClient, StrongestMechanismAndWords) {
