@@ -41,7 +41,6 @@ namespace {
 class SilentUi : public StoreUi {
 public:
     void Message(std::string_view) override {}
-    void RecipientsSet(std::string_view, int) override {}
 };
 
 struct Run {
