@@ -424,7 +424,7 @@ TEST(Pop3Session, IdsOfAnotherAccountAreIgnored) {
     c.Connect(Account(true));
     c.Server("+OK\r\n+OK\r\n+OK\r\n+OK 1 0\r\n" + Listing({"a1"}) + Retr(kPlain) + "+OK\r\n");
     EXPECT_EQ(c.store.records.size(), 1u);
-    EXPECT_EQ(c.uidl.list->account, "taro@pop.example.jp:110");
+    EXPECT_EQ(c.uidl.list->account, "taro@pop.example.jp");
 }
 
 TEST(Pop3CheckTimer, MinutesOrNoTimer) {
