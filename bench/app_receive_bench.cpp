@@ -142,8 +142,24 @@ void MpopReceive(benchmark::State& state, bool maildir, const std::vector<std::s
         state.ResumeTiming();
         if (Run(argv) != 0) {
             state.SkipWithError("mpop failed (is Debian's mpop installed?)");
-            break;
+            return;
         }
+    }
+    int stored = 0;
+    if (maildir) {
+        for (const char* sub : {"/Maildir/new", "/Maildir/cur"}) {
+            for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(path + sub)) {
+                ++stored;
+            }
+        }
+    } else {
+        std::ifstream mbox(path + "/mbox", std::ios::binary);
+        for (std::string line; std::getline(mbox, line);) {
+            stored += line.starts_with("From ") ? 1 : 0;
+        }
+    }
+    if (stored != kMessages) {
+        state.SkipWithError("mpop did not store every message");
     }
 }
 

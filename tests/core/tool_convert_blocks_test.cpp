@@ -25,13 +25,15 @@ struct ToolResult {
     int status = -1;
 };
 
-ToolResult Convert(const std::string& mode, const std::string& input) {
+// Runs tegalo-convert on `input`, from the file (which it maps) or through a
+// pipe (which it reads).
+ToolResult Convert(const std::string& mode, const std::string& input, bool pipe = false) {
     const std::string dir = testing::TempDir();
     const std::string in = dir + "/tool_in";
     const std::string out = dir + "/tool_out";
     std::ofstream(in, std::ios::binary).write(input.data(), static_cast<std::streamsize>(input.size()));
-    const std::string command =
-        std::string("'") + TEGALO_CONVERT_EXE + "' " + mode + " < '" + in + "' > '" + out + "' 2>/dev/null";
+    const std::string command = (pipe ? "cat '" + in + "' | '" : std::string("'")) + TEGALO_CONVERT_EXE + "' " + mode +
+                                (pipe ? "" : " < '" + in + "'") + " > '" + out + "' 2>/dev/null";
     ToolResult result;
     const int status = std::system(command.c_str());
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -67,9 +69,11 @@ std::string SjisLines(std::size_t bytes, std::size_t width, unsigned seed) {
 TEST(ConvertBlocks, SjisToJis) {
     // Lines far longer than a block, then short ones; a lead byte before CR.
     std::string text = SjisLines(kBlock + 5000, 200000, 1) + SjisLines(2 * kBlock, 30, 2) + "\x88\r\nend\x88";
-    ToolResult r = Convert("sjis-to-jis", text);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(r.output == SjisToJis(text)) << "sjis-to-jis differs from SjisToJis";
+    for (const bool pipe : {false, true}) {
+        ToolResult r = Convert("sjis-to-jis", text, pipe);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(r.output == SjisToJis(text)) << "sjis-to-jis differs from SjisToJis" << (pipe ? ", through a pipe" : "");
+    }
 }
 
 TEST(ConvertBlocks, JisToSjis) {
@@ -90,9 +94,11 @@ TEST(ConvertBlocks, JisToSjis) {
     for (const Case& c : cases) {
         bool error = false;
         const std::string expected = JisToSjis(c.text, &error);
-        ToolResult r = Convert("jis-to-sjis", c.text);
-        EXPECT_EQ(r.status, error ? 1 : 0) << c.name;
-        EXPECT_TRUE(r.output == expected) << c.name;
+        for (const bool pipe : {false, true}) {
+            ToolResult r = Convert("jis-to-sjis", c.text, pipe);
+            EXPECT_EQ(r.status, error ? 1 : 0) << c.name << (pipe ? ", through a pipe" : "");
+            EXPECT_TRUE(r.output == expected) << c.name << (pipe ? ", through a pipe" : "");
+        }
     }
 }
 
@@ -105,7 +111,7 @@ TEST(ConvertBlocks, Base64) {
     const ToolResult encoded = Convert("base64-encode", data);
     EXPECT_EQ(encoded.status, 0);
     EXPECT_TRUE(encoded.output == EncodeBase64Lines(data));
-    const ToolResult decoded = Convert("base64-decode", EncodeBase64Lines(data));
+    const ToolResult decoded = Convert("base64-decode", EncodeBase64Lines(data), true);
     EXPECT_EQ(decoded.status, 0);
     EXPECT_TRUE(decoded.output == data);
 }
