@@ -1,12 +1,13 @@
 #include "app/MainFrm.h"
 
 #include "app/AboutDlg.h"
-#include "app/Commands.h"
-#include "app/Icons.h"
 #include "app/TegaloTreeView.h"
+#include "gui/Commands.h"
+#include "gui/Icons.h"
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
+#include "session/MailSessions.h"
 #include "store/TegaloDoc.h"
-#include "ui/Prompter.h"
-#include "ui/QtText.h"
 #include "ui/TegaloListView.h"
 
 #include <QAction>
@@ -26,7 +27,8 @@ const QString kReady = QStringLiteral("ﾚﾃﾞｨ");
 
 } // namespace
 
-CMainFrame::CMainFrame(CTegaloDoc& doc, QWidget* parent) : QMainWindow(parent), doc_(doc) {
+CMainFrame::CMainFrame(CTegaloDoc& doc, MailSessions& sessions, QWidget* parent)
+    : QMainWindow(parent), doc_(doc), sessions_(sessions) {
     setWindowTitle(QStringLiteral("Email - Tegalo"));
     setWindowIcon(icons::Application());
     createActions();
@@ -157,6 +159,8 @@ void CMainFrame::createStatusBar() {
         statusBar()->addPermanentWidget(label);
     }
     SetStatusText(kReady);
+    connect(&sessions_, &MailSessions::statusText, this,
+            [this](const std::string& text) { SetStatusText(FromSjis(text)); });
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& text) {
         if (text.isEmpty()) {
             statusBar()->showMessage(kReady);
@@ -167,7 +171,7 @@ void CMainFrame::createStatusBar() {
 void CMainFrame::createClient() {
     splitter_ = new QSplitter(Qt::Horizontal, this);
     tree_ = new CTegaloTreeView(splitter_);
-    list_ = new CTegaloListView(doc_, *this, splitter_);
+    list_ = new CTegaloListView(doc_, sessions_, splitter_);
     splitter_->addWidget(tree_);
     splitter_->addWidget(list_);
     splitter_->setStretchFactor(1, 1);
@@ -176,21 +180,21 @@ void CMainFrame::createClient() {
     tree_->onFolderSelected = [this](int folder) { OnFolderSelected(folder); };
     tree_->installEventFilter(this);
     list_->installEventFilter(this);
-    SetActivePane(1);
+    SetActivePane(kListPane);
 }
 
 void CMainFrame::OnInitialUpdate() {
     tree_->OnInitialUpdate();
     list_->OnInitialUpdate();
-    SetActivePane(1);
+    SetActivePane(kListPane);
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusIn) {
         if (watched == tree_) {
-            activePane_ = 0;
+            activePane_ = kTreePane;
         } else if (watched == list_) {
-            activePane_ = 1;
+            activePane_ = kListPane;
         }
     }
     return QMainWindow::eventFilter(watched, event);
@@ -198,7 +202,7 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 
 void CMainFrame::SetActivePane(int pane) {
     activePane_ = pane;
-    QWidget* widget = pane == 0 ? static_cast<QWidget*>(tree_) : static_cast<QWidget*>(list_);
+    QWidget* widget = pane == kTreePane ? static_cast<QWidget*>(tree_) : static_cast<QWidget*>(list_);
     widget->setFocus(Qt::OtherFocusReason);
 }
 
@@ -220,19 +224,19 @@ void CMainFrame::OnFolderSelected(int folder) {
 void CMainFrame::OnCommand(int id) {
     // The active pane comes first: the tree takes new and open and does
     // nothing with them.
-    if (activePane_ == 0 && tree_->OnCommand(id)) {
+    if (activePane_ == kTreePane && tree_->OnCommand(id)) {
         return;
     }
     switch (id) {
     case ID_RIGHT_PANE:
-        SetActivePane(1);
+        SetActivePane(kListPane);
         return;
     case ID_LEFT_PANE:
-        SetActivePane(0);
+        SetActivePane(kTreePane);
         return;
     case ID_NEXT_PANE:
     case ID_PREV_PANE:
-        SetActivePane(activePane_ == 0 ? 1 : 0);
+        SetActivePane(activePane_ == kTreePane ? kListPane : kTreePane);
         return;
     case ID_HELP_CONTENTS:
         OnHelpContents();

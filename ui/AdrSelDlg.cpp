@@ -1,9 +1,9 @@
 #include "ui/AdrSelDlg.h"
 
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
 #include "store/FileIo.h"
 #include "store/RecipientList.h"
-#include "ui/Prompter.h"
-#include "ui/QtText.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

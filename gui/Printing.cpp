@@ -1,6 +1,6 @@
-#include "ui/Printing.h"
+#include "gui/Printing.h"
 
-#include "ui/QtText.h"
+#include "gui/QtText.h"
 
 #include <QFontMetrics>
 #include <QPainter>
