@@ -224,7 +224,7 @@ void ReceiveInWindow(benchmark::State& state, int existing) {
         tegalo::CTegaloListView& list = *app->mainFrame()->listView();
         QApplication::processEvents();
         state.ResumeTiming();
-        list.StartReceive();
+        list.sessions().StartReceive();
         while (list.sessions().Busy()) {
             QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         }
