@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace tegalo {
 namespace {
@@ -29,8 +30,10 @@ struct ToolResult {
 // pipe (which it reads).
 ToolResult Convert(const std::string& mode, const std::string& input, bool pipe = false) {
     const std::string dir = testing::TempDir();
-    const std::string in = dir + "/tool_in";
-    const std::string out = dir + "/tool_out";
+    // Tests run side by side: each process has files of its own.
+    const std::string name = dir + "/tegalo-convert-" + std::to_string(::getpid());
+    const std::string in = name + ".in";
+    const std::string out = name + ".out";
     std::ofstream(in, std::ios::binary).write(input.data(), static_cast<std::streamsize>(input.size()));
     const std::string command = (pipe ? "cat '" + in + "' | '" : std::string("'")) + TEGALO_CONVERT_EXE + "' " + mode +
                                 (pipe ? "" : " < '" + in + "'") + " > '" + out + "' 2>/dev/null";
