@@ -5,7 +5,7 @@
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
 #include "app/TegaloTreeView.h"
-#include "store/Mailbox.h"
+#include "config/NewMailbox.h"
 #include "store/Record.h"
 #include "store/TegaloDoc.h"
 #include "gui/Prompter.h"
@@ -49,7 +49,6 @@ public:
 class SilentUi : public tegalo::StoreUi {
 public:
     void Message(std::string_view) override {}
-    void RecipientsSet(std::string_view, int) override {}
 };
 
 // Writes a sent folder of `records` messages of about 2 KB into the

@@ -8,7 +8,7 @@
 //   message, as a program without a queue of its own would send them.
 // bench/run prints the ratios.
 #include "config/AccountSettings.h"
-#include "store/Mailbox.h"
+#include "config/NewMailbox.h"
 #include "store/Record.h"
 #include "store/TegaloDoc.h"
 

@@ -2,7 +2,7 @@
 // the time must grow with the size alone. bench/run prints the ratios
 // (base64_bench.cpp compares the encoder and decoder with their peers).
 #include "store/Attachments.h"
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 #include "text/transfer_encoding.h"
 
 #include <benchmark/benchmark.h>

@@ -66,6 +66,7 @@ RATIOS = [
      ("BM_FirstDisplay/300000/iterations:3/manual_time", "memory_ratio"), None, 1.1),
     ("open an unread message in a folder of 100,000 vs 0.1 s", "BM_OpenUnreadMessageInLargeFolder/iterations:20",
      100.0, 1.0),
+    ("storing 1,000 UTF-8 messages of 5 KB vs 1,000 ISO-2022-JP ones", "BM_StoreUtf8Messages1000/iterations:5", "BM_StoreIso2022jpMessages1000/iterations:5", 1.2),
 ]
 
 
