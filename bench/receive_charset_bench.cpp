@@ -4,7 +4,7 @@
 // encoded words), each cut into its record and appended to the received
 // folder of a new mailbox, the batch made durable at the end. bench/run
 // prints the ratio.
-#include "store/Mailbox.h"
+#include "config/NewMailbox.h"
 #include "store/TegaloDoc.h"
 #include "text/header_words.h"
 #include "text/jis.h"
