@@ -200,7 +200,7 @@ Pop3Output Pop3Session::OnServerConnect() {
     sessionState = Pop3State::Greeting;
     sasl_.Reset();
     timestamp_.clear();
-    capaAnswered_ = offersStls_ = false;
+    capaAnswered_ = offersStls_ = pipelining_ = false;
     saslMechanisms_.clear();
     retrieveLeft = nextRetrieve = deleteLeft = nextDelete = 0;
     reader_.Clear();
@@ -212,6 +212,9 @@ Pop3Output Pop3Session::OnServerConnect() {
     deletePlan_.clear();
     deleteIndex_ = 0;
     stopRetrieving_ = false;
+    commandRefused_ = false;
+    retrInFlight_.clear();
+    deleInFlight_ = 0;
     deletionsSent_ = false;
     pendingEnd_ = SessionEnd::None;
     received_ = 0;
@@ -246,7 +249,7 @@ void Pop3Session::ConnectFailed(std::string_view reason) {
 
 void Pop3Session::TlsStarted() {
     // What the server offered in the clear may have been changed on the way.
-    capaAnswered_ = offersStls_ = false;
+    capaAnswered_ = offersStls_ = pipelining_ = false;
     saslMechanisms_.clear();
     if (account_.login == Pop3Login::Automatic) {
         SendCommand("CAPA");
@@ -358,6 +361,8 @@ void Pop3Session::OnCapaListing(const std::string& listing) {
             offersStls_ = true;
         } else if (upper == "SASL") {
             saslMechanisms_ = SaslWords(line);
+        } else if (upper == "PIPELINING") {
+            pipelining_ = true;
         }
     }
     AfterCapabilities();
@@ -481,14 +486,24 @@ void Pop3Session::OnStatusLine(const std::string& line) {
         return RetrieveNextOrFinish();
     case Pop3State::RetrSent:
         if (!IsOk(line)) {
-            return Fail(line);
+            // The RETRs still in flight are answered before QUIT is sent.
+            if (!commandRefused_) {
+                Status(Pop3FailureText(Pop3State::RetrSent, line));
+            }
+            commandRefused_ = true;
+            stopRetrieving_ = true;
+            retrInFlight_.pop_front();
+            return RetrieveNextOrFinish();
         }
         sessionState = Pop3State::MessageText;
         return;
     case Pop3State::DeleSent:
+        --deleInFlight_;
         if (!IsOk(line)) {
-            Status(Pop3FailureText(Pop3State::DeleSent, line));
-            return Quit(SessionEnd::Failed);
+            if (!commandRefused_) {
+                Status(Pop3FailureText(Pop3State::DeleSent, line));
+            }
+            commandRefused_ = true;
         }
         return DeleteNextOrFinish();
     case Pop3State::QuitSent:
@@ -546,7 +561,13 @@ void Pop3Session::OnUidlListing(const std::string& listing, bool truncated) {
 }
 
 void Pop3Session::OnMessageText(const std::string& text, bool truncated) {
-    const int number = nextRetrieve;
+    const int number = retrInFlight_.front();
+    retrInFlight_.pop_front();
+    if (stopRetrieving_) {
+        // Sent before the store stopped or a RETR was refused: left on the
+        // server, unmarked, for the next session.
+        return RetrieveNextOrFinish();
+    }
     std::optional<KeptReason> reason;
     bool stored = false;
     if (truncated) {
@@ -611,14 +632,21 @@ void Pop3Session::PlanAll() {
 }
 
 void Pop3Session::RetrieveNextOrFinish() {
-    if (retrieveIndex_ < retrievePlan_.size() && !stopRetrieving_) {
+    const std::size_t window = pipelining_ ? kWindow : 1;
+    while (retrInFlight_.size() < window && retrieveIndex_ < retrievePlan_.size() && !stopRetrieving_) {
         nextRetrieve = retrievePlan_[retrieveIndex_++];
         retrieveLeft = static_cast<int>(retrievePlan_.size() - retrieveIndex_);
+        retrInFlight_.push_back(nextRetrieve);
         SendCommand("RETR " + std::to_string(nextRetrieve));
+    }
+    if (!retrInFlight_.empty()) {
         sessionState = Pop3State::RetrSent;
         return;
     }
     retrieveLeft = 0;
+    if (commandRefused_) {
+        return Quit(SessionEnd::Failed);
+    }
     // What was stored must be on the disk before anything is deleted.
     if (!store_.Commit()) {
         Status("Messages Not Saved to Disk: Nothing Deleted from the Server");
@@ -634,15 +662,22 @@ void Pop3Session::RetrieveNextOrFinish() {
 }
 
 void Pop3Session::DeleteNextOrFinish() {
-    if (deleteIndex_ < deletePlan_.size()) {
+    const std::size_t window = pipelining_ ? kWindow : 1;
+    while (deleInFlight_ < window && deleteIndex_ < deletePlan_.size() && !commandRefused_) {
         nextDelete = deletePlan_[deleteIndex_++];
         deleteLeft = static_cast<int>(deletePlan_.size() - deleteIndex_);
         deletionsSent_ = true;
+        ++deleInFlight_;
         SendCommand("DELE " + std::to_string(nextDelete));
+    }
+    if (deleInFlight_ > 0) {
         sessionState = Pop3State::DeleSent;
         return;
     }
     deleteLeft = 0;
+    if (commandRefused_) {
+        return Quit(SessionEnd::Failed);
+    }
     Status(FinalText(true));
     Quit(SessionEnd::Normal);
 }

@@ -15,6 +15,12 @@
 // when the server offers it, has the adapter run the TLS handshake, and asks
 // CAPA again. A session that was to be encrypted never sends a password
 // before it is; one whose server offers no STLS ends before the login.
+//
+// A server that lists PIPELINING in its CAPA answer (RFC 2449) gets the RETR
+// commands, and later the DELE commands, in groups of up to kWindow in
+// flight; its replies are still read strictly in turn. Every other server
+// gets one command at a time. Nothing is deleted before the store committed
+// what it took.
 #pragma once
 
 #include "transfer/SessionConnection.h"
@@ -26,6 +32,7 @@
 #include "transfer/SessionEnd.h"
 #include "transfer/UidlFile.h"
 
+#include <deque>
 #include <set>
 #include <string>
 #include <string_view>
@@ -106,6 +113,8 @@ class Pop3Session : public SessionConnection<Pop3Session, Pop3Output> {
 public:
     // Largest message count taken from STAT.
     static constexpr long kMaxMessageCount = 9'999'999;
+    // Most commands in flight with a server that offers PIPELINING.
+    static constexpr std::size_t kWindow = 16;
 
     // `uidl` may be null; the session then fetches every message, as it
     // does from a server without UIDL.
@@ -166,6 +175,7 @@ private:
     std::string timestamp_;            // the greeting's APOP timestamp, or empty
     bool capaAnswered_ = false;        // the server answered CAPA with a list
     bool offersStls_ = false;
+    bool pipelining_ = false;          // the server listed PIPELINING
     std::vector<std::string> saslMechanisms_; // from CAPA's SASL line
 
     Pop3State sessionState = Pop3State::Idle;
@@ -183,6 +193,9 @@ private:
     std::vector<int> deletePlan_;        // message numbers to delete
     std::size_t deleteIndex_ = 0;
     bool stopRetrieving_ = false;        // the store cannot take more this session
+    bool commandRefused_ = false;        // a RETR or DELE was refused: QUIT once the rest is answered
+    std::deque<int> retrInFlight_;       // RETRs sent and not yet answered whole, in order
+    std::size_t deleInFlight_ = 0;       // DELEs sent and not yet answered
     bool deletionsSent_ = false;
 
     bool useUidl_ = false;     // the list was read and the server is asked

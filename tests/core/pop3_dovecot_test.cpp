@@ -88,6 +88,28 @@ TEST_F(Pop3Dovecot, TwoMessagesFetchedAndDeleted) {
     EXPECT_EQ(server_.MessageCount("taro"), 0);
 }
 
+// Dovecot lists PIPELINING: the RETRs and DELEs go in groups, more messages
+// than one group holds, each text to its own RETR.
+TEST_F(Pop3Dovecot, ManyMessagesPipelined) {
+    constexpr int kCount = 40;
+    for (int i = 1; i <= kCount; ++i) {
+        server_.Deliver("taro", PlainMessage(i));
+    }
+    FakeReceiveStore store;
+    UidlFile uidl(work_);
+    Pop3Session session(store, &uidl);
+    const SessionRun run = pop3_test::RunPop3Session(
+        session, {"127.0.0.1", server_.Port(), "taro", "secret", false, Security::None, Pop3Login::Automatic});
+    EXPECT_FALSE(run.timedOut) << server_.Log();
+    EXPECT_EQ(run.LastStatus(), "40 Messages Received! Server messages Deleted");
+    EXPECT_EQ(run.ended, SessionEnd::Normal);
+    ASSERT_EQ(store.records.size(), std::size_t(kCount));
+    for (int i = 0; i < kCount; ++i) {
+        EXPECT_EQ(store.records[static_cast<std::size_t>(i)].Body(), "body " + std::to_string(i + 1));
+    }
+    EXPECT_EQ(server_.MessageCount("taro"), 0);
+}
+
 TEST_F(Pop3Dovecot, TwoMessagesKeptOnServer) {
     server_.Deliver("taro", PlainMessage(1));
     server_.Deliver("taro", PlainMessage(2));
