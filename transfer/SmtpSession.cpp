@@ -388,6 +388,9 @@ SmtpOutput SmtpSession::OnServerConnect() {
     sasl_.Reset();
     sessionState = SmtpState::Greeting;
     recipientsLeft = recipientsTotal = 0;
+    pipelining_ = grouped_ = dataInFlight_ = false;
+    groupAwaiting_ = groupAnswered_ = 0;
+    groupRefusal_.clear();
     pendingEnd_ = SessionEnd::None;
     Status("Server Connection OK");
     return std::exchange(out_, {});
@@ -414,6 +417,7 @@ void SmtpSession::TlsStarted() {
 
 void SmtpSession::AfterEhlo(const SmtpReply& reply) {
     const std::vector<std::string> keywords = EhloKeywords(reply);
+    pipelining_ = std::find(keywords.begin(), keywords.end(), "PIPELINING") != keywords.end();
     if (account_.security == Security::StartTls && !encrypted_) {
         if (std::find(keywords.begin(), keywords.end(), "STARTTLS") == keywords.end()) {
             return Fail("STARTTLS Not Offered by the Server: Nothing Sent");
@@ -535,6 +539,9 @@ void SmtpSession::OnReply(const SmtpReply& reply) {
         Status(SmtpFailureText(sessionState, text));
         return CloseSocket(SessionEnd::Failed);
     }
+    if (grouped_) {
+        return OnGroupReply(reply, text);
+    }
     switch (sessionState) {
     case SmtpState::Greeting:
         if (reply.code != 220) {
@@ -599,6 +606,79 @@ void SmtpSession::StartTransaction() {
     CurrentMessage.to = message.recipientText;
     SendCommand("MAIL FROM:<" + account_.mailAccount + ">");
     sessionState = SmtpState::MailOrRcptSent;
+    if (pipelining_) {
+        grouped_ = true;
+        groupAwaiting_ = 1;
+        groupAnswered_ = 0;
+        dataInFlight_ = false;
+        groupRefusal_.clear();
+        FillGroup();
+    }
+}
+
+// Sends the group's next RCPT TO commands and then DATA, while fewer than
+// kWindow are in flight and nothing was refused.
+void SmtpSession::FillGroup() {
+    while (groupRefusal_.empty() && recipientsLeft > 0 && groupAwaiting_ < kWindow) {
+        const OutgoingMessage& message = queue_[current_].message;
+        const std::size_t entry =
+            static_cast<std::size_t>(recipientsTotal - recipientsLeft) + kEnvelopeFirstRecipient;
+        --recipientsLeft;
+        ++groupAwaiting_;
+        SendCommand("RCPT TO:<" + RecipientAddress(message.sendEnvelope[entry]) + ">");
+    }
+    if (groupRefusal_.empty() && recipientsLeft == 0 && !dataInFlight_ && groupAwaiting_ < kWindow) {
+        dataInFlight_ = true;
+        SendCommand("DATA");
+    }
+}
+
+// A reply to the oldest command of the group in flight.
+void SmtpSession::OnGroupReply(const SmtpReply& reply, const std::string& text) {
+    if (groupAwaiting_ > 0) {
+        const bool mail = groupAnswered_ == 0;
+        const bool lastRcpt = groupAnswered_ == recipientsTotal;
+        ++groupAnswered_;
+        --groupAwaiting_;
+        // A RCPT TO may also be answered 251 (the server forwards the mail).
+        if (reply.code != 250 && !(reply.code == 251 && !mail) && groupRefusal_.empty()) {
+            const SmtpState command = lastRcpt ? SmtpState::LastRcptSent : SmtpState::MailOrRcptSent;
+            groupRefusal_ = SmtpFailureText(command, text);
+            if (LooksLikePortBlocking(reply)) {
+                groupRefusal_ += " " + SubmissionPortHint();
+            }
+        }
+        FillGroup();
+        if (groupAwaiting_ > 0) {
+            sessionState = groupAnswered_ == recipientsTotal ? SmtpState::LastRcptSent : SmtpState::MailOrRcptSent;
+            return;
+        }
+        sessionState = SmtpState::DataSent;
+        if (dataInFlight_) {
+            return;
+        }
+        // Refused before DATA went out: the rest of the group was answered.
+        grouped_ = false;
+        return MessageRefused(std::exchange(groupRefusal_, {}));
+    }
+    grouped_ = false;
+    dataInFlight_ = false;
+    if (!groupRefusal_.empty()) {
+        std::string refusal = std::exchange(groupRefusal_, {});
+        if (reply.code == 354) {
+            // The server waits for a text that must reach no one: closing
+            // the connection unfinished makes it drop the transaction.
+            ++refused_;
+            --messagesLeft;
+            Status(std::move(refusal));
+            return CloseSocket(SessionEnd::Failed);
+        }
+        return MessageRefused(std::move(refusal));
+    }
+    if (reply.code != 354) {
+        return MessageRefused(SmtpFailureText(SmtpState::DataSent, text));
+    }
+    SendMessageText();
 }
 
 void SmtpSession::SendNextRecipient() {
@@ -697,6 +777,7 @@ void SmtpSession::Quit(SessionEnd outcome) {
 
 void SmtpSession::CloseSocket(SessionEnd outcome) {
     phase_ = Phase::Idle;
+    grouped_ = dataInFlight_ = false;
     reader_.Clear();
     queue_.clear();
     out_.close = true;

@@ -22,6 +22,14 @@
 // answer. A session that was to be encrypted never logs in, and sends no
 // message, before it is.
 //
+// A server whose EHLO answer offers PIPELINING (RFC 2920) gets MAIL FROM, the
+// RCPT TO commands and DATA as one group, at most kWindow of them in flight;
+// the replies are matched to them in turn. After a refused MAIL FROM or RCPT
+// TO no more of the group goes out; should DATA still be answered 354, the
+// connection is closed without the message text, so that the server drops
+// the transaction and nothing reaches only some recipients. Every other
+// server gets one command at a time.
+//
 // Every address and header value is checked before the connection is made:
 // a message that cannot be sent safely is refused with a notice and never
 // reaches the server.
@@ -150,6 +158,9 @@ class SmtpSession : public SessionConnection<SmtpSession, SmtpOutput> {
 public:
     explicit SmtpSession(SendStore& store, Clock clock = SystemLocalTime);
 
+    // Most commands of one group in flight with a server that offers PIPELINING.
+    static constexpr int kWindow = 16;
+
     // Sends every message of the waiting folder. Reads and checks them all
     // first; when at least one can go, asks the adapter to connect. While a
     // session runs, a new one is refused with a status text.
@@ -208,6 +219,8 @@ private:
     void OnReply(const SmtpReply& reply);
     void StartTransaction();
     void SendNextRecipient();
+    void FillGroup();
+    void OnGroupReply(const SmtpReply& reply, const std::string& text);
     void SendMessageText();
     void MessageAccepted();
     void MessageRefused(std::string text);
@@ -236,6 +249,13 @@ private:
     std::size_t current_ = 0;   // the one in its transaction
     int sent_ = 0;
     int refused_ = 0;
+
+    bool pipelining_ = false;   // the last EHLO answer offered PIPELINING
+    bool grouped_ = false;      // the current transaction went out as a group
+    int groupAwaiting_ = 0;     // MAIL FROM and RCPT TO replies still to come
+    int groupAnswered_ = 0;     // MAIL FROM and RCPT TO replies read
+    bool dataInFlight_ = false; // DATA sent in the group, its reply to come
+    std::string groupRefusal_;  // the status text of the first refusal in the group
 };
 
 } // namespace tegalo

@@ -46,6 +46,15 @@ std::string ReplyFile(const std::string& name) {
     return text.str();
 }
 
+// The multi-line EHLO answer without its PIPELINING line: the conversations
+// here go one command at a time (smtp_pipelining_test has the groups).
+std::string EhloWithoutPipelining() {
+    std::string reply = ReplyFile("ehlo-multiline.reply");
+    const std::size_t at = reply.find("250-PIPELINING\r\n");
+    EXPECT_NE(at, std::string::npos);
+    return reply.erase(at, 16);
+}
+
 struct Client {
     FakeSendStore store;
     SmtpSession session{store, [] { return kNow; }};
@@ -110,7 +119,7 @@ TEST(SmtpSession, ComposedMessageGoesOutAndIsFiled) {
     EXPECT_EQ(c.port, 587);
     EXPECT_EQ(c.status, std::vector<std::string>{"Server Connection OK"});
     EXPECT_EQ(c.Server(kGreeting), "EHLO example.jp\r\n");
-    EXPECT_EQ(c.Server(ReplyFile("ehlo-multiline.reply")), "MAIL FROM:<taro@example.jp>\r\n");
+    EXPECT_EQ(c.Server(EhloWithoutPipelining()), "MAIL FROM:<taro@example.jp>\r\n");
     EXPECT_EQ(c.Server(kOk), "RCPT TO:<hanako@example.jp>\r\n");
     EXPECT_EQ(c.Server(kOk), "DATA\r\n");
     EXPECT_EQ(WithMessageIdsMasked(c.Server(kGoAhead)), "Date: Mon, 07 Dec 2026 10:00:00 +0900\r\n"
@@ -273,7 +282,7 @@ TEST(SmtpSession, RefusalsOfEachStep) {
 
 // The same conversation whatever the pieces the server's bytes arrive in.
 TEST(SmtpSession, ArrivalsOfAnySizeGiveTheSameResult) {
-    const std::string stream = ReplyFile("greeting-multiline.reply") + ReplyFile("ehlo-multiline.reply") +
+    const std::string stream = ReplyFile("greeting-multiline.reply") + EhloWithoutPipelining() +
                                Accepted(2) + kOk + ReplyFile("rcpt-refused-multiline.reply") + kOk + Accepted(1) +
                                kBye;
     const auto run = [&](const std::vector<std::size_t>& cuts) {
