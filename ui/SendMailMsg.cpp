@@ -33,6 +33,19 @@ QString RecipientFieldOf(const QString& lines) {
     return FromUtf8(RecipientField(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size()))));
 }
 
+// A recipient field with the picked recipients added after what it held.
+QString WithPicked(const QString& field, const QString& picked) {
+    QString kept = field.trimmed();
+    while (kept.endsWith(QLatin1Char(','))) {
+        kept.chop(1);
+        kept = kept.trimmed();
+    }
+    if (picked.isEmpty()) {
+        return field;
+    }
+    return kept.isEmpty() ? picked : kept + QLatin1Char(',') + picked;
+}
+
 // What stands in the attachment list for one line: the path, or the name of
 // a stored attachment without its mark.
 QString ShownAttachment(const QString& line) {
@@ -113,6 +126,14 @@ CSendMailMsg::CSendMailMsg(QWidget* parent) : QDialog(parent) {
         }
     });
 
+    // Ctrl+Enter sends, from any field.
+    auto* sendKey = new QAction(this);
+    sendKey->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    sendKey->setShortcutContext(Qt::WindowShortcut);
+    addAction(sendKey);
+    connect(sendKey, &QAction::triggered, this, &CSendMailMsg::Send);
+    send_->setToolTip(QStringLiteral("Ctrl+Enter"));
+
     auto* layout = new QGridLayout(this);
     auto* editing = new QHBoxLayout;
     editing->addWidget(cut_);
@@ -156,6 +177,15 @@ void CSendMailMsg::Prepare() {
     ShowAttachments();
     attachments_->setVisible(!attachText.isEmpty());
     to_->setFocus();
+    opened_ = Snapshot();
+}
+
+QStringList CSendMailMsg::Snapshot() const {
+    return {to_->text(), cc_->text(), subject_->text(), body_->toPlainText(), attachText};
+}
+
+bool CSendMailMsg::Changed() const {
+    return Snapshot() != opened_;
 }
 
 void CSendMailMsg::Collect() {
@@ -229,9 +259,10 @@ void CSendMailMsg::ChooseRecipients() {
     if (addressDialog.exec() != CAdrSelDlg::kOk) {
         return;
     }
-    to_->setText(RecipientFieldOf(addressDialog.toLines));
+    // The picked recipients join those already in the fields.
+    to_->setText(WithPicked(to_->text(), RecipientFieldOf(addressDialog.toLines)));
     addressDialog.toLines.clear();
-    cc_->setText(RecipientFieldOf(addressDialog.ccLines));
+    cc_->setText(WithPicked(cc_->text(), RecipientFieldOf(addressDialog.ccLines)));
     addressDialog.ccLines.clear();
 }
 
@@ -273,10 +304,19 @@ void CSendMailMsg::Save() {
 }
 
 void CSendMailMsg::reject() {
-    ccText = cc_->text();
-    bodyText.clear();
-    toText.clear();
-    subjectText.clear();
+    if (Changed()) {
+        const int choice =
+            Prompter().Choose(this, QStringLiteral("作成中のメッセージを破棄しますか"),
+                              {QStringLiteral("破棄"), QStringLiteral("送信待ちに保存"), QStringLiteral("戻る")});
+        if (choice == 1) {
+            Save(); // stays open when the message cannot be saved as it is
+            return;
+        }
+        if (choice != 0) {
+            return;
+        }
+    }
+    Clear();
     done(kCancel);
 }
 

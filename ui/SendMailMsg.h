@@ -71,9 +71,14 @@ public:
     // otherwise say what is missing or wrong and stay open.
     void Send();
     void Save();
-    // "ｷｬﾝｾﾙ", Esc, the close box: To, subject and text are emptied, Cc and
-    // the attachment list stay for the next run.
+    // "ｷｬﾝｾﾙ", Esc, the close box. When anything was typed or attached
+    // since the dialog opened, asks first: "破棄" empties every field and
+    // ends with kCancel, "送信待ちに保存" is "保存", "戻る" (or Esc) keeps
+    // the dialog open. With nothing typed it ends at once, fields emptied.
     void reject() override;
+
+    // True when the fields differ from what the dialog opened with.
+    bool Changed() const;
 
     // The lines of `attachText`, without their line ends.
     QStringList AttachmentLines() const;
@@ -95,6 +100,9 @@ public:
 
 private:
     void ShowAttachments();
+    // What the dialog opened with, to tell whether anything was typed.
+    QStringList Snapshot() const;
+    QStringList opened_;
     // True when the input may end the dialog; otherwise the user was told why.
     bool Acceptable();
 

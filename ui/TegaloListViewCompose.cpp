@@ -45,8 +45,14 @@ void CTegaloListView::SetComposeClock(Clock clock) {
     composeClock_ = std::move(clock);
 }
 
+void CTegaloListView::StartNewMessage() {
+    composeDialog_.Clear();
+    NewMessage();
+}
+
 void CTegaloListView::ReplyToLoaded() {
     LoadedMessage& m = currentMessage_;
+    composeDialog_.Clear(); // a reply starts from its own fields only
     m.lastAttachmentIndex = 0;
     m.subject = "Re: " + m.subject;
     composeDialog_.toText = FromSjis(m.from);
@@ -58,6 +64,7 @@ void CTegaloListView::ReplyToLoaded() {
 
 void CTegaloListView::ForwardLoaded() {
     LoadedMessage& m = currentMessage_;
+    composeDialog_.Clear();
     m.subject = "Fwd: " + m.subject;
     composeDialog_.subjectText = FromSjis(m.subject);
     composeDialog_.bodyText = EditorText(m.body);
