@@ -87,15 +87,33 @@ bool OnBoundary(std::string_view text, std::size_t pos) {
 
 } // namespace
 
-void AppendFolded(std::string_view sjis, std::string& out) {
+namespace {
+
+// Folds `sjis` into `o`, which has room for twice its length (half-width
+// katakana double); returns the end of what was written.
+unsigned char* FoldInto(std::string_view sjis, unsigned char* o) {
     const FoldTables& t = Tables();
-    const std::size_t start = out.size();
-    out.resize(start + sjis.size() * 2); // half-width katakana double
-    auto* o = reinterpret_cast<unsigned char*>(out.data() + start);
     const auto* s = reinterpret_cast<const unsigned char*>(sjis.data());
     const std::size_t n = sjis.size();
     std::size_t i = 0;
     while (i < n) {
+        // Eight ASCII bytes at a time: upper case letters get bit 0x20.
+        if (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            constexpr std::uint64_t kHigh = 0x8080808080808080u;
+            constexpr std::uint64_t kOnes = 0x0101010101010101u;
+            if ((word & kHigh) == 0) {
+                const std::uint64_t atLeastA = word + kOnes * (0x80 - 'A');
+                const std::uint64_t aboveZ = word + kOnes * (0x7F - 'Z');
+                const std::uint64_t upper = atLeastA & ~aboveZ & kHigh;
+                word |= upper >> 2;
+                std::memcpy(o, &word, 8);
+                o += 8;
+                i += 8;
+                continue;
+            }
+        }
         const unsigned char c = s[i];
         if (c < 0x80) {
             *o++ = t.ascii[c];
@@ -128,7 +146,17 @@ void AppendFolded(std::string_view sjis, std::string& out) {
             ++i;
         }
     }
-    out.resize(static_cast<std::size_t>(reinterpret_cast<char*>(o) - out.data()));
+    return o;
+}
+
+} // namespace
+
+void AppendFolded(std::string_view sjis, std::string& out) {
+    const std::size_t start = out.size();
+    out.resize(start + sjis.size() * 2);
+    auto* begin = reinterpret_cast<unsigned char*>(out.data());
+    const unsigned char* end = FoldInto(sjis, begin + start);
+    out.resize(static_cast<std::size_t>(end - begin));
 }
 
 std::string Folded(std::string_view sjis) {
@@ -164,58 +192,141 @@ TextMatcher::TextMatcher(std::string_view sjisQuery) {
 }
 
 bool TextMatcher::FoundIn(std::string_view foldedText) const {
+    return query_.empty() || Find(foldedText) != std::string_view::npos;
+}
+
+std::size_t TextMatcher::Find(std::string_view foldedText, std::size_t from) const {
     if (query_.empty()) {
-        return true;
+        return from <= foldedText.size() ? from : std::string_view::npos;
     }
-    std::size_t from = 0;
     while (from + query_.size() <= foldedText.size()) {
         const void* hit =
             memmem(foldedText.data() + from, foldedText.size() - from, query_.data(), query_.size());
         if (hit == nullptr) {
-            return false;
+            break;
         }
         const auto pos = static_cast<std::size_t>(static_cast<const char*>(hit) - foldedText.data());
         if (OnBoundary(foldedText, pos)) {
-            return true;
+            return pos;
         }
         from = pos + 1;
     }
-    return false;
+    return std::string_view::npos;
+}
+
+void FolderSearch::Reset() {
+    text_.reset();
+    size_ = 0;
+    capacity_ = 0;
+    ends_.clear();
+}
+
+std::string_view FolderSearch::TextOf(std::size_t index) const {
+    const std::size_t start = index == 0 ? 0 : ends_[index - 1];
+    return std::string_view(text_.get() + start, ends_[index] - start);
 }
 
 void FolderSearch::Erase(int index) {
-    if (index >= 0 && static_cast<std::size_t>(index) < texts_.size()) {
-        texts_.erase(texts_.begin() + index);
+    if (index < 0 || static_cast<std::size_t>(index) >= ends_.size()) {
+        return;
+    }
+    const auto k = static_cast<std::size_t>(index);
+    const std::size_t start = k == 0 ? 0 : ends_[k - 1];
+    const std::size_t length = ends_[k] - start;
+    std::memmove(text_.get() + start, text_.get() + ends_[k], size_ - ends_[k]);
+    size_ -= length;
+    ends_.erase(ends_.begin() + index);
+    for (std::size_t i = k; i < ends_.size(); ++i) {
+        ends_[i] -= length;
     }
 }
 
-void FolderSearch::Complete(const RecordList& list) {
-    if (texts_.size() > list.size()) {
-        texts_.clear(); // fewer records than texts: the list changed unseen
+void FolderSearch::Append(std::string_view record) {
+    const std::optional<RecordPieces> pieces = SplitRecord(record);
+    const std::optional<PartSizes> sizes = ParseSizeBlock(record);
+    if (!pieces || !sizes) {
+        ends_.push_back(size_); // nothing to search in
+        return;
     }
-    texts_.reserve(list.size());
-    for (std::size_t i = texts_.size(); i < list.size(); ++i) {
-        texts_.push_back(RecordSearchText(list[i]));
+    const std::string_view body = (*sizes)[kPartCount] != 0 ? PartRecordContent(pieces->body) : pieces->body;
+    const std::size_t room = 2 * (pieces->subject.size() + pieces->sender.size() + body.size()) + 3;
+    if (capacity_ - size_ < room) {
+        const std::size_t capacity = std::max(capacity_ + capacity_ / 2, size_ + room);
+        std::unique_ptr<char[]> bigger(new char[capacity]); // not filled: only what is written is read
+        if (size_ > 0) {
+            std::memcpy(bigger.get(), text_.get(), size_);
+        }
+        text_ = std::move(bigger);
+        capacity_ = capacity;
+    }
+    auto* begin = reinterpret_cast<unsigned char*>(text_.get());
+    unsigned char* o = begin + size_;
+    for (std::string_view piece : {pieces->subject, pieces->sender, body}) {
+        o = FoldInto(piece, o);
+        *o++ = '\n';
+    }
+    size_ = static_cast<std::size_t>(o - begin);
+    ends_.push_back(size_);
+}
+
+void FolderSearch::Complete(const RecordList& list) {
+    if (ends_.size() > list.size()) {
+        Reset(); // fewer records than texts: the list changed unseen
+    }
+    if (ends_.size() == list.size()) {
+        return;
+    }
+    // One allocation for the usual case: the folded texts are shorter than
+    // the records they come from.
+    std::size_t bytes = 0;
+    for (std::size_t i = ends_.size(); i < list.size(); ++i) {
+        bytes += list[i].size();
+    }
+    if (capacity_ - size_ < bytes) {
+        std::unique_ptr<char[]> bigger(new char[size_ + bytes]);
+        if (size_ > 0) {
+            std::memcpy(bigger.get(), text_.get(), size_);
+        }
+        text_ = std::move(bigger);
+        capacity_ = size_ + bytes;
+    }
+    ends_.reserve(list.size());
+    for (std::size_t i = ends_.size(); i < list.size(); ++i) {
+        Append(list[i]);
     }
 }
 
 std::vector<int> FolderSearch::Matching(const RecordList& list, const TextMatcher& matcher, int first) {
     Complete(list);
     std::vector<int> found;
-    for (std::size_t i = static_cast<std::size_t>(std::max(first, 0)); i < texts_.size(); ++i) {
-        if (matcher.FoundIn(texts_[i])) {
+    const auto from = static_cast<std::size_t>(std::max(first, 0));
+    if (matcher.Empty()) {
+        for (std::size_t i = from; i < ends_.size(); ++i) {
             found.push_back(static_cast<int>(i));
         }
+        return found;
+    }
+    // One scan of all texts; no match runs from one record into the next,
+    // since every text ends with a line feed and the query has none.
+    const std::string_view all(text_.get(), size_);
+    std::size_t pos = from == 0 ? 0 : from <= ends_.size() ? ends_[from - 1] : size_;
+    while ((pos = matcher.Find(all, pos)) != std::string_view::npos) {
+        const auto record = static_cast<std::size_t>(std::upper_bound(ends_.begin(), ends_.end(), pos) - ends_.begin());
+        if (record >= ends_.size()) {
+            break;
+        }
+        found.push_back(static_cast<int>(record));
+        pos = ends_[record];
     }
     return found;
 }
 
 std::string_view FolderSearch::FoldedLine(const RecordList& list, int index, int line) {
     Complete(list);
-    if (index < 0 || static_cast<std::size_t>(index) >= texts_.size()) {
+    if (index < 0 || static_cast<std::size_t>(index) >= ends_.size()) {
         return {};
     }
-    std::string_view text = texts_[static_cast<std::size_t>(index)];
+    std::string_view text = TextOf(static_cast<std::size_t>(index));
     for (int k = 0; k < line; ++k) {
         const std::size_t lf = text.find('\n');
         text = lf == std::string_view::npos ? std::string_view() : text.substr(lf + 1);

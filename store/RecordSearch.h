@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,6 +44,8 @@ public:
     // boundary (a match that begins on the second byte of a double-byte
     // character does not count).
     bool FoundIn(std::string_view foldedText) const;
+    // The position of the first such match at or after `from`, or npos.
+    std::size_t Find(std::string_view foldedText, std::size_t from = 0) const;
 
 private:
     std::string query_;
@@ -54,7 +57,7 @@ private:
 class FolderSearch {
 public:
     // Forgets every text (the list was read anew or changed unseen).
-    void Reset() { texts_.clear(); }
+    void Reset();
     // Record `index` left the list; the texts after it move up.
     void Erase(int index);
 
@@ -69,7 +72,15 @@ public:
 
 private:
     void Complete(const RecordList& list);
-    std::vector<std::string> texts_;
+    void Append(std::string_view record);
+    std::string_view TextOf(std::size_t index) const;
+
+    // The texts of all records one after another in one buffer (so that a
+    // search is one scan), and where each record's text ends.
+    std::unique_ptr<char[]> text_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+    std::vector<std::size_t> ends_;
 };
 
 // The key the date column sorts by: seconds since 1970 in UTC for a date as
