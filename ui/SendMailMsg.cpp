@@ -95,7 +95,12 @@ CSendMailMsg::CSendMailMsg(QWidget* parent) : QDialog(parent) {
     attach_->setObjectName(QStringLiteral("1021"));
     attachments_ = new QListWidget(this);
     attachments_->setObjectName(QStringLiteral("1019"));
-    attachments_->setMaximumHeight(attachments_->fontMetrics().height() * kMaxAttachments + 8);
+    // Three lines high; a long path gives way in the middle, so that its
+    // file name always shows whole (the whole path is the line's tooltip).
+    attachments_->setMaximumHeight((attachments_->fontMetrics().lineSpacing() + 6) * kMaxAttachments +
+                                   2 * attachments_->frameWidth());
+    attachments_->setTextElideMode(Qt::ElideMiddle);
+    attachments_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     body_ = new QPlainTextEdit(this);
     body_->setObjectName(QStringLiteral("1010"));
     body_->setMinimumSize(420, 260);
@@ -215,6 +220,7 @@ void CSendMailMsg::ShowAttachments() {
     attachments_->clear();
     for (const QString& line : AttachmentLines()) {
         attachments_->addItem(ShownAttachment(line));
+        attachments_->item(attachments_->count() - 1)->setToolTip(ShownAttachment(line));
     }
 }
 

@@ -18,6 +18,7 @@
 #include <QKeyEvent>
 #include <QPrinter>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -116,7 +117,8 @@ void CTegaloListView::OnInitialUpdate() {
     setModel(model_);
     header()->resizeSection(0, 200);
     header()->resizeSection(1, 100);
-    header()->resizeSection(2, 100);
+    // The date column is as wide as a date as received, when that is wider.
+    header()->resizeSection(2, std::max(100, fontMetrics().horizontalAdvance(QStringLiteral("Mon, 07 Dec 2026 10:00:00 +0900")) + 12));
     header()->setStretchLastSection(false);
     // The subject takes the width the other columns leave.
     header()->setSectionResizeMode(0, QHeaderView::Stretch);

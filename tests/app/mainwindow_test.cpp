@@ -121,7 +121,7 @@ private slots:
         // The subject takes the width the others leave, 200 at the least here.
         QVERIFY(list().header()->sectionSize(0) >= 200);
         QCOMPARE(list().header()->sectionSize(1), 100);
-        QCOMPARE(list().header()->sectionSize(2), 100);
+        QVERIFY(list().header()->sectionSize(2) >= 100); // as wide as a date
     }
 
     void listShowsNewestFirstWithSenderAndIcons() {
