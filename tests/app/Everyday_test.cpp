@@ -58,7 +58,6 @@ class EverydayTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir config;
     std::unique_ptr<TestMailbox> box;
     std::unique_ptr<ScriptedPrompter> prompter;
     std::unique_ptr<CTegaloApp> app;
@@ -69,13 +68,7 @@ private:
     void Start() { QVERIFY(app->InitInstance(box->QDir())); }
 
 private slots:
-    void initTestCase() {
-        // The window's state goes to this directory, not the user's own.
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-    }
-
     void init() {
-        QFile::remove(WindowStatePath());
         box = std::make_unique<TestMailbox>();
         prompter = std::make_unique<ScriptedPrompter>();
         app = std::make_unique<CTegaloApp>();
@@ -92,7 +85,9 @@ private slots:
     void theWindowComesBackAsItWasLeft() {
         box->Add("recv", {Message("一")});
         Start();
-        QCOMPARE(WindowStatePath(), config.path() + QStringLiteral("/Tegalo/window.ini"));
+        // The test mailbox points XDG_CONFIG_HOME at a directory of its own.
+        QCOMPARE(WindowStatePath(), box->ConfigDir() + QStringLiteral("/Tegalo/window.ini"));
+        QVERIFY(!QFileInfo::exists(WindowStatePath()));
         // The first start: the tree shows its names whole, the subject
         // column takes the width the others leave.
         CTegaloTreeView& tree = *frame().treeView();
