@@ -174,7 +174,7 @@ CSendMailMsg::CSendMailMsg(QWidget* parent) : QDialog(parent) {
     connect(cancel_, &QPushButton::clicked, this, &CSendMailMsg::reject);
 }
 
-void CSendMailMsg::Prepare() {
+void CSendMailMsg::Prepare(bool again) {
     to_->setText(toText);
     cc_->setText(ccText);
     subject_->setText(subjectText);
@@ -182,7 +182,9 @@ void CSendMailMsg::Prepare() {
     ShowAttachments();
     attachments_->setVisible(!attachText.isEmpty());
     to_->setFocus();
-    opened_ = Snapshot();
+    if (!again) {
+        opened_ = Snapshot();
+    }
 }
 
 QStringList CSendMailMsg::Snapshot() const {

@@ -52,8 +52,10 @@ public:
     static constexpr int kMaxAttachments = 3;
 
     // Puts the fields into the controls; the attachment list shows only
-    // when there is an attachment. Call before each run.
-    void Prepare();
+    // when there is an attachment. Call before each run. `again` for a run
+    // that goes on with a message that was refused: what the first run
+    // opened with stays the mark of "nothing typed".
+    void Prepare(bool again = false);
     // Takes the controls' text into the fields.
     void Collect();
     // Empties all five fields (after a message was sent or saved).

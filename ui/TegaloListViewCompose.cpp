@@ -78,8 +78,8 @@ void CTegaloListView::ForwardLoaded() {
 
 void CTegaloListView::NewMessage() {
     composeDialog_.addressDialog.directory = doc_.BaseDir();
-    for (;;) {
-        composeDialog_.Prepare();
+    for (bool again = false;; again = true) {
+        composeDialog_.Prepare(again);
         const int result = composeDialog_.exec();
         if (result == CSendMailMsg::kCancel) {
             return;

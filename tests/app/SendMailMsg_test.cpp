@@ -448,6 +448,7 @@ private slots:
                 QCOMPARE(dialog().ccEdit()->text(), QStringLiteral("cc@example.jp"));
                 QCOMPARE(dialog().bodyEdit()->toPlainText(), QStringLiteral("text"));
                 QCOMPARE(ShownAttachments(), (QStringList{readable, missing}));
+                QVERIFY(dialog().Changed()); // Esc now would ask before throwing it away
                 // The list cannot be edited, but a line can be taken off it.
                 dialog().attachmentList()->setCurrentRow(1);
                 dialog().attachmentList()->actions().first()->trigger();
