@@ -1,6 +1,6 @@
 #include "app/AboutDlg.h"
 
-#include "app/Icons.h"
+#include "gui/Icons.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>

@@ -1,14 +1,15 @@
 #include "app/MainFrm.h"
 
 #include "app/AboutDlg.h"
-#include "app/Commands.h"
-#include "app/Icons.h"
 #include "app/TegaloTreeView.h"
 #include "app/WindowState.h"
+#include "gui/Commands.h"
+#include "gui/Icons.h"
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
+#include "session/MailSessions.h"
 #include "store/TegaloDoc.h"
 #include "ui/ListFilter.h"
-#include "ui/Prompter.h"
-#include "ui/QtText.h"
 #include "ui/TegaloListView.h"
 
 #include <QAction>
@@ -33,7 +34,8 @@ const QString kReady = QStringLiteral("ﾚﾃﾞｨ");
 
 } // namespace
 
-CMainFrame::CMainFrame(CTegaloDoc& doc, QWidget* parent) : QMainWindow(parent), doc_(doc) {
+CMainFrame::CMainFrame(CTegaloDoc& doc, MailSessions& sessions, QWidget* parent)
+    : QMainWindow(parent), doc_(doc), sessions_(sessions) {
     setWindowTitle(QStringLiteral("Email - Tegalo"));
     setWindowIcon(icons::Application());
     createActions();
@@ -170,6 +172,8 @@ void CMainFrame::createStatusBar() {
         statusBar()->addPermanentWidget(label);
     }
     SetStatusText(kReady);
+    connect(&sessions_, &MailSessions::statusText, this,
+            [this](const std::string& text) { SetStatusText(FromSjis(text)); });
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& text) {
         if (text.isEmpty()) {
             statusBar()->showMessage(kReady);
@@ -182,7 +186,7 @@ void CMainFrame::createClient() {
     tree_ = new CTegaloTreeView(splitter_);
     // The right pane: the filter field above the list.
     auto* right = new QWidget(splitter_);
-    list_ = new CTegaloListView(doc_, *this, right);
+    list_ = new CTegaloListView(doc_, sessions_, right);
     filter_ = new CListFilter(*list_, right);
     auto* column = new QVBoxLayout(right);
     column->setContentsMargins(0, 0, 0, 0);
@@ -197,7 +201,7 @@ void CMainFrame::createClient() {
     tree_->onFolderSelected = [this](int folder) { OnFolderSelected(folder); };
     tree_->installEventFilter(this);
     list_->installEventFilter(this);
-    SetActivePane(1);
+    SetActivePane(kListPane);
 }
 
 void CMainFrame::OnInitialUpdate() {
@@ -209,7 +213,7 @@ void CMainFrame::OnInitialUpdate() {
     splitter_->setSizes({treeWidth, total - treeWidth});
     list_->OnInitialUpdate();
     RestoreWindowState(*this, *splitter_, list_->HasColumns() ? list_->header() : nullptr);
-    SetActivePane(1);
+    SetActivePane(kListPane);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
@@ -220,9 +224,9 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusIn) {
         if (watched == tree_) {
-            activePane_ = 0;
+            activePane_ = kTreePane;
         } else if (watched == list_) {
-            activePane_ = 1;
+            activePane_ = kListPane;
         }
     }
     return QMainWindow::eventFilter(watched, event);
@@ -230,7 +234,7 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 
 void CMainFrame::SetActivePane(int pane) {
     activePane_ = pane;
-    QWidget* widget = pane == 0 ? static_cast<QWidget*>(tree_) : static_cast<QWidget*>(list_);
+    QWidget* widget = pane == kTreePane ? static_cast<QWidget*>(tree_) : static_cast<QWidget*>(list_);
     widget->setFocus(Qt::OtherFocusReason);
 }
 
@@ -252,19 +256,19 @@ void CMainFrame::OnFolderSelected(int folder) {
 void CMainFrame::OnCommand(int id) {
     // The active pane comes first: the tree takes new and open and does
     // nothing with them.
-    if (activePane_ == 0 && tree_->OnCommand(id)) {
+    if (activePane_ == kTreePane && tree_->OnCommand(id)) {
         return;
     }
     switch (id) {
     case ID_RIGHT_PANE:
-        SetActivePane(1);
+        SetActivePane(kListPane);
         return;
     case ID_LEFT_PANE:
-        SetActivePane(0);
+        SetActivePane(kTreePane);
         return;
     case ID_NEXT_PANE:
     case ID_PREV_PANE:
-        SetActivePane(activePane_ == 0 ? 1 : 0);
+        SetActivePane(activePane_ == kTreePane ? kListPane : kTreePane);
         return;
     case ID_HELP_CONTENTS:
         OnHelpContents();

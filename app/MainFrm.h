@@ -16,11 +16,12 @@ class CListFilter;
 class CTegaloDoc;
 class CTegaloListView;
 class CTegaloTreeView;
+class MailSessions;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    explicit CMainFrame(CTegaloDoc& doc, QWidget* parent = nullptr);
+    CMainFrame(CTegaloDoc& doc, MailSessions& sessions, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     // Builds the tree and runs the list's first update (settings, columns,
@@ -36,7 +37,8 @@ public:
     // Runs a command as the menu, toolbar or accelerator would.
     void OnCommand(int id);
 
-    // The pane that receives the commands: 0 the tree, 1 the list.
+    // The pane that receives the commands.
+    enum Pane : int { kTreePane = 0, kListPane = 1 };
     int ActivePane() const { return activePane_; }
     void SetActivePane(int pane);
 
@@ -64,13 +66,14 @@ private:
     void OnFolderSelected(int folder);
 
     CTegaloDoc& doc_;
+    MailSessions& sessions_;
     QSplitter* splitter_ = nullptr;
     CTegaloTreeView* tree_ = nullptr;
     CTegaloListView* list_ = nullptr;
     CListFilter* filter_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QHash<int, QAction*> actions_;
-    int activePane_ = 1;
+    int activePane_ = kListPane;
 };
 
 } // namespace tegalo

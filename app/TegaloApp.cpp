@@ -2,13 +2,13 @@
 
 #include "app/MainFrm.h"
 #include "config/AccountSettings.h"
+#include "gui/Prompter.h"
+#include "gui/QtStoreUi.h"
+#include "gui/QtText.h"
+#include "session/MailSessions.h"
 #include "store/Mailbox.h"
-#include "transfer/Sock.h"
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
-#include "ui/Prompter.h"
-#include "ui/QtStoreUi.h"
-#include "ui/QtText.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -49,7 +49,8 @@ std::optional<StartOptions> ParseStartOptions(const QStringList& arguments, QStr
 CTegaloApp::CTegaloApp() : ui_(std::make_unique<QtStoreUi>()), doc_(std::make_unique<CTegaloDoc>(*ui_)) {}
 
 CTegaloApp::~CTegaloApp() {
-    frame_.reset(); // the views go before the document they show
+    frame_.reset(); // the views go before the sessions and the document they show
+    sessions_.reset();
 }
 
 namespace {
@@ -80,25 +81,25 @@ int CTegaloApp::SessionWithoutWindow(const QString& dir, bool send) {
     if (!Loaded(doc.Start(NativePath(path)))) {
         return 1;
     }
-    AccountSettings settings;
-    if (ReadAccountSettings(doc.BaseDir(), settings, console) == SettingsStatus::kCannotOpen) {
+    MailSessions sessions(doc);
+    if (sessions.ReadSettings(console) == SettingsStatus::kCannotOpen) {
         return 1;
     }
-    CSock sock(doc);
-    sock.onStatusText = [](const std::string& text) { ConsoleStoreUi::Print(stdout, text); };
-    sock.onNotice = [](const std::string& text) { ConsoleStoreUi::Print(stdout, text); };
+    const auto print = [](const std::string& text) { ConsoleStoreUi::Print(stdout, text); };
+    QObject::connect(&sessions, &MailSessions::statusText, print);
+    QObject::connect(&sessions, &MailSessions::notice, print);
     SessionEnd end = SessionEnd::None;
     QEventLoop loop;
-    sock.onEnded = [&](SessionEnd how) {
+    QObject::connect(&sessions, &MailSessions::ended, [&](SessionEnd how) {
         end = how;
         loop.quit();
-    };
+    });
     if (send) {
-        sock.SendWaiting(settings);
+        sessions.SendWaiting();
     } else {
-        sock.StartReceive(settings);
+        sessions.StartReceive();
     }
-    if (sock.Busy()) {
+    if (sessions.Busy()) {
         loop.exec();
     }
     return end == SessionEnd::Normal ? 0 : 1;
@@ -126,7 +127,8 @@ bool CTegaloApp::InitInstance(const QString& dir) {
     if (!Loaded(doc_->Start(NativePath(path)))) {
         return false;
     }
-    frame_ = std::make_unique<CMainFrame>(*doc_);
+    sessions_ = std::make_unique<MailSessions>(*doc_);
+    frame_ = std::make_unique<CMainFrame>(*doc_, *sessions_);
     ui_->parent = frame_.get();
     frame_->show();
     frame_->OnInitialUpdate();

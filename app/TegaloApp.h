@@ -11,6 +11,7 @@ namespace tegalo {
 
 class CMainFrame;
 class CTegaloDoc;
+class MailSessions;
 class QtStoreUi;
 
 struct StartOptions {
@@ -47,10 +48,13 @@ public:
 
     CTegaloDoc& doc() { return *doc_; }
     CMainFrame* mainFrame() const { return frame_.get(); }
+    // The mail sessions of the window (after InitInstance).
+    MailSessions* sessions() const { return sessions_.get(); }
 
 private:
     std::unique_ptr<QtStoreUi> ui_;
     std::unique_ptr<CTegaloDoc> doc_;
+    std::unique_ptr<MailSessions> sessions_;
     std::unique_ptr<CMainFrame> frame_;
 };
 

@@ -1,7 +1,8 @@
 #include "app/TegaloTreeView.h"
 
-#include "app/Commands.h"
-#include "app/Icons.h"
+#include "gui/Commands.h"
+#include "gui/Icons.h"
+#include "store/Record.h"
 
 #include <QHeaderView>
 
@@ -44,7 +45,7 @@ void CTegaloTreeView::OnInitialUpdate() {
     const struct {
         const char* label;
         int folder;
-    } folders[] = {{"削除", 4}, {"送信済", 3}, {"送信待ち", 2}, {"受信", 1}};
+    } folders[] = {{"削除", kDeleted}, {"送信済", kSent}, {"送信待ち", kWaiting}, {"受信", kReceived}};
     for (const auto& f : folders) {
         auto* item = new QTreeWidgetItem(QStringList(QString::fromUtf8(f.label)));
         item->setData(0, kFolderRole, f.folder);
@@ -82,7 +83,7 @@ void CTegaloTreeView::OnSelectionChanged() {
         return;
     }
     const int folder = selected.front()->data(0, kFolderRole).toInt();
-    if (folder >= 1 && folder <= 4 && onFolderSelected) {
+    if (folder >= kReceived && folder <= kDeleted && onFolderSelected) {
         onFolderSelected(folder);
     }
 }

@@ -6,7 +6,7 @@
 #include "store/Mailbox.h"
 #include "store/Record.h"
 #include "store/TegaloDoc.h"
-#include "ui/Prompter.h"
+#include "gui/Prompter.h"
 #include "ui/RecordListModel.h"
 #include "ui/TegaloListView.h"
 

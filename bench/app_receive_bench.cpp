@@ -4,6 +4,7 @@
 // messages against an empty one. bench/run prints the ratios.
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
+#include "session/MailSessions.h"
 #include "config/AccountSettings.h"
 #include "store/Mailbox.h"
 #include "store/Record.h"
@@ -158,7 +159,7 @@ void ReceiveInWindow(benchmark::State& state, int existing) {
         QApplication::processEvents();
         state.ResumeTiming();
         list.StartReceive();
-        while (list.socket().Busy()) {
+        while (list.sessions().Busy()) {
             QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         }
         QApplication::processEvents();

@@ -2,23 +2,23 @@
 # executable around it.
 find_package(Qt6 REQUIRED COMPONENTS Widgets PrintSupport Network)
 
-file(GLOB TEGALO_APP_SOURCES CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/app/*.cpp
-  ${PROJECT_SOURCE_DIR}/ui/*.cpp
-  ${PROJECT_SOURCE_DIR}/config/MailComset*.cpp
-  ${PROJECT_SOURCE_DIR}/transfer/Sock*.cpp)
-list(FILTER TEGALO_APP_SOURCES EXCLUDE REGEX "/app/main\\.cpp$")
-file(GLOB TEGALO_APP_HEADERS CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/app/*.h
-  ${PROJECT_SOURCE_DIR}/ui/*.h
-  ${PROJECT_SOURCE_DIR}/config/MailComset*.h
-  ${PROJECT_SOURCE_DIR}/transfer/Sock*.h)
+# Its folders, bottom layer first.
+set(TEGALO_APP_FOLDERS gui config/qt transfer/qt session ui app)
+set(TEGALO_APP_SOURCES)
+set(TEGALO_APP_HEADERS)
+foreach(folder ${TEGALO_APP_FOLDERS})
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
+  file(GLOB headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.h)
+  list(APPEND TEGALO_APP_SOURCES ${sources})
+  list(APPEND TEGALO_APP_HEADERS ${headers})
+endforeach()
+list(REMOVE_ITEM TEGALO_APP_SOURCES ${PROJECT_SOURCE_DIR}/app/main.cpp)
 
 add_library(tegalo_app STATIC ${TEGALO_APP_SOURCES} ${TEGALO_APP_HEADERS})
 set_target_properties(tegalo_app PROPERTIES AUTOMOC ON)
 target_link_libraries(tegalo_app PUBLIC tegalo_core Qt6::Widgets Qt6::PrintSupport Qt6::Network PRIVATE tegalo_warnings)
 # Byte strings never turn into QString by accident: Shift_JIS reaches Qt only
-# through ui/QtText.h.
+# through gui/QtText.h.
 target_compile_definitions(tegalo_app PUBLIC QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII)
 
 add_executable(tegalo ${PROJECT_SOURCE_DIR}/app/main.cpp)

@@ -132,7 +132,13 @@ int main(int argc, char** argv) {
     compose.hide();
 
     CMailComset& settings = list.settingsDialog();
-    settings.Prepare();
+    AccountSettings sample;
+    sample.serverName = "pop.example.jp";
+    sample.mailAccount = "taro@example.jp";
+    sample.displayName = "山田 太郎"_sjis;
+    sample.checkNewMail = true;
+    sample.checkInterval = "10";
+    settings.Prepare(sample);
     settings.show();
     QApplication::processEvents();
     const bool settingsSaved = settings.grab().save(out + QStringLiteral("/settings.png"));

@@ -1,8 +1,8 @@
 #include "ui/AdrBookDlg.h"
 
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
 #include "store/AddressBook.h"
-#include "ui/Prompter.h"
-#include "ui/QtText.h"
 
 #include <QByteArray>
 #include <QEvent>

@@ -1,10 +1,10 @@
 #include "ui/AdrSelDlg.h"
 
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
 #include "store/AddressBook.h"
 #include "store/FileIo.h"
 #include "store/RecipientList.h"
-#include "ui/Prompter.h"
-#include "ui/QtText.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -1,9 +1,9 @@
 #include "ui/RecordListModel.h"
 
-#include "app/Icons.h"
+#include "gui/Icons.h"
+#include "gui/QtText.h"
 #include "store/FolderFile.h"
 #include "store/Record.h"
-#include "ui/QtText.h"
 
 #include <algorithm>
 #include <functional>

@@ -1,10 +1,10 @@
 #include "ui/SendMailMsg.h"
 
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
 #include "store/Outgoing.h"
 #include "store/RecipientList.h"
 #include "text/unicode.h"
-#include "ui/Prompter.h"
-#include "ui/QtText.h"
 
 #include <QAction>
 #include <QGridLayout>

@@ -1,17 +1,16 @@
 #include "ui/TegaloListView.h"
 
-#include "app/Commands.h"
-#include "app/MainFrm.h"
+#include "gui/Commands.h"
+#include "gui/Printing.h"
+#include "gui/Prompter.h"
+#include "gui/QtStoreUi.h"
+#include "gui/QtText.h"
+#include "session/MailSessions.h"
 #include "store/AddressBook.h"
 #include "store/Attachments.h"
 #include "store/PartName.h"
 #include "store/TegaloDoc.h"
-#include "transfer/CheckTimer.h"
 #include "text/unicode.h"
-#include "ui/Printing.h"
-#include "ui/Prompter.h"
-#include "ui/QtStoreUi.h"
-#include "ui/QtText.h"
 #include "ui/RecordListModel.h"
 
 #include <QHeaderView>
@@ -51,8 +50,8 @@ QString DisplayText(std::string_view sjis) {
 
 } // namespace
 
-CTegaloListView::CTegaloListView(CTegaloDoc& doc, CMainFrame& frame, QWidget* parent)
-    : QTreeView(parent), doc_(doc), frame_(frame), settingsDialog_(this), viewerDialog_(this) {
+CTegaloListView::CTegaloListView(CTegaloDoc& doc, MailSessions& sessions, QWidget* parent)
+    : QTreeView(parent), doc_(doc), sessions_(sessions), settingsDialog_(this), viewerDialog_(this) {
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
@@ -62,42 +61,35 @@ CTegaloListView::CTegaloListView(CTegaloDoc& doc, CMainFrame& frame, QWidget* pa
     model_ = new RecordListModel(doc_.GetRecordList(), this);
     connect(this, &QTreeView::doubleClicked, this, [this] { OpenFocusedMessage(); });
 
-    socket_ = std::make_unique<CSock>(doc_, this);
-    socket_->onStatusText = [this](const std::string& text) { frame_.SetStatusText(FromSjis(text)); };
-    socket_->onNotice = [](const std::string& text) { QtStoreUi::Defer(text); };
+    connect(&sessions_, &MailSessions::notice, this, [](const std::string& text) { QtStoreUi::Defer(text); });
     // Messages arrive one after another: new rows are shown at most a few
     // times a second, and when the session ends, and only while the list
     // shows the received folder.
     refillTimer_.setSingleShot(true);
     refillTimer_.setInterval(300);
     connect(&refillTimer_, &QTimer::timeout, this, [this] { ShowReceived(); });
-    socket_->onReceived = [this] {
+    connect(&sessions_, &MailSessions::received, this, [this] {
         if (!refillTimer_.isActive()) {
             refillTimer_.start();
         }
-    };
-    socket_->onSent = [this] {
+    });
+    connect(&sessions_, &MailSessions::sent, this, [this] {
         // A sent message left the waiting folder and reached the sent one.
         const int folder = doc_.CurrentFolder();
-        if ((folder == 2 || folder == 3) && model() == model_) {
+        if ((folder == kWaiting || folder == kSent) && model() == model_) {
             model_->Refill();
         }
-    };
-    socket_->onEnded = [this](SessionEnd how) {
-        lastEnd_ = how;
-        if (std::function<bool()> keep = std::exchange(keepIfNotSent_, {}); keep && how != SessionEnd::Normal) {
-            // The composed message did not go out: it waits in the folder
-            // for the next "送信待" instead of being lost.
-            if (keep()) {
-                QtStoreUi::Defer("送信できなかったメッセージを送信待ちフォルダーに保存しました"_sjis);
-                if (doc_.CurrentFolder() == 2 && model() == model_) {
-                    model_->Refill();
-                }
-            }
+    });
+    connect(&sessions_, &MailSessions::unsentKept, this, [this] {
+        if (doc_.CurrentFolder() == kWaiting && model() == model_) {
+            model_->Refill();
         }
-        SessionEnded();
-    };
-    connect(&checkTimer_, &QTimer::timeout, this, [this] { StartReceive(); });
+    });
+    connect(&sessions_, &MailSessions::ended, this, [this] {
+        refillTimer_.stop();
+        ShowReceived();
+    });
+    connect(&sessions_, &MailSessions::busyChanged, this, [this](bool busy) { OnBusyChanged(busy); });
 }
 
 CTegaloListView::~CTegaloListView() {
@@ -111,7 +103,7 @@ CTegaloListView::~CTegaloListView() {
 void CTegaloListView::OnInitialUpdate() {
     QtStoreUi ui;
     ui.parent = this;
-    if (ReadAccountSettings(doc_.BaseDir(), settingsDialog_.settings, ui) == SettingsStatus::kCannotOpen) {
+    if (sessions_.ReadSettings(ui) == SettingsStatus::kCannotOpen) {
         return;
     }
     setModel(model_);
@@ -129,73 +121,34 @@ void CTegaloListView::OnInitialUpdate() {
     header()->setSortIndicator(-1, Qt::DescendingOrder);
     setSortingEnabled(true);
     columnsShown_ = true;
-    frame_.UpdateAllViews(1);
-    const AccountSettings& settings = settingsDialog_.settings;
-    if (settings.receiveAtStartup) {
-        StartReceive();
+    OnUpdate(kReceived);
+    if (sessions_.Settings().receiveAtStartup) {
+        sessions_.StartReceive();
     }
-    if (settings.checkNewMail) {
-        if (const auto period = CheckTimerPeriod(settings.checkInterval)) {
-            checkTimer_.start(*period);
-        }
-    }
+    sessions_.StartCheckTimer();
 }
 
 void CTegaloListView::ShowReceived() {
-    if (doc_.CurrentFolder() == 1 && model() == model_) {
+    if (doc_.CurrentFolder() == kReceived && model() == model_) {
         model_->ShowAppended();
     }
 }
 
-void CTegaloListView::SessionStarting() {
-    if (!socket_->Busy()) {
-        QtStoreUi::SetDeferring(true);
-    }
-}
-
-void CTegaloListView::SessionEnded() {
-    refillTimer_.stop();
-    ShowReceived();
-    if (!socket_->Busy()) {
-        QtStoreUi::SetDeferring(false);
+void CTegaloListView::OnBusyChanged(bool busy) {
+    QtStoreUi::SetDeferring(busy);
+    if (!busy) {
+        refillTimer_.stop();
+        ShowReceived();
         QtStoreUi::ShowDeferred(this);
     }
 }
 
-void CTegaloListView::StartReceive() {
-    SessionStarting();
-    socket_->StartReceive(settingsDialog_.settings);
-    if (!socket_->Busy()) {
-        SessionEnded(); // refused before it began: nothing runs
-    }
-}
-
-void CTegaloListView::SendWaiting() {
-    SessionStarting();
-    socket_->SendWaiting(settingsDialog_.settings);
-    if (!socket_->Busy()) {
-        SessionEnded();
-    }
-}
-
 bool CTegaloListView::SendComposed(OutgoingMessage message, std::function<bool()> keepIfNotSent) {
-    if (socket_->Busy()) {
+    if (sessions_.Busy()) {
         Prompter().Message(this, QStringLiteral("送受信中のため送信できません"));
         return false;
     }
-    SessionStarting();
-    lastEnd_ = SessionEnd::None;
-    keepIfNotSent_ = std::move(keepIfNotSent);
-    const bool taken = socket_->SendComposed(settingsDialog_.settings, std::move(message));
-    if (!socket_->Busy()) {
-        keepIfNotSent_ = {}; // refused before it went out: the caller still has it
-    }
-    if (!socket_->Busy()) {
-        SessionEnded();
-    }
-    // Refused before it went out (an address that cannot be sent to, no
-    // server): the user was told, and the message is still the dialog's.
-    return taken && (socket_->Busy() || lastEnd_ == SessionEnd::Normal);
+    return sessions_.SendComposed(std::move(message), std::move(keepIfNotSent));
 }
 
 void CTegaloListView::OnUpdate(int) {
@@ -214,10 +167,10 @@ bool CTegaloListView::OnCommand(int id) {
         RunSettings();
         return true;
     case ID_START_RECEIVE:
-        StartReceive();
+        sessions_.StartReceive();
         return true;
     case ID_SEND_WAITING:
-        SendWaiting();
+        sessions_.SendWaiting();
         return true;
     case ID_REGISTER_SENDER:
         RegisterSender();
@@ -382,13 +335,14 @@ void CTegaloListView::OpenAttachment(int number) {
 }
 
 void CTegaloListView::RunSettings() {
-    settingsDialog_.Prepare();
+    settingsDialog_.Prepare(sessions_.Settings());
     if (settingsDialog_.exec() != QDialog::Accepted) {
         return;
     }
+    sessions_.ApplySettings(settingsDialog_.Result());
     QtStoreUi ui;
     ui.parent = this;
-    const SettingsStatus status = SaveAccountSettings(doc_.BaseDir(), settingsDialog_.settings, ui);
+    const SettingsStatus status = SaveAccountSettings(doc_.BaseDir(), sessions_.Settings(), ui);
     static_cast<void>(status); // a failure was shown; the new values stay in effect for this run
 }
 

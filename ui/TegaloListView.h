@@ -1,14 +1,14 @@
 // The message list in the right pane. It carries most of the program's
 // commands: it opens, prints, moves and deletes the message under the
-// focus, owns the dialogs and runs the mail sessions.
+// focus, owns the dialogs and gives the mail sessions their commands.
 #pragma once
 
-#include "config/MailComset.h"
+#include "config/qt/MailComset.h"
+#include "transfer/MailDate.h"
+#include "transfer/qt/Sock.h"
 #include "ui/AdrBookDlg.h"
-#include "transfer/Sock.h"
 #include "ui/MailMsg.h"
 #include "ui/SendMailMsg.h"
-#include "transfer/MailDate.h"
 
 #include <QTimer>
 #include <QTreeView>
@@ -20,8 +20,8 @@
 
 namespace tegalo {
 
-class CMainFrame;
 class CTegaloDoc;
+class MailSessions;
 class RecordListModel;
 
 // The message loaded from the focused row, as the viewer, printing, reply
@@ -40,7 +40,7 @@ struct LoadedMessage {
 class CTegaloListView : public QTreeView {
     Q_OBJECT
 public:
-    CTegaloListView(CTegaloDoc& doc, CMainFrame& frame, QWidget* parent = nullptr);
+    CTegaloListView(CTegaloDoc& doc, MailSessions& sessions, QWidget* parent = nullptr);
     ~CTegaloListView() override;
 
     // Reads the settings, sets up the columns and lists the received folder.
@@ -68,18 +68,13 @@ public:
     // temporary directory and hands it to the desktop.
     void OpenAttachment(int number);
     void RunSettings();
-    // Starts a receive session (the toolbar's "送受信開始", the check timer,
-    // and start-up when the settings ask for it).
-    void StartReceive();
-    // Sends the waiting folder ("送信待").
-    void SendWaiting();
     // Sends a composed message at once. False, after a message, when
     // another mail session runs or the message was refused before it went
     // out: the message was not taken. When it was taken but the server does
     // not accept it, `keepIfNotSent` (when given) stores it in the waiting
     // folder, so that a send that fails part way loses nothing.
     bool SendComposed(OutgoingMessage message, std::function<bool()> keepIfNotSent = {});
-    CSock& socket() { return *socket_; }
+    MailSessions& sessions() { return sessions_; }
 
     // The Delete key: asks, then moves the focused message to the deleted
     // folder (deletes it for good when the deleted folder is shown).
@@ -136,12 +131,11 @@ private:
     void FillViewer();
     // Adds the rows of newly received messages when the received folder is shown.
     void ShowReceived();
-    // Session start and end: messages wait while a session runs.
-    void SessionStarting();
-    void SessionEnded();
+    // Messages wait while a session runs.
+    void OnBusyChanged(bool busy);
 
     CTegaloDoc& doc_;
-    CMainFrame& frame_;
+    MailSessions& sessions_;
     RecordListModel* model_ = nullptr;
     CMailComset settingsDialog_;
     CMailMsg viewerDialog_;
@@ -154,11 +148,7 @@ private:
     std::string forwardRecord_;
     int forwardFolder_ = 0;
     bool columnsShown_ = false;
-    std::unique_ptr<CSock> socket_;
-    QTimer checkTimer_;
     QTimer refillTimer_;
-    SessionEnd lastEnd_ = SessionEnd::None;
-    std::function<bool()> keepIfNotSent_; // for the composed message being sent
 };
 
 } // namespace tegalo

@@ -3,12 +3,13 @@
 // document's parts and sent, or stored in the waiting folder.
 #include "ui/TegaloListView.h"
 
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
+#include "session/MailSessions.h"
 #include "store/ComposedMessage.h"
 #include "store/Outgoing.h"
 #include "store/Record.h"
 #include "store/TegaloDoc.h"
-#include "ui/Prompter.h"
-#include "ui/QtText.h"
 #include "ui/RecordListModel.h"
 
 #include <utility>
@@ -127,7 +128,7 @@ bool CTegaloListView::BuildAttachmentPart(const QString& line, int index, std::a
     }
     const std::string path = NativePath(line);
     const PartError error = doc_.CSbodyMsgA("", path, index, IsHtmlPath(path) ? htmlFile : base64File);
-    if (error != PartError::none && socket_->Busy()) {
+    if (error != PartError::none && sessions_.Busy()) {
         // The store's message waits for the session to end; say it now.
         Prompter().Message(this, QStringLiteral("添付ファイルを読めません: ") + line);
     }
@@ -174,7 +175,7 @@ bool CTegaloListView::DeliverComposed(int result) {
         }
     }
 
-    const std::string& account = settingsDialog_.settings.mailAccount;
+    const std::string& account = sessions_.Settings().mailAccount;
     const std::string header = ComposedHeaderBlock(subject, account, recipients, date, !lines.isEmpty());
     const PartSizes sizes = ComposedSizes(subject, account, date, header);
     const std::string headerText = ComposedHeaderText(subject, account, date, header);

@@ -1,9 +1,10 @@
 // Composing and sending at once, to a real SMTP server (the Python sink on
 // loopback): what arrives there, and a send refused while another session
 // runs, which the user may save to the waiting folder instead.
-#include "app/Commands.h"
+#include "gui/Commands.h"
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
+#include "session/MailSessions.h"
 #include "config/AccountSettings.h"
 #include "store/Record.h"
 #include "text/unicode.h"
@@ -101,7 +102,7 @@ private slots:
         });
         frame().OnCommand(ID_NEW_MESSAGE);
         QVERIFY(script.Done());
-        QTRY_VERIFY_WITH_TIMEOUT(!list().socket().Busy(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!list().sessions().Busy(), 20000);
         QCOMPARE(frame().statusBar()->currentMessage(), QStringLiteral("Message was sent"));
         QVERIFY(prompter->messages.isEmpty());
 
@@ -133,7 +134,7 @@ private slots:
         QVERIFY(silent.listen(QHostAddress::LocalHost));
         Start(silent.serverPort());
         frame().OnCommand(ID_START_RECEIVE);
-        QVERIFY(list().socket().Busy());
+        QVERIFY(list().sessions().Busy());
 
         DialogScript script(dialog());
         script
@@ -164,7 +165,7 @@ private slots:
         // End the receive session before the next test.
         QTRY_VERIFY(silent.hasPendingConnections());
         delete silent.nextPendingConnection();
-        QTRY_VERIFY_WITH_TIMEOUT(!list().socket().Busy(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!list().sessions().Busy(), 20000);
     }
 };
 

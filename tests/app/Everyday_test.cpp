@@ -4,7 +4,7 @@
 // the room they need, printing without a printer goes to a PDF file, Qt's
 // own dialogs speak Japanese, and attachments of composed messages show and
 // save under their real names.
-#include "app/Commands.h"
+#include "gui/Commands.h"
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
 #include "app/TegaloTreeView.h"
@@ -14,7 +14,7 @@
 #include "store/TegaloDoc.h"
 #include "text/jis.h"
 #include "text/unicode.h"
-#include "ui/Printing.h"
+#include "gui/Printing.h"
 #include "ui/RecordListModel.h"
 #include "ui/SendMailMsg.h"
 #include "ui/TegaloListView.h"

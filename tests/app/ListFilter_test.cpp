@@ -8,7 +8,7 @@
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
 #include "ui/ListFilter.h"
-#include "ui/QtText.h"
+#include "gui/QtText.h"
 #include "ui/RecordListModel.h"
 #include "ui/TegaloListView.h"
 

@@ -1,6 +1,6 @@
 // The list's commands that change the store: the Delete key, the four moves,
 // registering the sender, and the address book command.
-#include "app/Commands.h"
+#include "gui/Commands.h"
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
 #include "app/TegaloTreeView.h"

@@ -1,6 +1,6 @@
 // Reply and forward: from the menu and from the viewer, what they put into
 // the compose dialog, and what a saved reply or forward holds.
-#include "app/Commands.h"
+#include "gui/Commands.h"
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
 #include "config/AccountSettings.h"
@@ -10,7 +10,7 @@
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
 #include "ui/MailMsg.h"
-#include "ui/QtText.h"
+#include "gui/QtText.h"
 #include "ui/RecordListModel.h"
 #include "ui/SendMailMsg.h"
 #include "ui/TegaloListView.h"

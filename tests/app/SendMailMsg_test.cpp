@@ -1,7 +1,7 @@
 // The compose dialog and the new-message command: the fields between runs,
 // attachments, the checks before a message may end the dialog, the address
 // selection, and the record a saved message leaves in the waiting folder.
-#include "app/Commands.h"
+#include "gui/Commands.h"
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
 #include "config/AccountSettings.h"
@@ -10,7 +10,7 @@
 #include "store/Record.h"
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
-#include "ui/QtText.h"
+#include "gui/QtText.h"
 #include "ui/SendMailMsg.h"
 #include "ui/TegaloListView.h"
 

@@ -1,15 +1,16 @@
 // The main window as a user meets it: the folder tree, the message list,
 // the viewer, printing, help and the settings dialog.
-#include "app/Commands.h"
+#include "gui/Commands.h"
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
+#include "session/MailSessions.h"
 #include "app/TegaloTreeView.h"
 #include "store/Attachments.h"
 #include "store/Record.h"
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
-#include "ui/Printing.h"
-#include "ui/QtText.h"
+#include "gui/Printing.h"
+#include "gui/QtText.h"
 #include "ui/RecordListModel.h"
 #include "ui/TegaloListView.h"
 
@@ -103,7 +104,7 @@ private slots:
         QCOMPARE(frame().action(ID_FILE_NEW)->statusTip(), QStringLiteral("新規にﾌｧｲﾙを作成"));
         QCOMPARE(frame().action(ID_FILE_NEW)->toolTip(), QStringLiteral("新規ﾌｧｲﾙ"));
         QVERIFY(!frame().action(ID_FILE_MRU_FILE1)->isEnabled());
-        QCOMPARE(frame().ActivePane(), 1);
+        QCOMPARE(frame().ActivePane(), CMainFrame::kListPane);
         // The tree: the root and the four folders in screen order, "受信" selected.
         QTreeWidgetItem* root = frame().treeView()->topLevelItem(0);
         QCOMPARE(root->text(0), QStringLiteral("ローカル"));
@@ -161,15 +162,15 @@ private slots:
         box->Add("recv", {Message("件名", "a@b")});
         Start();
         frame().OnCommand(ID_LEFT_PANE);
-        QCOMPARE(frame().ActivePane(), 0);
+        QCOMPARE(frame().ActivePane(), CMainFrame::kTreePane);
         frame().OnCommand(ID_FILE_OPEN);
         frame().OnCommand(ID_FILE_NEW);
         QVERIFY(prompter->messages.isEmpty());
         QCOMPARE(prompter->printDialogs, 0);
         frame().OnCommand(ID_NEXT_PANE);
-        QCOMPARE(frame().ActivePane(), 1); // F6 after the left pane goes back to the list
+        QCOMPARE(frame().ActivePane(), CMainFrame::kListPane); // F6 after the left pane goes back to the list
         frame().OnCommand(ID_PREV_PANE);
-        QCOMPARE(frame().ActivePane(), 0);
+        QCOMPARE(frame().ActivePane(), CMainFrame::kTreePane);
         frame().OnCommand(ID_RIGHT_PANE);
         list().setCurrentIndex(QModelIndex());
         frame().OnCommand(ID_FILE_OPEN);
@@ -217,7 +218,7 @@ private slots:
         QCOMPARE(list().viewerDialog().attachmentList()->item(0)->text(), QStringLiteral("first.txt"));
 
         // The second attachment opens under its name without the control byte.
-        CloseNextDialogWith(1018);
+        CloseNextDialogWith(CMailMsg::kFirstAttachment + 1);
         list().OpenFocusedMessage();
         QCOMPARE(prompter->opened.size(), 1);
         QVERIFY(prompter->opened[0].endsWith(QStringLiteral("/second.txt")));
@@ -289,37 +290,51 @@ private slots:
         box->Write("comconfig", config);
         Start();
         CMailComset& dialog = list().settingsDialog();
-        QCOMPARE(dialog.settings.checkInterval, std::string("20"));
-        dialog.Prepare();
+        QCOMPARE(list().sessions().Settings().checkInterval, std::string("20"));
+        dialog.Prepare(list().sessions().Settings());
         QCOMPARE(dialog.intervalList()->currentRow(), 1);
         QCOMPARE(dialog.intervalList()->item(0)->text(), QStringLiteral("10"));
 
         // A port that is no whole number keeps the dialog open.
-        dialog.field(1002)->setText(QStringLiteral("11x"));
+        dialog.field(CMailComset::kPop3Port)->setText(QStringLiteral("11x"));
         dialog.open();
         dialog.accept();
         QVERIFY(dialog.isVisible());
         QVERIFY(!prompter->messages.isEmpty());
-        dialog.field(1002)->setText(QStringLiteral("70000"));
+        dialog.field(CMailComset::kPop3Port)->setText(QStringLiteral("70000"));
         dialog.accept();
         QVERIFY(dialog.isVisible());
-        dialog.field(1002)->setText(QStringLiteral("2525"));
-        dialog.field(1001)->setText(QStringLiteral("pop.example.jp"));
-        dialog.checkBox(1017)->setChecked(true);
+        dialog.field(CMailComset::kPop3Port)->setText(QStringLiteral("2525"));
+        dialog.field(CMailComset::kServerName)->setText(QStringLiteral("pop.example.jp"));
+        dialog.checkBox(CMailComset::kKeepOnServer)->setChecked(true);
         dialog.accept();
         QVERIFY(!dialog.isVisible());
-        QCOMPARE(dialog.settings.pop3Port, 2525);
-        QCOMPARE(dialog.settings.serverName, std::string("pop.example.jp"));
+        QCOMPARE(dialog.Result().pop3Port, 2525);
+        QCOMPARE(dialog.Result().serverName, std::string("pop.example.jp"));
+        // The dialog edits a copy: the sessions still use what was read.
+        QVERIFY(list().sessions().Settings().serverName != "pop.example.jp");
 
-        // The settings command writes the file on OK and leaves it on Cancel.
+        // The settings command writes the file on OK and leaves it on Cancel;
+        // what OK took in is what the next session uses.
         const std::string before = box->Read("comconfig");
-        CloseNextDialogWith(QDialog::Rejected);
+        const AccountSettings live = list().sessions().Settings();
+        QTimer::singleShot(0, [&dialog] {
+            dialog.field(CMailComset::kServerName)->setText(QStringLiteral("cancelled.example.jp"));
+            dialog.reject();
+        });
         frame().OnCommand(ID_SETTINGS);
         QCOMPARE(box->Read("comconfig"), before);
-        QTimer::singleShot(0, [&dialog] { dialog.accept(); });
+        QCOMPARE(list().sessions().Settings().serverName, live.serverName);
+        QTimer::singleShot(0, [&dialog] {
+            dialog.field(CMailComset::kPop3Port)->setText(QStringLiteral("2525"));
+            dialog.field(CMailComset::kServerName)->setText(QStringLiteral("pop.example.jp"));
+            dialog.accept();
+        });
         frame().OnCommand(ID_SETTINGS);
         const std::string after = box->Read("comconfig");
         QVERIFY(after.starts_with("pop.example.jp\r\n\r\n2525\r\n25\r\n"));
+        QCOMPARE(list().sessions().Settings().serverName, std::string("pop.example.jp"));
+        QCOMPARE(list().sessions().Settings().pop3Port, 2525);
     }
 
     void startWithoutSettingsHasNoColumns() {

@@ -1,14 +1,15 @@
 // Receiving from a real POP3 server (a private Dovecot on loopback), in the
 // window and with `tegalo --receive`.
-#include "app/Commands.h"
+#include "gui/Commands.h"
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
+#include "session/MailSessions.h"
 #include "config/AccountSettings.h"
 #include "store/TegaloDoc.h"
 #include "text/jis.h"
 #include "text/transfer_encoding.h"
 #include "text/unicode.h"
-#include "ui/QtText.h"
+#include "gui/QtText.h"
 #include "ui/RecordListModel.h"
 #include "ui/TegaloListView.h"
 
@@ -77,9 +78,9 @@ private slots:
         QVERIFY(app.InitInstance(box->QDir()));
         CMainFrame& frame = *app.mainFrame();
         frame.OnCommand(ID_START_RECEIVE);
-        QVERIFY(frame.listView()->socket().Busy());
+        QVERIFY(frame.listView()->sessions().Busy());
         frame.OnCommand(ID_START_RECEIVE); // a second start while the first runs
-        QTRY_VERIFY_WITH_TIMEOUT(!frame.listView()->socket().Busy(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.listView()->sessions().Busy(), 20000);
         QCOMPARE(frame.listView()->recordModel()->rowCount(), 2);
         // The subject keeps the blank after "Subject:".
         QCOMPARE(frame.listView()->recordModel()->index(1, 0).data().toString(), QStringLiteral(" 会議"));
@@ -96,7 +97,7 @@ private slots:
         CTegaloApp app;
         QVERIFY(app.InitInstance(box->QDir()));
         app.mainFrame()->OnCommand(ID_START_RECEIVE);
-        QVERIFY(!app.mainFrame()->listView()->socket().Busy());
+        QVERIFY(!app.mainFrame()->listView()->sessions().Busy());
         QCOMPARE(prompter->LastMessage(), QStringLiteral("サーバ名またはポートNoを設定して下さい"));
     }
 
@@ -140,7 +141,7 @@ private slots:
         QVERIFY(app.InitInstance(box->QDir()));
         CMainFrame& frame = *app.mainFrame();
         frame.OnCommand(ID_START_RECEIVE);
-        QTRY_VERIFY_WITH_TIMEOUT(!frame.listView()->socket().Busy(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.listView()->sessions().Busy(), 20000);
         QCOMPARE(box->Read("recv"), std::string("     0"));
         QVERIFY2(commands.filter(QStringLiteral("DELE")).isEmpty(), qPrintable(commands.join(QLatin1Char(','))));
         QVERIFY(!frame.statusBar()->currentMessage().isEmpty());

@@ -1,8 +1,9 @@
 // Sending the waiting folder to a real SMTP server (a Python sink on
 // loopback), in the window and with `tegalo --send-waiting`.
-#include "app/Commands.h"
+#include "gui/Commands.h"
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
+#include "session/MailSessions.h"
 #include "config/AccountSettings.h"
 #include "store/Outgoing.h"
 #include "store/TegaloDoc.h"
@@ -75,11 +76,11 @@ private slots:
         QVERIFY(app.InitInstance(box->QDir()));
         CMainFrame& frame = *app.mainFrame();
         frame.OnCommand(ID_SEND_WAITING);
-        QVERIFY(frame.listView()->socket().Busy());
+        QVERIFY(frame.listView()->sessions().Busy());
         // A message composed meanwhile is not taken while the batch runs.
         QVERIFY(!frame.listView()->SendComposed(OutgoingMessage{}));
         QCOMPARE(prompter->LastMessage(), QStringLiteral("送受信中のため送信できません"));
-        QTRY_VERIFY_WITH_TIMEOUT(!frame.listView()->socket().Busy(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.listView()->sessions().Busy(), 20000);
         QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("3 Messages Sent"));
         const std::vector<smtp_test::SinkMessage> received = sink->Messages();
         QCOMPARE(received.size(), std::size_t{3});
@@ -109,7 +110,7 @@ private slots:
                 ++kept;
                 return true;
             }));
-            QTRY_VERIFY_WITH_TIMEOUT(!list.socket().Busy(), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(!list.sessions().Busy(), 20000);
             const bool refused = to.starts_with("refuse");
             QCOMPARE(kept, refused ? 1 : 0);
             QCOMPARE(prompter->messages.contains(QStringLiteral("送信できなかったメッセージを送信待ちフォルダーに保存しました")),

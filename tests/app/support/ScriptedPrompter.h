@@ -2,7 +2,7 @@
 // questions from a queue, instead of showing anything.
 #pragma once
 
-#include "ui/Prompter.h"
+#include "gui/Prompter.h"
 
 #include <QPrinter>
 #include <QQueue>

@@ -1,7 +1,7 @@
-#include "config/MailComset.h"
+#include "config/qt/MailComset.h"
 
-#include "ui/Prompter.h"
-#include "ui/QtText.h"
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -19,20 +19,6 @@ namespace tegalo {
 
 namespace {
 
-enum Control : int {
-    kServerName = 1001,
-    kPop3Port = 1002,
-    kUserName = 1003,
-    kPassword = 1004,
-    kSmtpPort = 1011,
-    kMailAccount = 1012,
-    kKeepOnServer = 1017,
-    kServerName2 = 1018,
-    kDisplayName = 1022,
-    kReceiveAtStartup = 1053,
-    kCheckNewMail = 1054,
-    kCheckInterval = 1055,
-};
 
 const char* const kIntervals[] = {"10", "20", "30"};
 
@@ -101,7 +87,8 @@ QCheckBox* CMailComset::checkBox(int id) const {
     return checks_.value(id);
 }
 
-void CMailComset::Prepare() {
+void CMailComset::Prepare(const AccountSettings& settings) {
+    settings_ = settings;
     field(kServerName)->setText(FromSjis(settings.serverName));
     field(kPop3Port)->setText(QString::number(settings.pop3Port));
     field(kUserName)->setText(FromSjis(settings.userName));
@@ -126,7 +113,7 @@ void CMailComset::Prepare() {
 }
 
 void CMailComset::accept() {
-    AccountSettings input = settings;
+    AccountSettings input = settings_;
     // Ports: whole numbers from 1 to 65535, or the dialog stays open.
     for (const auto& [id, port] : {std::pair{kPop3Port, &input.pop3Port}, std::pair{kSmtpPort, &input.smtpPort}}) {
         bool ok = false;
@@ -162,7 +149,7 @@ void CMailComset::accept() {
         Prompter().Message(this, QStringLiteral("設定値が長すぎるか、改行を含んでいます (%1 行目)。").arg(line));
         return;
     }
-    settings = input;
+    settings_ = input;
     QDialog::accept();
 }
 

@@ -1,7 +1,7 @@
-#include "ui/Printing.h"
+#include "gui/Printing.h"
 
-#include "ui/Prompter.h"
-#include "ui/QtText.h"
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
 
 #include <QFontMetrics>
 #include <QPainter>

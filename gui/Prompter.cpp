@@ -1,4 +1,4 @@
-#include "ui/Prompter.h"
+#include "gui/Prompter.h"
 
 #include <QDesktopServices>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "ui/QtStoreUi.h"
+#include "gui/QtStoreUi.h"
 
-#include "ui/Prompter.h"
-#include "ui/QtText.h"
+#include "gui/Prompter.h"
+#include "gui/QtText.h"
 
 #include <QtGlobal>
 

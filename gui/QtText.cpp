@@ -1,4 +1,4 @@
-#include "ui/QtText.h"
+#include "gui/QtText.h"
 
 #include "text/unicode.h"
 

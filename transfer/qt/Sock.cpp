@@ -1,4 +1,4 @@
-#include "transfer/Sock.h"
+#include "transfer/qt/Sock.h"
 
 #include "config/AccountSettings.h"
 #include "store/TegaloDoc.h"
