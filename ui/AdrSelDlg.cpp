@@ -2,9 +2,9 @@
 
 #include "gui/Prompter.h"
 #include "gui/QtText.h"
+#include "mime/RecipientList.h"
 #include "store/AddressBook.h"
 #include "store/FileIo.h"
-#include "store/RecipientList.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

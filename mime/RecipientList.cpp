@@ -1,5 +1,6 @@
-#include "store/RecipientList.h"
+#include "mime/RecipientList.h"
 
+#include "mime/Charset.h"
 #include "text/unicode.h"
 
 #include <algorithm>
@@ -54,30 +55,6 @@ std::string SjisLine(std::string_view line) {
 }
 
 } // namespace
-
-bool IsValidUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t n = Utf8Length(lead);
-        if (n == 0 || i + n > text.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < n; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-                return false;
-            }
-        }
-        if (n >= 3) {
-            const auto second = static_cast<unsigned char>(text[i + 1]);
-            if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || // overlong, surrogates
-                (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second >= 0x90)) { // overlong, > U+10FFFF
-                return false;
-            }
-        }
-        i += n;
-    }
-    return true;
-}
 
 std::vector<std::string> RecipientListLines(std::string_view content) {
     std::vector<std::string> lines;

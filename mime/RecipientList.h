@@ -19,10 +19,6 @@ namespace tegalo {
 // character without a Shift_JIS form becomes "〓".
 std::vector<std::string> RecipientListLines(std::string_view content);
 
-// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or
-// code points above U+10FFFF).
-bool IsValidUtf8(std::string_view text);
-
 // The recipient field for the picked lines (each ending with CR LF or LF; a
 // last one may lack it): "name<address>" for each line, joined by ",". The
 // name is the text before the line's first comma, the address everything
