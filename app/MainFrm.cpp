@@ -2,17 +2,21 @@
 
 #include "app/AboutDlg.h"
 #include "app/TegaloTreeView.h"
+#include "app/WindowState.h"
 #include "gui/Commands.h"
 #include "gui/Icons.h"
 #include "gui/Prompter.h"
 #include "gui/QtText.h"
 #include "session/MailSessions.h"
 #include "store/TegaloDoc.h"
+#include "ui/ListFilter.h"
 #include "ui/TegaloListView.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
@@ -20,6 +24,9 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace tegalo {
 
@@ -93,6 +100,12 @@ void CMainFrame::createActions() {
     addCommand(ID_START_RECEIVE, QStringLiteral("送受信開始"), QStringLiteral("送受信開始"));
     addCommand(ID_NEXT_PANE, QStringLiteral("次のペイン"))->setShortcut(QKeySequence(Qt::Key_F6));
     addCommand(ID_PREV_PANE, QStringLiteral("前のペイン"))->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
+    // Ctrl+F: the filter field above the list.
+    auto* find = new QAction(QStringLiteral("絞り込み"), this);
+    find->setObjectName(QStringLiteral("find"));
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(find, &QAction::triggered, this, [this] { filter_->Activate(); });
+    addAction(find);
 }
 
 void CMainFrame::createMenus() {
@@ -193,9 +206,17 @@ void CMainFrame::createStatusBar() {
 void CMainFrame::createClient() {
     splitter_ = new QSplitter(Qt::Horizontal, this);
     tree_ = new CTegaloTreeView(splitter_);
-    list_ = new CTegaloListView(doc_, sessions_, splitter_);
+    // The right pane: the filter field above the list.
+    auto* right = new QWidget(splitter_);
+    list_ = new CTegaloListView(doc_, sessions_, right);
+    filter_ = new CListFilter(*list_, right);
+    auto* column = new QVBoxLayout(right);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(2);
+    column->addWidget(filter_);
+    column->addWidget(list_, 1);
     splitter_->addWidget(tree_);
-    splitter_->addWidget(list_);
+    splitter_->addWidget(right);
     splitter_->setStretchFactor(1, 1);
     splitter_->setSizes({100, 660});
     setCentralWidget(splitter_);
@@ -207,8 +228,19 @@ void CMainFrame::createClient() {
 
 void CMainFrame::OnInitialUpdate() {
     tree_->OnInitialUpdate();
+    // The tree is at least as wide as its folder names.
+    tree_->resizeColumnToContents(0);
+    const int treeWidth = std::max(100, tree_->columnWidth(0) + 2 * tree_->frameWidth() + 8);
+    const int total = std::max(splitter_->width(), treeWidth + 300);
+    splitter_->setSizes({treeWidth, total - treeWidth});
     list_->OnInitialUpdate();
+    RestoreWindowState(*this, *splitter_, list_->HasColumns() ? list_->header() : nullptr);
     SetActivePane(kListPane);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    SaveWindowState(*this, *splitter_, list_->HasColumns() ? list_->header() : nullptr);
+    QMainWindow::closeEvent(event);
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {

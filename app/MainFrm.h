@@ -12,6 +12,7 @@ class QToolBar;
 
 namespace tegalo {
 
+class CListFilter;
 class CTegaloDoc;
 class CTegaloListView;
 class CTegaloTreeView;
@@ -29,6 +30,8 @@ public:
 
     CTegaloTreeView* treeView() const { return tree_; }
     CTegaloListView* listView() const { return list_; }
+    CListFilter* listFilter() const { return filter_; }
+    QSplitter* splitter() const { return splitter_; }
     QAction* action(int id) const { return actions_.value(id); }
 
     // Runs a command as the menu, toolbar or accelerator would.
@@ -49,6 +52,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Keeps the window's size, place, splitter and column widths for the next run.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void createActions();
@@ -67,6 +72,7 @@ private:
     QSplitter* splitter_ = nullptr;
     CTegaloTreeView* tree_ = nullptr;
     CTegaloListView* list_ = nullptr;
+    CListFilter* filter_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QHash<int, QAction*> actions_;
     int activePane_ = kListPane;

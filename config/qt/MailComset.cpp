@@ -11,7 +11,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QStyle>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace tegalo {
 
@@ -74,9 +77,17 @@ CMailComset::CMailComset(QWidget* parent) : QDialog(parent) {
     intervalRow->addWidget(checks_[kCheckNewMail]);
     interval_ = new QListWidget(this);
     interval_->setObjectName(QStringLiteral("checkInterval"));
-    interval_->setFixedHeight(interval_->fontMetrics().height() + 8);
-    interval_->setFixedWidth(interval_->fontMetrics().horizontalAdvance(QStringLiteral("000")) + 30);
     interval_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    interval_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // One entry high, as wide as the widest entry beside the scroll bar.
+    int widest = 0;
+    for (const char* entry : kIntervals) {
+        widest = std::max(widest, interval_->fontMetrics().horizontalAdvance(QString::fromLatin1(entry)));
+    }
+    const int frame = 2 * interval_->frameWidth();
+    interval_->setFixedHeight(interval_->fontMetrics().lineSpacing() + 6 + frame);
+    interval_->setFixedWidth(widest + 3 * interval_->fontMetrics().averageCharWidth() + frame +
+                             interval_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, interval_));
     intervalRow->addWidget(interval_);
     intervalRow->addWidget(new QLabel(QStringLiteral("分毎"), this));
     intervalRow->addStretch();
