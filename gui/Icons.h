@@ -19,6 +19,8 @@ QIcon NewMessage();
 QIcon OpenMessage();
 QIcon Print();
 QIcon SendReceive();
+QIcon Stop(); // stops the running session
+QIcon Lock(); // the connection is encrypted
 QIcon About();
 QIcon Application();
 

@@ -34,6 +34,7 @@ public:
         kReceiveAtStartup = 1053,
         kCheckNewMail = 1054,
         kCheckInterval = 1055,
+        kNotifyNewMail = 1060, // a program preference, not a line of the settings file
     };
 
     explicit CMailComset(QWidget* parent = nullptr);

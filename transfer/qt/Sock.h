@@ -7,6 +7,7 @@
 #include "transfer/DocReceiveStore.h"
 #include "transfer/DocSendStore.h"
 #include "transfer/Pop3Session.h"
+#include "transfer/SessionProgress.h"
 #include "transfer/SmtpSession.h"
 #include "transfer/UidlFile.h"
 
@@ -39,6 +40,8 @@ public:
     // moved from the waiting folder to the sent one).
     std::function<void()> onReceived;
     std::function<void()> onSent;
+    // The running session moved on (see Progress()); also once it ended.
+    std::function<void()> onProgress;
 
     // Starts a receive session with the account's settings.
     void StartReceive(const AccountSettings& settings);
@@ -48,7 +51,14 @@ public:
     // another session runs: the message was not taken.
     bool SendComposed(const AccountSettings& settings, OutgoingMessage message);
 
+    // The user stops the running session (see the sessions' Stop); nothing
+    // happens when none runs.
+    void Stop();
+
     bool Busy() const { return pop3_.Busy() || smtp_.Busy(); }
+    // True while a receive session runs, or when the last one was a receive.
+    bool Receiving() const { return mode_ == Mode::Pop3; }
+    SessionProgress Progress() const { return mode_ == Mode::Smtp ? ProgressOf(smtp_) : ProgressOf(pop3_); }
     const Pop3Session& pop3() const { return pop3_; }
     const SmtpSession& smtp() const { return smtp_; }
 
@@ -79,6 +89,7 @@ private:
     bool connected_ = false;
     int reportedReceived_ = 0;
     int reportedSent_ = 0;
+    SessionProgress reportedProgress_;
 };
 
 } // namespace tegalo
