@@ -19,6 +19,7 @@
 
 #include "../support/ComposeWaiting.h"
 #include "../support/Dovecot.h"
+#include "../support/FakeSendStore.h"
 #include "../support/MailSink.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TestMailbox.h"
@@ -32,6 +33,7 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QToolBar>
 
@@ -272,6 +274,57 @@ private slots:
                 QVERIFY2(inSent != inWaiting, row.name);
             }
         }
+    }
+
+    // A composed message the server took is filed as sent; a stop while
+    // QUIT waits for its answer must not also keep it waiting.
+    void composedMessageAcceptedThenStoppedIsNotKeptAgain() {
+        QTcpServer smtp;
+        QVERIFY(smtp.listen(QHostAddress::LocalHost));
+        connect(&smtp, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket* c = smtp.nextPendingConnection();
+            c->write("220 ready\r\n");
+            auto data = std::make_shared<bool>(false);
+            connect(c, &QTcpSocket::readyRead, c, [c, data] {
+                while (c->canReadLine()) {
+                    const QByteArray line = c->readLine();
+                    if (*data) {
+                        if (line == ".\r\n") {
+                            *data = false;
+                            c->write("250 queued\r\n");
+                        }
+                    } else if (line.startsWith("DATA")) {
+                        *data = true;
+                        c->write("354 go ahead\r\n");
+                    } else if (!line.startsWith("QUIT")) { // QUIT is never answered
+                        c->write("250 ok\r\n");
+                    }
+                }
+            });
+        });
+        TestMailbox box;
+        class Silent : public StoreUi {
+            void Message(std::string_view) override {}
+            void RecipientsSet(std::string_view, int) override {}
+        } ui;
+        CTegaloDoc doc(ui);
+        QVERIFY(Loaded(doc.Start(box.Dir())));
+        MailSessions sessions(doc);
+        AccountSettings settings;
+        settings.serverName = "127.0.0.1";
+        settings.smtpPort = smtp.serverPort();
+        settings.mailAccount = "taro@example.jp";
+        sessions.ApplySettings(settings);
+        int kept = 0;
+        connect(&sessions, &MailSessions::sent, &sessions, [&] { sessions.Stop(); });
+        QVERIFY(sessions.SendComposed(smtp_test::Composed("hello", "hanako@example.jp", "text"), [&] {
+            ++kept;
+            return true;
+        }));
+        QTRY_VERIFY_WITH_TIMEOUT(!sessions.Busy(), 20000);
+        QCOMPARE(sessions.LastEnd(), SessionEnd::Stopped);
+        QCOMPARE(kept, 0);
+        QCOMPARE(FolderCount(box, "sent"), 1);
     }
 
     void failedSessionRaisesANoticeThatDoesNotBlock() {
