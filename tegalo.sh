@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-build_packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
+build_packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libgumbo-dev
     qt6-qpa-plugins fonts-noto-cjk)
 test_packages=(nkf python3 dovecot-pop3d python3-aiosmtpd)
 

@@ -19,6 +19,7 @@ RATIOS = [
     ("attachment base64 decode vs coreutils base64 -d, 10 MB", "BM_AttachmentDecode/10", "BM_CoreutilsBase64Decode/10", 2.0),
     ("attachment encode 10 MB vs 10 x 1 MB (linear)", "BM_AttachmentEncode/10", ("BM_AttachmentEncode/1", 10), 1.5),
     ("attachment decode 10 MB vs 10 x 1 MB (linear)", "BM_AttachmentDecode/10", ("BM_AttachmentDecode/1", 10), 1.5),
+    ("storing 1,000 UTF-8 messages of 5 KB vs 1,000 ISO-2022-JP ones", "BM_StoreUtf8Messages1000/iterations:5", "BM_StoreIso2022jpMessages1000/iterations:5", 1.2),
     ("tegalo --receive vs mpop, 1,000 messages of 5 KB", "BM_TegaloReceive1000/iterations:3", "BM_MpopReceive1000/iterations:3", 1.0),
     ("1,000 into a shown folder of 100,000 vs into an empty one", "BM_WindowReceive1000Into100k/iterations:3", "BM_WindowReceive1000IntoEmpty/iterations:3", 1.5),
     ("tegalo --send-waiting vs msmtp, 200 messages of 5 KB", "BM_TegaloSendWaiting200/iterations:3", "BM_MsmtpSend200/iterations:3", 1.0),

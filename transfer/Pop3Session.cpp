@@ -155,6 +155,7 @@ Pop3Output Pop3Session::OnServerConnect() {
     stopping_ = false;
     pendingEnd_ = SessionEnd::None;
     received_ = 0;
+    replaced_ = 0;
     kept_ = 0;
     keptReasons_.clear();
 
@@ -368,6 +369,7 @@ void Pop3Session::OnMessageText(const std::string& text, bool truncated) {
     }
     if (stored) {
         ++received_;
+        replaced_ += CurrentMessage.replaced;
     }
     if (reason) {
         ++kept_;
@@ -459,6 +461,9 @@ std::string Pop3Session::FinalText(bool deleted) const {
             }
         }
         text += ")";
+    }
+    if (replaced_ > 0) {
+        text += ", " + std::to_string(replaced_) + " Characters Shown as " + "〓"_sjis;
     }
     return text;
 }

@@ -13,7 +13,7 @@
 #include "transfer/SessionConnection.h"
 #include "transfer/Pop3Reader.h"
 #include "transfer/ReceiveStore.h"
-#include "transfer/ReceivedMessage.h"
+#include "mime/ReceivedMessage.h"
 #include "transfer/SessionEnd.h"
 #include "transfer/UidlFile.h"
 
@@ -167,6 +167,7 @@ private:
     UidlList uidl_;
 
     int received_ = 0;
+    int replaced_ = 0; // characters of the stored messages shown as 〓
     int kept_ = 0;
     std::set<KeptReason> keptReasons_;
 };

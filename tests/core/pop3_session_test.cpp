@@ -461,5 +461,18 @@ TEST(Pop3UidlFile, SavedAtomicallyAndReadBack) {
     std::filesystem::remove_all(dir);
 }
 
+
+// Characters without a Shift_JIS form are counted in the closing status;
+// mail without them keeps the usual text.
+TEST(Pop3Session, StatusCountsCharactersShownAsGeta) {
+    Client c;
+    c.Connect(Account(true));
+    const std::string emoji = "Subject: =?UTF-8?B?8J+YgA==?=\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n\xC3\xB6!";
+    c.Server("+OK\r\n+OK\r\n+OK\r\n+OK 2 0\r\n" + Listing({"g1", "g2"}) + Retr(emoji) + Retr(kPlain));
+    EXPECT_EQ(c.LastStatus(), "2 Messages Recieved, 2 Characters Shown as " + SjisLiteral("〓"));
+    ASSERT_EQ(c.store.records.size(), 2u);
+    EXPECT_EQ(c.store.records[0].Subject(), " " + SjisLiteral("〓"));
+}
+
 } // namespace
 } // namespace tegalo

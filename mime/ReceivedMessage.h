@@ -1,7 +1,7 @@
 // A received message cut into the pieces of a received-folder record.
 #pragma once
 
-#include "transfer/ReceiveStore.h"
+#include "mime/RecordLayout.h"
 
 #include <cstddef>
 #include <string>
@@ -9,20 +9,6 @@
 #include <vector>
 
 namespace tegalo {
-
-// Attachment slots of a record.
-inline constexpr std::size_t kAttachmentSlots = 3;
-
-// A part record starts with a 109-byte part header: the name cut or filled
-// with blanks to 98 bytes, CR LF, and the transfer encoding line (with its
-// CR LF) cut or filled to 9 bytes.
-inline constexpr std::size_t kPartHeaderSize = 109;
-inline constexpr std::size_t kPartNameSize = 98;
-inline constexpr std::size_t kPartEncodingSize = 9;
-
-// Builds a part header. A name longer than 98 bytes is cut before a
-// Shift_JIS double-byte character that would not fit whole.
-std::string PartHeader(std::string_view name, std::string_view encodingLine);
 
 // The pieces of a received message, all Shift_JIS.
 struct ReceivedMessage {
@@ -41,7 +27,8 @@ struct ReceivedMessage {
     // What did not make it into the record whole:
     int partsLeftOut = 0;  // leaves of the MIME tree that found no slot
     bool nulRemoved = false; // NUL bytes were taken out (a record holds none)
-    bool jisError = false; // some ISO-2022-JP text was malformed and left partly unconverted
+    bool jisError = false; // some ISO-2022-JP text was malformed (a run left open)
+    int replaced = 0;      // characters shown as 〓: no Shift_JIS form, or not valid in their charset
 
     // Entry 5 (the read mark) is 0.
     PartSizes Sizes() const;
@@ -57,17 +44,21 @@ struct ReceivedMessage {
 // Splits the text of a message as the server sent it (dot-unstuffed, without
 // the CR LF of its last line) into the record's pieces:
 // - header fields are found at the start of a header line, their names
-//   compared without regard to case; encoded words of the header block are
-//   decoded and ISO-2022-JP becomes Shift_JIS;
-// - a single-part message (text/..., any other type) keeps the text after the
-//   blank line, decoded and converted the same way; a message without a
-//   Content-Type field keeps the blank line's CR LF CR LF in front and is only
-//   converted;
+//   compared without regard to case, and each value is decoded to Shift_JIS
+//   on its own (mime/HeaderDecode.h);
+// - a single-part text message keeps its text, decoded by its transfer
+//   encoding and charset (mime/BodyDecode.h); a message without a
+//   Content-Type field keeps the blank line's CR LF CR LF in front;
+// - a single-part HTML message gets its readable text in the text slot and
+//   its HTML as the attachment "HTML形式.html"; any other single-part type is
+//   one attachment beside an empty text;
 // - a multipart message is split on the delimiter lines of its boundary
 //   parameter, nested multiparts included: the first text/plain leaf (that is
-//   no attachment) fills the text slot, the other leaves the three attachment
-//   slots in order. A multipart without a usable boundary is stored like a
-//   single part.
+//   no attachment) fills the text slot, failing that the text of the first
+//   HTML one; the other leaves fill the three attachment slots in order,
+//   except that the HTML form of a message with a text/plain text only takes
+//   a slot that no other leaf needs. A multipart without a usable boundary is
+//   stored like a single part.
 // Never fails; what could not be kept is flagged in the result.
 ReceivedMessage SplitReceivedMessage(std::string_view text);
 
