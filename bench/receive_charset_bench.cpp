@@ -11,7 +11,7 @@
 #include "text/transfer_encoding.h"
 #include "text/unicode.h"
 #include "transfer/DocReceiveStore.h"
-#include "transfer/ReceivedMessage.h"
+#include "mime/ReceivedMessage.h"
 
 #include <benchmark/benchmark.h>
 

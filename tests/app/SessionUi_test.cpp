@@ -246,7 +246,6 @@ private slots:
             {
                 class Silent : public StoreUi {
                     void Message(std::string_view) override {}
-                    void RecipientsSet(std::string_view, int) override {}
                 } ui;
                 CTegaloDoc doc(ui);
                 QVERIFY(Loaded(doc.Start(box.Dir())));
@@ -305,7 +304,6 @@ private slots:
         TestMailbox box;
         class Silent : public StoreUi {
             void Message(std::string_view) override {}
-            void RecipientsSet(std::string_view, int) override {}
         } ui;
         CTegaloDoc doc(ui);
         QVERIFY(Loaded(doc.Start(box.Dir())));
