@@ -15,6 +15,8 @@
 #include <QApplication>
 #include <QEvent>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -164,8 +166,8 @@ void CMainFrame::createToolBar() {
 }
 
 void CMainFrame::createStatusBar() {
-    // The running session: what it does, how far it got, and whether its
-    // connection is encrypted. Hidden while no session runs.
+    // The running session: what it does and how far it got.
+    // Hidden while no session runs.
     progressLabel_ = new QLabel(this);
     progressLabel_->setObjectName(QStringLiteral("sessionProgress"));
     progressLabel_->hide();
@@ -177,17 +179,30 @@ void CMainFrame::createStatusBar() {
     progressBar_->setTextVisible(false);
     progressBar_->hide();
     statusBar()->addPermanentWidget(progressBar_);
-    lockLabel_ = new QLabel(this);
-    lockLabel_->setObjectName(QStringLiteral("encrypted"));
-    lockLabel_->setPixmap(icons::Lock().pixmap(16, 16));
-    lockLabel_->setToolTip(QStringLiteral("暗号化された接続"));
-    lockLabel_->hide();
-    statusBar()->addPermanentWidget(lockLabel_);
     connect(&sessions_, &MailSessions::progress, this, &CMainFrame::OnSessionProgress);
     connect(&sessions_, &MailSessions::ended, this, [this](SessionEnd how) { OnSessionEnded(static_cast<int>(how)); });
     notifier_ = new NewMailNotifier(this);
     connect(&sessions_, &MailSessions::newMail, notifier_, &NewMailNotifier::Notify);
 
+    // The lock sign: a padlock drawn at the bar's text height.
+    const int size = fontMetrics().height();
+    QPixmap lock(size, size);
+    lock.fill(Qt::transparent);
+    {
+        QPainter paint(&lock);
+        paint.setRenderHint(QPainter::Antialiasing);
+        paint.setPen(QPen(palette().color(QPalette::WindowText), size / 8.0));
+        paint.drawArc(QRectF(size * 0.28, size * 0.08, size * 0.44, size * 0.5), 0, 180 * 16);
+        paint.drawLine(QPointF(size * 0.28, size * 0.33), QPointF(size * 0.28, size * 0.45));
+        paint.drawLine(QPointF(size * 0.72, size * 0.33), QPointF(size * 0.72, size * 0.45));
+        paint.fillRect(QRectF(size * 0.18, size * 0.45, size * 0.64, size * 0.5), palette().color(QPalette::WindowText));
+    }
+    auto* lockLabel = new QLabel(this);
+    lockLabel->setObjectName(QStringLiteral("lock"));
+    lockLabel->setPixmap(lock);
+    lockLabel->setToolTip(QStringLiteral("暗号化された接続"));
+    lockLabel->setVisible(false);
+    statusBar()->addPermanentWidget(lockLabel);
     for (const char* indicator : {"ｶﾅ", "CAP", "NUM", "SCRL"}) {
         auto* label = new QLabel(QString::fromUtf8(indicator), this);
         label->setObjectName(QString::fromUtf8(indicator));
@@ -198,6 +213,7 @@ void CMainFrame::createStatusBar() {
     SetStatusText(kReady);
     connect(&sessions_, &MailSessions::statusText, this,
             [this](const std::string& text) { SetStatusText(FromSjis(text)); });
+    connect(&sessions_, &MailSessions::encryptedChanged, this, &CMainFrame::SetEncrypted);
     // A tip shown while the mouse is over a button or menu item replaces the
     // text for that time; then the last text comes back.
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& text) {
@@ -245,14 +261,16 @@ void CMainFrame::SetActivePane(int pane) {
     widget->setFocus(Qt::OtherFocusReason);
 }
 
+void CMainFrame::SetEncrypted(bool on) {
+    if (auto* lockLabel = statusBar()->findChild<QLabel*>(QStringLiteral("lock"))) {
+        lockLabel->setVisible(on);
+    }
+}
+
 void CMainFrame::SetStatusText(const QString& text) {
     statusText_ = text.isEmpty() ? kReady : text;
     statusBar()->showMessage(statusText_);
     statusBar()->repaint();
-}
-
-void CMainFrame::SetEncrypted(bool encrypted) {
-    lockLabel_->setVisible(encrypted);
 }
 
 void CMainFrame::OnSessionProgress() {

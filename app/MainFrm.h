@@ -46,16 +46,15 @@ public:
     // (a tip shown while the mouse is over a button hides it only for that
     // time) until the next text.
     void SetStatusText(const QString& text);
+    // Shows the lock sign while a mail session runs encrypted.
+    void SetEncrypted(bool on);
     QString StatusText() const { return statusText_; }
-    // Shows or hides the lock sign of an encrypted connection (hidden at first).
-    void SetEncrypted(bool encrypted);
 
-    // The session's status bar parts: "受信中 12/277", its progress bar, the
-    // lock sign; the non-modal notice of a failed session; the new-mail
+    // The session's status bar parts: "受信中 12/277" and its progress bar;
+    // the non-modal notice of a failed session; the new-mail
     // notifier.
     QLabel* progressLabel() const { return progressLabel_; }
     QProgressBar* progressBar() const { return progressBar_; }
-    QLabel* lockLabel() const { return lockLabel_; }
     QMessageBox* failureNotice() const { return failureNotice_; }
     NewMailNotifier* notifier() const { return notifier_; }
 
@@ -90,7 +89,6 @@ private:
     QString statusText_;
     QLabel* progressLabel_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
-    QLabel* lockLabel_ = nullptr;
     QMessageBox* failureNotice_ = nullptr;
     NewMailNotifier* notifier_ = nullptr;
 };

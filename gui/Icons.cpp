@@ -163,19 +163,6 @@ QIcon Stop() {
     });
 }
 
-QIcon Lock() {
-    return Make([](QPainter& p) {
-        p.setPen(QPen(kOutline, 1.5));
-        p.setBrush(Qt::NoBrush);
-        p.drawArc(QRectF(4.5, 1.5, 7, 9), 0, 180 * 16);
-        p.drawLine(QPointF(4.5, 6), QPointF(4.5, 8));
-        p.drawLine(QPointF(11.5, 6), QPointF(11.5, 8));
-        p.setPen(QPen(kOutline, 1));
-        p.setBrush(kFolder);
-        p.drawRect(QRectF(2.5, 7.5, 11, 7));
-    });
-}
-
 QIcon About() {
     return Make([](QPainter& p) {
         p.setPen(QPen(kBlue, 1));

@@ -20,7 +20,6 @@ QIcon OpenMessage();
 QIcon Print();
 QIcon SendReceive();
 QIcon Stop(); // stops the running session
-QIcon Lock(); // the connection is encrypted
 QIcon About();
 QIcon Application();
 

@@ -1,6 +1,7 @@
 #include "store/Attachments.h"
 
 #include "mime/Outgoing.h"
+#include "store/FileIo.h"
 #include "text/transfer_encoding.h"
 #include "text/unicode.h"
 
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,20 +47,6 @@ std::string_view CutUtf8(std::string_view s, std::size_t max) {
         --n;
     }
     return s.substr(0, n);
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 } // namespace
@@ -153,26 +139,22 @@ std::string SafeAttachmentName(std::string_view sjisName) {
 
 std::string WriteAttachmentCopy(const std::string& directory, const std::string& name, std::string_view bytes,
                                 std::string* error) {
-    const std::string path = directory + "/" + name;
-    std::string temp = directory + "/.tegalo-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        SetError(error, directory + ": " + std::strerror(errno));
+    AtomicFile file;
+    // Another Tegalo (another mailbox) may write to the same directory, so
+    // the temporary file gets a name of its own.
+    int failed = file.Open(directory, name, 0600, TempName::kUnique, ".tegalo-");
+    if (failed == 0) {
+        failed = file.Write(bytes);
+    }
+    if (failed == 0) {
+        failed = file.Commit();
+    }
+    if (failed != 0) {
+        const std::string& where = file.FailedStep() == AtomicStep::kCreate ? directory : file.Path();
+        SetError(error, where + ": " + std::strerror(failed));
         return {};
     }
-    const bool written = ::fchmod(fd, 0600) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    const int writeErrno = errno;
-    if (::close(fd) != 0 || !written) {
-        SetError(error, path + ": " + std::strerror(written ? errno : writeErrno));
-        ::unlink(temp.c_str());
-        return {};
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        SetError(error, path + ": " + std::strerror(errno));
-        ::unlink(temp.c_str());
-        return {};
-    }
-    return path;
+    return file.Path();
 }
 
 bool IsAttachmentCopyPath(std::string_view path, std::string_view directory) {

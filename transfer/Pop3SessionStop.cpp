@@ -18,7 +18,10 @@ Pop3Output Pop3Session::Stop() {
     if (phase_ != Phase::Running) {
         return Take();
     }
-    if (stopping_ || sessionState == Pop3State::QuitSent) {
+    // During the change to TLS a QUIT in clear text has no place: the
+    // connection is closed (nothing was fetched yet).
+    if (stopping_ || sessionState == Pop3State::QuitSent || sessionState == Pop3State::StlsSent ||
+        sessionState == Pop3State::TlsHandshake) {
         // Closing without QUIT: the server deletes nothing, so a message
         // stored here but not yet deleted is deleted by a later session
         // (its id is remembered as stored).

@@ -40,7 +40,8 @@ SessionProgress ProgressOf(const SmtpSession& session) {
     const SmtpState state = session.State();
     if (session.Stopping()) {
         progress.step = SessionProgress::Step::Stopping;
-    } else if (state == SmtpState::Idle || state == SmtpState::Greeting || state == SmtpState::EhloSent) {
+    } else if (state == SmtpState::Idle || state == SmtpState::Greeting || state == SmtpState::EhloSent ||
+               state == SmtpState::StartTlsSent || state == SmtpState::TlsHandshake || state == SmtpState::AuthSent) {
         progress.step = SessionProgress::Step::Connecting;
     } else {
         progress.step = SessionProgress::Step::Sending;

@@ -17,10 +17,12 @@ SmtpOutput SmtpSession::Stop() {
     if (phase_ != Phase::Running) {
         return Take();
     }
-    if (stopping_ || sessionState == SmtpState::QuitSent || sessionState == SmtpState::DataSent) {
-        // After DATA a QUIT would be read as message text: the connection
-        // is closed instead, and a server drops a message whose text never
-        // ended. A message left unanswered stays waiting.
+    if (stopping_ || sessionState == SmtpState::QuitSent || sessionState == SmtpState::DataSent ||
+        sessionState == SmtpState::StartTlsSent || sessionState == SmtpState::TlsHandshake) {
+        // After DATA a QUIT would be read as message text, and during the
+        // change to TLS it has no place: the connection is closed instead,
+        // and a server drops a message whose text never ended. A message
+        // left unanswered stays waiting.
         stopping_ = true;
         Status(SendStoppedText(sent_));
         CloseSocket(SessionEnd::Stopped);

@@ -143,9 +143,6 @@ private slots:
         QStatusTipEvent gone{QString()};
         QApplication::sendEvent(&frame, &gone);
         QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("3 Messages Recieved"));
-        QVERIFY(!frame.lockLabel()->isVisibleTo(&frame));
-        frame.SetEncrypted(true);
-        QVERIFY(frame.lockLabel()->isVisibleTo(&frame));
     }
 
     // At each step of a receive the user stops it: nothing is lost, nothing
