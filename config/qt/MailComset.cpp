@@ -1,5 +1,7 @@
 #include "config/qt/MailComset.h"
 
+#include "config/qt/Preferences.h"
+
 #include "gui/Prompter.h"
 #include "gui/QtText.h"
 
@@ -92,6 +94,10 @@ CMailComset::CMailComset(QWidget* parent) : QDialog(parent) {
     intervalRow->addWidget(new QLabel(QStringLiteral("分毎"), this));
     intervalRow->addStretch();
     layout->addLayout(intervalRow);
+    // A preference of this desktop, not of the account: kept apart from the
+    // settings file (see Preferences.h).
+    checks_.insert(kNotifyNewMail, new QCheckBox(QStringLiteral("新着メッセージをデスクトップに通知する"), this));
+    layout->addWidget(checks_[kNotifyNewMail]);
 
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(QDialogButtonBox::Ok);
@@ -132,6 +138,7 @@ QCheckBox* CMailComset::checkBox(int id) const {
 
 void CMailComset::Prepare(const AccountSettings& settings) {
     settings_ = settings;
+    checkBox(kNotifyNewMail)->setChecked(preferences::NotifyNewMail());
     field(kServerName)->setText(FromSjis(settings.serverName));
     field(kPop3Port)->setText(QString::number(settings.pop3Port));
     field(kUserName)->setText(FromSjis(settings.userName));
@@ -204,6 +211,7 @@ void CMailComset::accept() {
         return;
     }
     settings_ = input;
+    preferences::SetNotifyNewMail(checkBox(kNotifyNewMail)->isChecked());
     QDialog::accept();
 }
 
