@@ -171,6 +171,10 @@ std::string MessagesReceivedDeletedText(int count) {
     return std::to_string(count) + " Messages Received! Server messages Deleted";
 }
 
+std::string ReceiveStoppedText(int count) {
+    return "受信を中止しました（"_sjis + std::to_string(count) + "件受信）"_sjis;
+}
+
 Pop3Session::Pop3Session(ReceiveStore& store, UidlStore* uidl) : store_(store), uidlStore_(uidl) {}
 
 Pop3Output Pop3Session::StartReceive(const Pop3Account& account) {
@@ -185,6 +189,7 @@ Pop3Output Pop3Session::StartReceive(const Pop3Account& account) {
     account_ = account;
     phase_ = Phase::Connecting;
     idleTicks_ = 0;
+    stopping_ = false;
     out_.connect = true;
     out_.tls = account.security == Security::Implicit;
     return std::exchange(out_, {});
@@ -213,9 +218,11 @@ Pop3Output Pop3Session::OnServerConnect() {
     deleteIndex_ = 0;
     stopRetrieving_ = false;
     commandRefused_ = false;
+    discardInFlight_ = false;
     retrInFlight_.clear();
     deleInFlight_ = 0;
     deletionsSent_ = false;
+    stopping_ = false;
     pendingEnd_ = SessionEnd::None;
     received_ = 0;
     replaced_ = 0;
@@ -492,6 +499,7 @@ void Pop3Session::OnStatusLine(const std::string& line) {
             }
             commandRefused_ = true;
             stopRetrieving_ = true;
+            discardInFlight_ = true;
             retrInFlight_.pop_front();
             return RetrieveNextOrFinish();
         }
@@ -563,7 +571,7 @@ void Pop3Session::OnUidlListing(const std::string& listing, bool truncated) {
 void Pop3Session::OnMessageText(const std::string& text, bool truncated) {
     const int number = retrInFlight_.front();
     retrInFlight_.pop_front();
-    if (stopRetrieving_) {
+    if (discardInFlight_) {
         // Sent before the store stopped or a RETR was refused: left on the
         // server, unmarked, for the next session.
         return RetrieveNextOrFinish();
@@ -590,11 +598,11 @@ void Pop3Session::OnMessageText(const std::string& text, bool truncated) {
                 break;
             case StoreResult::FolderFull:
                 reason = KeptReason::FolderFull;
-                stopRetrieving_ = true;
+                stopRetrieving_ = discardInFlight_ = true;
                 break;
             case StoreResult::WriteFailed:
                 reason = KeptReason::NotWritten;
-                stopRetrieving_ = true;
+                stopRetrieving_ = discardInFlight_ = true;
                 break;
             }
         }
@@ -741,6 +749,10 @@ void Pop3Session::Fail(std::string_view reply) {
 void Pop3Session::Quit(SessionEnd outcome) {
     SendCommand("QUIT");
     sessionState = Pop3State::QuitSent;
+    if (stopping_ && outcome == SessionEnd::Normal) {
+        Status(ReceiveStoppedText(received_));
+        outcome = SessionEnd::Stopped;
+    }
     pendingEnd_ = outcome;
 }
 
