@@ -2,11 +2,11 @@
 
 #include "app/MainFrm.h"
 #include "config/AccountSettings.h"
+#include "config/NewMailbox.h"
 #include "gui/Prompter.h"
 #include "gui/QtStoreUi.h"
 #include "gui/QtText.h"
 #include "session/MailSessions.h"
-#include "store/Mailbox.h"
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
 
@@ -60,7 +60,6 @@ class ConsoleStoreUi final : public StoreUi {
 public:
     explicit ConsoleStoreUi(std::FILE* out) : out_(out) {}
     void Message(std::string_view sjisText) override { Print(out_, sjisText); }
-    void RecipientsSet(std::string_view, int) override {}
 
     static void Print(std::FILE* out, std::string_view sjisText) {
         const std::string text = SjisToUtf8(sjisText) + "\n";

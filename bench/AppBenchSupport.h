@@ -16,7 +16,6 @@ namespace tegalo::bench {
 class NoUi : public StoreUi {
 public:
     void Message(std::string_view) override {}
-    void RecipientsSet(std::string_view, int) override {}
 };
 
 // About 5 KB of plain text in CR LF lines, the same for the same `seed`.

@@ -3,7 +3,7 @@
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
 #include "app/TegaloTreeView.h"
-#include "store/Mailbox.h"
+#include "config/NewMailbox.h"
 #include "store/Record.h"
 #include "store/TegaloDoc.h"
 #include "gui/Prompter.h"
@@ -40,7 +40,6 @@ public:
 class SilentUi : public tegalo::StoreUi {
 public:
     void Message(std::string_view) override {}
-    void RecipientsSet(std::string_view, int) override {}
 };
 
 // A mailbox whose sent folder holds 100,000 messages of about 2 KB, and the

@@ -6,7 +6,7 @@
 #include "app/TegaloApp.h"
 #include "session/MailSessions.h"
 #include "config/AccountSettings.h"
-#include "store/Mailbox.h"
+#include "config/NewMailbox.h"
 #include "store/Record.h"
 #include "store/TegaloDoc.h"
 #include "ui/TegaloListView.h"

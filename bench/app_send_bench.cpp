@@ -2,7 +2,7 @@
 // --send-waiting` against msmtp sending the same messages. bench/run prints
 // the ratio.
 #include "config/AccountSettings.h"
-#include "store/Mailbox.h"
+#include "config/NewMailbox.h"
 #include "store/TegaloDoc.h"
 
 #include "../tests/support/ComposeWaiting.h"

@@ -1,7 +1,7 @@
 // Encoding an attachment for sending and decoding it back out of a record,
 // against coreutils base64 on the same 10 MB file. bench/run prints the ratios.
 #include "store/Attachments.h"
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 #include "text/transfer_encoding.h"
 
 #include <benchmark/benchmark.h>

@@ -6,7 +6,7 @@
 // - DelData (one sequential rewrite) against copying the file.
 // Each compares with its peer in the same run and prints a RATIO line.
 #include "store/FileIo.h"
-#include "store/Mailbox.h"
+#include "config/NewMailbox.h"
 #include "store/TegaloDoc.h"
 
 #include <benchmark/benchmark.h>
@@ -26,7 +26,6 @@ namespace {
 class SilentUi : public StoreUi {
 public:
     void Message(std::string_view text) override { std::fprintf(stderr, "store message: %.*s\n", int(text.size()), text.data()); }
-    void RecipientsSet(std::string_view, int) override {}
 };
 
 using Clock = std::chrono::steady_clock;

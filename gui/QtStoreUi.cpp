@@ -44,10 +44,4 @@ void QtStoreUi::Trace(std::string_view line) {
     qDebug("%.*s", static_cast<int>(line.size()), line.data());
 }
 
-void QtStoreUi::RecipientsSet(std::string_view recipientText, int recipientCount) {
-    if (onRecipients) {
-        onRecipients(recipientText, recipientCount);
-    }
-}
-
 } // namespace tegalo

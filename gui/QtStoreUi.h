@@ -14,7 +14,6 @@ class QtStoreUi final : public StoreUi {
 public:
     void Message(std::string_view sjisText) override;
     void Trace(std::string_view line) override;
-    void RecipientsSet(std::string_view recipientText, int recipientCount) override;
 
     // The window that owns the message boxes (may stay null).
     QWidget* parent = nullptr;
@@ -25,8 +24,6 @@ public:
     static void Defer(std::string sjisText);
     static void SetDeferring(bool deferring);
     static void ShowDeferred(QWidget* parent);
-    // Where the recipients of the message about to be sent go.
-    std::function<void(std::string_view, int)> onRecipients;
 };
 
 } // namespace tegalo

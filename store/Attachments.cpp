@@ -1,6 +1,6 @@
 #include "store/Attachments.h"
 
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 #include "text/transfer_encoding.h"
 #include "text/unicode.h"
 
@@ -63,32 +63,7 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
-std::string_view TrimRight(std::string_view s, std::string_view what) {
-    const std::size_t end = s.find_last_not_of(what);
-    return end == std::string_view::npos ? std::string_view() : s.substr(0, end + 1);
-}
-
-constexpr std::size_t kPartNameField = 98;
-constexpr std::size_t kPartEncodingStart = 100;
-constexpr std::size_t kPartEncodingField = 9;
-constexpr std::size_t kPartHeader = 109;
-
 } // namespace
-
-std::string_view PartRecordName(std::string_view partRecord) {
-    return TrimRight(partRecord.substr(0, std::min(partRecord.size(), kPartNameField)), " ");
-}
-
-std::string_view PartRecordEncoding(std::string_view partRecord) {
-    if (partRecord.size() <= kPartEncodingStart) {
-        return {};
-    }
-    return TrimRight(partRecord.substr(kPartEncodingStart, kPartEncodingField), " \r\n");
-}
-
-std::string_view PartRecordContent(std::string_view partRecord) {
-    return partRecord.size() <= kPartHeader ? std::string_view() : partRecord.substr(kPartHeader);
-}
 
 std::string AttachmentDirectory(std::string* error) {
     std::string dir;

@@ -2,21 +2,12 @@
 // the user's so that the desktop can open them.
 #pragma once
 
+#include "mime/RecordLayout.h"
+
 #include <string>
 #include <string_view>
 
 namespace tegalo {
-
-// The name of a part record: its first 98 characters without trailing
-// blanks. Empty for a record shorter than that.
-std::string_view PartRecordName(std::string_view partRecord);
-
-// The transfer encoding of a part record: characters 100 to 108 without
-// trailing blanks, CR and LF ("base64", "quoted-pr", "7bit", ...).
-std::string_view PartRecordEncoding(std::string_view partRecord);
-
-// The content of a part record: everything after its 109-character header.
-std::string_view PartRecordContent(std::string_view partRecord);
 
 // The directory for attachment copies: $XDG_RUNTIME_DIR/tegalo when that is
 // set, else <TMPDIR or /tmp>/tegalo-<uid>. It is created with mode 0700 when

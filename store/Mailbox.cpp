@@ -1,6 +1,5 @@
 #include "store/Mailbox.h"
 
-#include "config/AccountSettings.h"
 #include "store/FileIo.h"
 #include "store/Record.h"
 #include "text/unicode.h"
@@ -18,12 +17,12 @@ using namespace literals;
 
 namespace {
 
-std::string InitialContent(std::string_view name) {
+std::string InitialContent(std::string_view name, std::string_view settingsText) {
     if (FolderFromName(name) != kNoFolder) {
         return FormatField(0);
     }
-    if (name == kSettingsFileName) {
-        return FormatAccountSettings(AccountSettings{});
+    if (name == kMailboxSettingsFile) {
+        return std::string(settingsText);
     }
     return {};
 }
@@ -46,7 +45,7 @@ int CreateFile(const std::string& path, std::string_view content) {
 
 } // namespace
 
-StoreStatus CreateMailbox(std::string_view dirName, StoreUi& ui) {
+StoreStatus CreateMailbox(std::string_view dirName, std::string_view settingsText, StoreUi& ui) {
     std::string dir(dirName);
     if (!dir.ends_with('/')) {
         dir += '/';
@@ -69,7 +68,7 @@ StoreStatus CreateMailbox(std::string_view dirName, StoreUi& ui) {
     std::vector<std::string> created;
     for (std::string_view name : kMailboxFiles) {
         const std::string path = dir + std::string(name);
-        const int error = CreateFile(path, InitialContent(name));
+        const int error = CreateFile(path, InitialContent(name, settingsText));
         if (error != 0) {
             if (error != EEXIST) {
                 ::unlink(path.c_str());

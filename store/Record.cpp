@@ -8,11 +8,6 @@ namespace {
 
 constexpr std::array<std::string_view, 5> kFolderNames = {"", "recv", "reserv", "sent", "recycle"};
 
-// The piece lengths in the order the pieces stand in the text.
-constexpr std::array<std::size_t, 8> kPieceOrder = {
-    kSubjectLength, kSenderLength, kDateLength, kHeaderLength,
-    kBodyLength, kAttachment1Length, kAttachment2Length, kAttachment3Length};
-
 } // namespace
 
 std::string_view FolderName(int folder) {
@@ -34,73 +29,6 @@ int FolderFromName(std::string_view name) {
     return kNoFolder;
 }
 
-std::string FormatField(int value) {
-    std::string digits = std::to_string(value);
-    if (digits.size() >= kFieldWidth) {
-        return digits;
-    }
-    return std::string(kFieldWidth - digits.size(), ' ') + digits;
-}
-
-std::optional<int> ParseField(std::string_view field) {
-    if (field.size() != kFieldWidth) {
-        return std::nullopt;
-    }
-    std::size_t i = 0;
-    while (i < field.size() && field[i] == ' ') {
-        ++i;
-    }
-    if (i == field.size()) {
-        return std::nullopt;
-    }
-    int value = 0;
-    for (; i < field.size(); ++i) {
-        const char c = field[i];
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
-
-long long RecordLengthFor(const PartSizes& sizes) {
-    long long length = 60;
-    for (std::size_t index : kPieceOrder) {
-        length += sizes[index];
-    }
-    return length;
-}
-
-bool SizesConsistent(const PartSizes& sizes) {
-    return std::all_of(sizes.begin(), sizes.end(), [](int v) { return FitsField(v); }) &&
-           RecordLengthFor(sizes) == sizes[kRecordLength];
-}
-
-std::optional<PartSizes> ParseSizeBlock(std::string_view record) {
-    if (record.size() < kSizeBlockLength) {
-        return std::nullopt;
-    }
-    PartSizes sizes{};
-    for (std::size_t k = 0; k < sizes.size(); ++k) {
-        const std::optional<int> value = ParseField(record.substr(k * kFieldWidth, kFieldWidth));
-        if (!value) {
-            return std::nullopt;
-        }
-        sizes[k] = *value;
-    }
-    return sizes;
-}
-
-std::string FormatSizeBlock(const PartSizes& sizes) {
-    std::string block;
-    block.reserve(kSizeBlockLength);
-    for (int value : sizes) {
-        block += FormatField(value);
-    }
-    return block;
-}
-
 std::optional<RecordPieces> SplitRecord(std::string_view record) {
     const std::optional<PartSizes> sizes = ParseSizeBlock(record);
     if (!sizes || !SizesConsistent(*sizes) ||
@@ -115,25 +43,6 @@ std::optional<RecordPieces> SplitRecord(std::string_view record) {
         offset += length;
     }
     return RecordPieces{cut[0], cut[1], cut[2], cut[3], cut[4], {cut[5], cut[6], cut[7]}};
-}
-
-PartSizes SizesFor(const RecordPieces& pieces, int partCount, int readMark) {
-    auto length = [](std::string_view piece) {
-        return static_cast<int>(std::min<std::size_t>(piece.size(), kFieldMax + 1));
-    };
-    PartSizes sizes{};
-    sizes[kSubjectLength] = length(pieces.subject);
-    sizes[kSenderLength] = length(pieces.sender);
-    sizes[kDateLength] = length(pieces.date);
-    sizes[kPartCount] = partCount;
-    sizes[kReadMark] = readMark;
-    sizes[kHeaderLength] = length(pieces.header);
-    sizes[kBodyLength] = length(pieces.body);
-    for (std::size_t j = 0; j < pieces.attachments.size(); ++j) {
-        sizes[kAttachment1Length + j] = length(pieces.attachments[j]);
-    }
-    sizes[kRecordLength] = static_cast<int>(std::min<long long>(RecordLengthFor(sizes), kFieldMax + 1));
-    return sizes;
 }
 
 std::string JoinPieces(const RecordPieces& pieces) {

@@ -17,10 +17,6 @@ public:
     // A diagnostic line for developers (ends with "\n"); never shown to the
     // user. The default drops it.
     virtual void Trace(std::string_view line) { static_cast<void>(line); }
-
-    // The recipient text of the message about to be sent, unchanged, and the
-    // number of recipients in it. The send session keeps both.
-    virtual void RecipientsSet(std::string_view recipientText, int recipientCount) = 0;
 };
 
 // What an operation of the store achieved. Every failure leaves the files

@@ -495,8 +495,7 @@ StoreStatus CTegaloDoc::DelFileData(int index, std::string_view folder) {
                    Routine::kDelFileData);
 }
 
-StoreStatus CTegaloDoc::SetRecipients(std::string_view subject, std::string_view date,
-                                      std::string_view recipients) {
+Envelope CTegaloDoc::SetRecipients(std::string_view subject, std::string_view date, std::string_view recipients) {
     std::vector<std::string_view> pieces;
     int commas = 0;
     // A comma at the very start does not split, here or after a split.
@@ -507,7 +506,7 @@ StoreStatus CTegaloDoc::SetRecipients(std::string_view subject, std::string_view
         rest.remove_prefix(comma + 1);
         if (++commas == kMaxCommas) {
             ui_.Message("宛先が多過ぎます"_sjis);
-            return StoreStatus::kTooManyRecipients;
+            return Envelope{StoreStatus::kTooManyRecipients, {}};
         }
     }
     pieces.push_back(rest);
@@ -519,16 +518,14 @@ StoreStatus CTegaloDoc::SetRecipients(std::string_view subject, std::string_view
         const std::size_t blank = piece.find(' ');
         envelope.emplace_back(commas > 0 && blank != std::string_view::npos ? piece.substr(blank + 1) : piece);
     }
-    sendEnvelope = std::move(envelope);
-    ui_.RecipientsSet(recipients, commas + 1);
-    return StoreStatus::kOk;
+    return Envelope{StoreStatus::kOk, std::move(envelope)};
 }
 
 StoreStatus CTegaloDoc::RegAddress(std::string_view entry, std::string_view file, int mode) {
     if (!Started()) {
         return StoreStatus::kNotStarted;
     }
-    if (mode != 1 || file.empty() || file.find('/') != std::string_view::npos) {
+    if (mode != kAddAddress || file.empty() || file.find('/') != std::string_view::npos) {
         return StoreStatus::kInvalidArgument;
     }
     if (entry.find_first_of("\r\n") != std::string_view::npos) {
@@ -547,12 +544,11 @@ StoreStatus CTegaloDoc::RegAddress(std::string_view entry, std::string_view file
         ui_.Trace(Trace("Can't open file", path, error));
         return StoreStatus::kCannotOpen;
     }
-    addressList = SplitTextLines(content);
-    if (FindSameName(addressList, entry) != addressList.size()) {
+    std::vector<std::string> lines = SplitTextLines(content);
+    if (FindSameName(lines, entry) != lines.size()) {
         ui_.Message("既に同名の登録があります"_sjis);
         return StoreStatus::kDuplicateName;
     }
-    std::vector<std::string> lines = addressList;
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(AddressInsertPosition(lines, entry)),
                  std::string(entry));
 
@@ -569,7 +565,6 @@ StoreStatus CTegaloDoc::RegAddress(std::string_view entry, std::string_view file
         ui_.Trace(Trace("Can't write file", path, error));
         return StoreStatus::kCannotWrite;
     }
-    addressList = std::move(lines);
     return StoreStatus::kOk;
 }
 

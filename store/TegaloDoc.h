@@ -6,11 +6,31 @@
 // folder reads that folder aside and leaves the shown one in place, and every
 // operation changes memory only after its file change succeeded. Failures
 // are handed to the StoreUi as the messages the user sees, and returned.
+//
+// The document's routines keep their established names, short and partly
+// cryptic: they are the documented names of the store's routines, and the
+// messages the user sees name some of them ("ファイルが開けません5 CTempF").
+//   LoadList     read a folder file and show it
+//   AddCount     check that a folder can take more records (announces an append)
+//   AddData      append a record announced by AddCount
+//   RegData      replace a record of the folder shown (the read mark, say)
+//   DelData      move a record to another folder, or delete it from "recycle"
+//   DelFileData  remove a sent message from the waiting folder
+//   RegAddress   add an entry to the address book
+//   SetRecipients  split a recipient text into the envelope of a message
+//   CSbodyMsgA   build one MIME part of an outgoing message
+//   StoreComposedMessage  store a composed message in "reserv" or "sent"
+//   PrepareSend  load a waiting message back for sending
+//   GetAttachment / CTempF  read a stored attachment / write its decoded copy
+//   PartSizes    the eleven entries of a record's size block
+//   sendEnvelope, bodyParts  the envelope and the parts of an outgoing message
+//                (values handed in and out, not state the document keeps)
+// Folder codes (kReceived ... kDeleted) are in store/Record.h.
 #pragma once
 
 #include "store/FileIo.h"
 #include "store/FolderFile.h"
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 #include "store/Record.h"
 #include "store/StoreUi.h"
 
@@ -26,6 +46,30 @@ namespace tegalo {
 struct [[nodiscard]] LoadResult {
     StoreStatus status;
     int count;
+};
+
+// The envelope SetRecipients makes of a recipient text: entry 0 the number
+// of commas, 1 the subject, 2 the date, then one recipient each. Empty
+// unless the status is kOk.
+struct [[nodiscard]] Envelope {
+    StoreStatus status;
+    std::vector<std::string> sendEnvelope;
+};
+
+// A waiting message loaded back for sending by PrepareSend: its envelope
+// (as SetRecipients makes it) and its parts (as CSbodyMsgA builds them).
+// Empty unless the status is kOk.
+struct [[nodiscard]] PreparedSend {
+    StoreStatus status;
+    std::vector<std::string> sendEnvelope;
+    BodyParts bodyParts;
+};
+
+// A stored attachment: its content, still in its transfer encoding, and that
+// encoding ("base64", "quoted-pr", ...).
+struct StoredAttachment {
+    std::string content;
+    std::string encoding;
 };
 
 class CTegaloDoc {
@@ -100,24 +144,25 @@ public:
     // folder name but "reserv" changes nothing (kInvalidArgument).
     [[nodiscard]] StoreStatus DelFileData(int index, std::string_view folder);
 
-    // Splits a recipient text at its commas into `sendEnvelope`: entry 0 the
-    // number of commas, 1 the subject, 2 the date, then one recipient each.
-    // Refuses 100 or more commas ("宛先が多過ぎます"). Hands the text and
-    // the number of recipients to the StoreUi.
-    [[nodiscard]] StoreStatus SetRecipients(std::string_view subject, std::string_view date,
-                                            std::string_view recipients);
+    // Splits a recipient text at its commas into the envelope of the message
+    // to send (see Envelope). With several recipients each keeps only what
+    // follows its first blank. Refuses 100 or more commas ("宛先が多過ぎます").
+    Envelope SetRecipients(std::string_view subject, std::string_view date, std::string_view recipients);
+
+    // The one mode of RegAddress: add an entry.
+    static constexpr int kAddAddress = 1;
 
     // Adds "name,address" to the address book file `file` (the program
-    // passes "addr"; mode 1 is the only mode, add) in name order. Refuses a
+    // passes "addr"; kAddAddress is the only mode) in name order. Refuses a
     // name that is already there ("既に同名の登録があります").
     [[nodiscard]] StoreStatus RegAddress(std::string_view entry, std::string_view file, int mode);
 
     // --- Attachments of stored messages and outgoing messages ---
 
-    // The still encoded content of attachment `j` (1 to 3) of record `index`
-    // of the folder shown; sets `attachEncoding` to its transfer encoding.
-    // nullopt when there is no such record or attachment.
-    std::optional<std::string> GetAttachment(int index, int j);
+    // Attachment `j` (1 to 3) of record `index` of the folder shown, still
+    // encoded, with its transfer encoding. nullopt when there is no such
+    // record or attachment.
+    std::optional<StoredAttachment> GetAttachment(int index, int j) const;
 
     // Writes attachment `j` of record `index`, decoded, as the file `name`
     // (made safe for the file system) in the attachment directory. Returns
@@ -129,35 +174,23 @@ public:
     // attachment directory ("ファイルが開けません5 CTempF" when that fails).
     std::optional<std::string> CTempF(std::string_view content, std::string_view name, std::string_view encoding);
 
-    // Empties `bodyParts` before the parts of a new message are built.
-    void ResetBodyParts();
-
-    // Builds part `index` of the message being composed into `bodyParts`
-    // (see BuildBodyPart). On failure the part stays empty and the user was
-    // told why; the caller decides whether the message may go on.
-    [[nodiscard]] PartError CSbodyMsgA(std::string_view text, std::string_view path, int index, BodyPartMode mode);
+    // Builds part `index` of a message into `bodyParts`, which the caller
+    // owns (start from NewBodyParts; see BuildBodyPart). On failure the part
+    // stays empty and the user was told why; the caller decides whether the
+    // message may go on.
+    [[nodiscard]] PartError CSbodyMsgA(BodyParts& bodyParts, std::string_view text, std::string_view path,
+                                       int index, BodyPartMode mode);
 
     // Stores the message of `bodyParts` in `folderFile` ("reserv" or "sent"):
     // `sizes` carries fields 1, 2, 3 and 6, `header` the record text up to
     // and including the header block.
-    [[nodiscard]] StoreStatus StoreComposedMessage(PartSizes sizes, std::string_view header,
-                                                   std::string_view folderFile);
+    [[nodiscard]] StoreStatus StoreComposedMessage(const BodyParts& bodyParts, PartSizes sizes,
+                                                   std::string_view header, std::string_view folderFile);
 
-    // Loads waiting message `index` back for sending: `sendEnvelope` through
-    // SetRecipients, `bodyParts` with its text and attachments. Any folder
-    // but "reserv" is refused ("ファイル名の指定が違います").
-    [[nodiscard]] StoreStatus PrepareSend(int index, std::string_view folder);
-
-    // The encoding of the attachment last read by GetAttachment.
-    std::string attachEncoding;
-
-    // The envelope of the message being sent.
-    std::vector<std::string> sendEnvelope;
-    // The MIME parts of the message being composed or sent.
-    std::vector<std::string> bodyParts;
-    // The address book's lines during RegAddress, after it the lines the
-    // file holds.
-    std::vector<std::string> addressList;
+    // Loads waiting message `index` back for sending: its envelope through
+    // SetRecipients, its parts with its text and attachments. Any folder but
+    // "reserv" is refused ("ファイル名の指定が違います").
+    PreparedSend PrepareSend(int index, std::string_view folder);
 
 private:
     // How an operation reports a failure to open or write a file.

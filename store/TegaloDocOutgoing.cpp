@@ -8,9 +8,9 @@ namespace tegalo {
 
 using namespace tegalo::literals;
 
-std::optional<std::string> CTegaloDoc::GetAttachment(int index, int j) {
+std::optional<StoredAttachment> CTegaloDoc::GetAttachment(int index, int j) const {
     const std::optional<std::string> record = GetRecord(index);
-    if (!record || j < 1 || j > 3) {
+    if (!record || j < 1 || j > kMaxAttachments) {
         return std::nullopt;
     }
     const std::optional<RecordPieces> pieces = SplitRecord(*record);
@@ -18,17 +18,16 @@ std::optional<std::string> CTegaloDoc::GetAttachment(int index, int j) {
         return std::nullopt;
     }
     const std::string_view part = pieces->attachments[static_cast<std::size_t>(j - 1)];
-    attachEncoding.assign(PartRecordEncoding(part));
-    return std::string(PartRecordContent(part));
+    return StoredAttachment{std::string(PartRecordContent(part)), std::string(PartRecordEncoding(part))};
 }
 
 std::optional<std::string> CTegaloDoc::SaveAttachment(int index, int j, std::string_view name) {
-    const std::optional<std::string> content = GetAttachment(index, j);
-    if (!content) {
+    const std::optional<StoredAttachment> attachment = GetAttachment(index, j);
+    if (!attachment) {
         ui_.Message("添付ファイルがみつかりません"_sjis);
         return std::nullopt;
     }
-    return CTempF(*content, name, attachEncoding);
+    return CTempF(attachment->content, name, attachment->encoding);
 }
 
 std::optional<std::string> CTegaloDoc::CTempF(std::string_view content, std::string_view name,
@@ -47,13 +46,9 @@ std::optional<std::string> CTegaloDoc::CTempF(std::string_view content, std::str
     return path;
 }
 
-void CTegaloDoc::ResetBodyParts() {
-    bodyParts.assign(10, std::string());
-    bodyParts.emplace_back("0");
-}
-
-PartError CTegaloDoc::CSbodyMsgA(std::string_view text, std::string_view path, int index, BodyPartMode mode) {
-    if (index < 0 || index > 3) {
+PartError CTegaloDoc::CSbodyMsgA(BodyParts& bodyParts, std::string_view text, std::string_view path, int index,
+                                 BodyPartMode mode) {
+    if (index < 0 || index > kMaxAttachments) {
         return PartError::cannotOpen;
     }
     if (bodyParts.size() < 5) {
@@ -68,7 +63,8 @@ PartError CTegaloDoc::CSbodyMsgA(std::string_view text, std::string_view path, i
     return built.error;
 }
 
-StoreStatus CTegaloDoc::StoreComposedMessage(PartSizes sizes, std::string_view header, std::string_view folderFile) {
+StoreStatus CTegaloDoc::StoreComposedMessage(const BodyParts& bodyParts, PartSizes sizes, std::string_view header,
+                                             std::string_view folderFile) {
     const ComposedRecord record = AssembleComposedRecord(bodyParts, sizes, header);
     if (const StoreStatus status = AddCount(folderFile, 1); status != StoreStatus::kOk) {
         return status;
@@ -76,40 +72,45 @@ StoreStatus CTegaloDoc::StoreComposedMessage(PartSizes sizes, std::string_view h
     return AddData(record.sizes, record.text, folderFile);
 }
 
-StoreStatus CTegaloDoc::PrepareSend(int index, std::string_view folder) {
+PreparedSend CTegaloDoc::PrepareSend(int index, std::string_view folder) {
+    PreparedSend prepared{StoreStatus::kOk, {}, {}};
+    auto failed = [&prepared](StoreStatus status) {
+        prepared.status = status;
+        return std::move(prepared);
+    };
     if (!Started()) {
-        return StoreStatus::kNotStarted;
+        return failed(StoreStatus::kNotStarted);
     }
     if (FolderFromName(folder) != kWaiting) {
         ui_.Message("ファイル名の指定が違います"_sjis);
-        return StoreStatus::kInvalidArgument;
+        return failed(StoreStatus::kInvalidArgument);
     }
     RecordList aside;
     const RecordList* waiting = &recordList;
     if (currentFolder != kWaiting) {
         if (const StoreStatus status = ReadFolder(kWaiting, aside, Routine::kLoadList); !Loaded(status)) {
-            return status;
+            return failed(status);
         }
         waiting = &aside;
     }
     if (index < 0 || index >= waiting->Count()) {
-        return StoreStatus::kBadIndex;
+        return failed(StoreStatus::kBadIndex);
     }
     const std::string& record = (*waiting)[static_cast<std::size_t>(index)];
     const std::optional<RecordPieces> pieces = SplitRecord(record);
     const std::optional<PartSizes> sizes = ParseSizeBlock(record);
     if (!pieces || !sizes) {
-        return StoreStatus::kBadRecord;
+        return failed(StoreStatus::kBadRecord);
     }
-    const int attachments = (*sizes)[kPartCount] != 0 ? std::min((*sizes)[kPartCount] - 1, 3) : 0;
-    if (const StoreStatus status =
-            SetRecipients(pieces->subject, pieces->date, RecipientTextFromHeader(pieces->header));
-        status != StoreStatus::kOk) {
-        return status;
+    const int attachments = (*sizes)[kPartCount] != 0 ? std::min((*sizes)[kPartCount] - 1, kMaxAttachments) : 0;
+    Envelope envelope = SetRecipients(pieces->subject, pieces->date, RecipientTextFromHeader(pieces->header));
+    if (envelope.status != StoreStatus::kOk) {
+        return failed(envelope.status);
     }
-    ResetBodyParts();
+    BodyParts& parts = prepared.bodyParts;
+    parts = NewBodyParts();
     if (attachments == 0) {
-        static_cast<void>(CSbodyMsgA(pieces->body, "", 0, plainText));
+        static_cast<void>(CSbodyMsgA(parts, pieces->body, "", 0, plainText));
     } else {
         // The stored text keeps the line end that building the text part
         // added after it; it is added again here, so take it off first,
@@ -118,13 +119,14 @@ StoreStatus CTegaloDoc::PrepareSend(int index, std::string_view folder) {
         if (text.ends_with(kCrLf)) {
             text.remove_suffix(kCrLf.size());
         }
-        static_cast<void>(CSbodyMsgA(text, "", 0, textPart));
+        static_cast<void>(CSbodyMsgA(parts, text, "", 0, textPart));
     }
     for (int j = 1; j <= attachments; ++j) {
         const std::string_view part = pieces->attachments[static_cast<std::size_t>(j - 1)];
-        static_cast<void>(CSbodyMsgA(PartRecordContent(part), PartRecordName(part), j, encodedContent));
+        static_cast<void>(CSbodyMsgA(parts, PartRecordContent(part), PartRecordName(part), j, encodedContent));
     }
-    return StoreStatus::kOk;
+    prepared.sendEnvelope = std::move(envelope.sendEnvelope);
+    return prepared;
 }
 
 } // namespace tegalo

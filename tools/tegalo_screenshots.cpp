@@ -3,8 +3,8 @@
 // DIR/viewer.png, as the README shows them.
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
-#include "store/Mailbox.h"
-#include "store/Outgoing.h"
+#include "config/NewMailbox.h"
+#include "mime/Outgoing.h"
 #include "store/Record.h"
 #include "text/unicode.h"
 #include "ui/RecordListModel.h"
@@ -25,7 +25,6 @@ using namespace tegalo::literals;
 class QuietUi : public StoreUi {
 public:
     void Message(std::string_view text) override { std::fprintf(stderr, "%s\n", SjisToUtf8(text).c_str()); }
-    void RecipientsSet(std::string_view, int) override {}
 };
 
 struct Sample {
@@ -47,8 +46,8 @@ std::string Record(const Sample& s) {
     std::string attachment;
     int parts = 0;
     if (s.attachment) {
-        body = PartRecord("Content-Transfer-Encoding: ", "") + body;
-        attachment = PartRecord(SjisLiteral(s.attachment), "base64") + "/9j/4AAQSkZJRgABAQ==\r\n";
+        body = PartHeader("Content-Transfer-Encoding: ", "") + body;
+        attachment = PartHeader(SjisLiteral(s.attachment), "base64") + "/9j/4AAQSkZJRgABAQ==\r\n";
         parts = 2;
     }
     pieces.subject = subject;

@@ -6,28 +6,6 @@
 
 namespace tegalo {
 
-namespace {
-
-// Puts the document's send arrays back when it goes out of scope.
-class KeepSendArrays {
-public:
-    explicit KeepSendArrays(CTegaloDoc& doc)
-        : doc_(doc), sendEnvelope_(std::move(doc.sendEnvelope)), bodyParts_(std::move(doc.bodyParts)) {}
-    ~KeepSendArrays() {
-        doc_.sendEnvelope = std::move(sendEnvelope_);
-        doc_.bodyParts = std::move(bodyParts_);
-    }
-    KeepSendArrays(const KeepSendArrays&) = delete;
-    KeepSendArrays& operator=(const KeepSendArrays&) = delete;
-
-private:
-    CTegaloDoc& doc_;
-    std::vector<std::string> sendEnvelope_;
-    std::vector<std::string> bodyParts_;
-};
-
-} // namespace
-
 bool SameRecordButReadMark(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
@@ -70,20 +48,18 @@ StoreStatus DocSendStore::PrepareWaiting(int index, WaitingMessage& waiting) {
     waiting.record = record;
     waiting.message.recipientText = RecipientTextFromHeader(pieces->header);
 
-    const KeepSendArrays keep(doc_);
-    if (const StoreStatus status = doc_.PrepareSend(index, "reserv"); status != StoreStatus::kOk) {
-        return status;
+    PreparedSend prepared = doc_.PrepareSend(index, "reserv");
+    if (prepared.status != StoreStatus::kOk) {
+        return prepared.status;
     }
-    waiting.message.sendEnvelope = std::move(doc_.sendEnvelope);
-    waiting.message.bodyParts = std::move(doc_.bodyParts);
+    waiting.message.sendEnvelope = std::move(prepared.sendEnvelope);
+    waiting.message.bodyParts = std::move(prepared.bodyParts);
     return StoreStatus::kOk;
 }
 
 StoreStatus DocSendStore::FileSent(const PartSizes& sizes, std::string_view header,
                                    const std::vector<std::string>& bodyParts) {
-    const KeepSendArrays keep(doc_);
-    doc_.bodyParts = bodyParts;
-    return doc_.StoreComposedMessage(sizes, header, "sent");
+    return doc_.StoreComposedMessage(bodyParts, sizes, header, "sent");
 }
 
 StoreStatus DocSendStore::RemoveWaiting(std::string_view record) {

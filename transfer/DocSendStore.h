@@ -12,12 +12,9 @@ public:
     explicit DocSendStore(CTegaloDoc& doc) : doc_(doc) {}
 
     int CountWaiting() override;
-    // Goes through the document's PrepareSend; the document's own
-    // `sendEnvelope` and `bodyParts` are left as they were, so a message
-    // being composed meanwhile keeps its parts.
+    // Goes through the document's PrepareSend.
     [[nodiscard]] StoreStatus PrepareWaiting(int index, WaitingMessage& waiting) override;
-    // Goes through StoreComposedMessage into "sent", `bodyParts` likewise
-    // left as they were.
+    // Goes through StoreComposedMessage into "sent".
     [[nodiscard]] StoreStatus FileSent(const PartSizes& sizes, std::string_view header,
                                        const std::vector<std::string>& bodyParts) override;
     // Finds the record in the waiting folder as it is now and removes it with

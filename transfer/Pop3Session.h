@@ -13,7 +13,7 @@
 #include "transfer/SessionConnection.h"
 #include "transfer/Pop3Reader.h"
 #include "transfer/ReceiveStore.h"
-#include "transfer/ReceivedMessage.h"
+#include "mime/ReceivedMessage.h"
 #include "transfer/SessionEnd.h"
 #include "transfer/UidlFile.h"
 

@@ -1,7 +1,7 @@
 #include "transfer/SmtpSession.h"
 
 #include "config/AccountSettings.h"
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 #include "store/Record.h"
 #include "text/unicode.h"
 #include "transfer/ShownText.h"
@@ -23,11 +23,12 @@ bool IsHostByte(char c) {
 // The decimal count in envelope entry 0 plus one, or -1 unless it is digits
 // and the envelope holds that many recipient entries.
 int RecipientCount(const std::vector<std::string>& envelope) {
-    if (envelope.size() < 4 || envelope[0].empty() || envelope[0].size() > 3) {
+    if (envelope.size() <= kEnvelopeFirstRecipient || envelope[kEnvelopeCommas].empty() ||
+        envelope[kEnvelopeCommas].size() > 3) {
         return -1;
     }
     int commas = 0;
-    for (const char c : envelope[0]) {
+    for (const char c : envelope[kEnvelopeCommas]) {
         if (c < '0' || c > '9') {
             return -1;
         }
@@ -53,7 +54,7 @@ std::string WithoutCcBreak(std::string_view recipients) {
 }
 
 std::string SubjectOf(const OutgoingMessage& message) {
-    return message.sendEnvelope.size() > 1 ? message.sendEnvelope[1] : std::string();
+    return message.sendEnvelope.size() > kEnvelopeSubject ? message.sendEnvelope[kEnvelopeSubject] : std::string();
 }
 
 } // namespace
@@ -204,7 +205,7 @@ std::string SmtpSession::MessageProblem(const OutgoingMessage& message) const {
         return "宛先がありません"_sjis;
     }
     for (int i = 0; i < count; ++i) {
-        const std::string address = RecipientAddress(message.sendEnvelope[3 + static_cast<std::size_t>(i)]);
+        const std::string address = RecipientAddress(message.sendEnvelope[kEnvelopeFirstRecipient + static_cast<std::size_t>(i)]);
         if (std::string problem = AddressProblem(address, "宛先"_sjis); !problem.empty()) {
             return problem;
         }
@@ -413,7 +414,7 @@ void SmtpSession::StartTransaction() {
 
 void SmtpSession::SendNextRecipient() {
     const OutgoingMessage& message = queue_[current_].message;
-    const std::size_t entry = static_cast<std::size_t>(recipientsTotal - recipientsLeft) + 3;
+    const std::size_t entry = static_cast<std::size_t>(recipientsTotal - recipientsLeft) + kEnvelopeFirstRecipient;
     --recipientsLeft;
     SendCommand("RCPT TO:<" + RecipientAddress(message.sendEnvelope[entry]) + ">");
     sessionState = recipientsLeft == 0 ? SmtpState::LastRcptSent : SmtpState::MailOrRcptSent;

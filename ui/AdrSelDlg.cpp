@@ -2,8 +2,8 @@
 
 #include "gui/Prompter.h"
 #include "gui/QtText.h"
+#include "mime/RecipientList.h"
 #include "store/FileIo.h"
-#include "store/RecipientList.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

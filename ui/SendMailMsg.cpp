@@ -2,8 +2,8 @@
 
 #include "gui/Prompter.h"
 #include "gui/QtText.h"
-#include "store/Outgoing.h"
-#include "store/RecipientList.h"
+#include "mime/Outgoing.h"
+#include "mime/RecipientList.h"
 #include "text/unicode.h"
 
 #include <QAction>

@@ -118,7 +118,7 @@ private:
     bool DeliverComposed(int result);
     // Builds attachment part `index` (1 to 3) from one line of the
     // attachment list; false after telling the user why it cannot.
-    bool BuildAttachmentPart(const QString& line, int index, std::array<bool, 4>& taken);
+    bool BuildAttachmentPart(BodyParts& parts, const QString& line, int index, std::array<bool, 4>& taken);
     // The attachment of the forwarded message that a marked line names
     // (1 to 3), skipping those `taken` by earlier lines; 0 when there is none.
     int StoredAttachmentNumber(const QString& name, std::array<bool, 4>& taken) const;

@@ -5,9 +5,9 @@
 
 #include "gui/Prompter.h"
 #include "gui/QtText.h"
+#include "mime/ComposedMessage.h"
+#include "mime/Outgoing.h"
 #include "session/MailSessions.h"
-#include "store/ComposedMessage.h"
-#include "store/Outgoing.h"
 #include "store/Record.h"
 #include "store/TegaloDoc.h"
 #include "ui/RecordListModel.h"
@@ -105,22 +105,23 @@ int CTegaloListView::StoredAttachmentNumber(const QString& name, std::array<bool
     return 0;
 }
 
-bool CTegaloListView::BuildAttachmentPart(const QString& line, int index, std::array<bool, 4>& taken) {
+bool CTegaloListView::BuildAttachmentPart(BodyParts& parts, const QString& line, int index,
+                                          std::array<bool, 4>& taken) {
     if (line.endsWith(kMark)) {
         const int j = StoredAttachmentNumber(line.chopped(1), taken);
-        const std::optional<std::string> content =
+        const std::optional<StoredAttachment> attachment =
             j == 0 ? std::nullopt : doc_.GetAttachment(currentMessage_.currentRecordIndex, j);
-        if (!content) {
+        if (!attachment) {
             Prompter().Message(this, QStringLiteral("添付ファイルがみつかりません"));
             return false;
         }
         // The part is named without the mark, so that its extension still
         // chooses the part's type.
         const std::string& name = currentMessage_.attachmentNames[static_cast<std::size_t>(j)];
-        return doc_.CSbodyMsgA(*content, name, index, encodedContent) == PartError::none;
+        return doc_.CSbodyMsgA(parts, attachment->content, name, index, encodedContent) == PartError::none;
     }
     const std::string path = NativePath(line);
-    const PartError error = doc_.CSbodyMsgA("", path, index, IsHtmlPath(path) ? htmlFile : base64File);
+    const PartError error = doc_.CSbodyMsgA(parts, "", path, index, IsHtmlPath(path) ? htmlFile : base64File);
     if (error != PartError::none && sessions_.Busy()) {
         // The store's message waits for the session to end; say it now.
         Prompter().Message(this, QStringLiteral("添付ファイルを読めません: ") + line);
@@ -151,18 +152,16 @@ bool CTegaloListView::DeliverComposed(int result) {
         return false;
     }
 
-    doc_.sendEnvelope.assign(5, std::string());
-    doc_.sendEnvelope.emplace_back("0");
-    doc_.ResetBodyParts();
+    BodyParts parts = NewBodyParts();
     const std::string recipients = ComposedRecipients(to, cc);
     const std::string date = StoredDate(composeClock_());
     if (lines.isEmpty()) {
-        static_cast<void>(doc_.CSbodyMsgA(body, "", 0, plainText));
+        static_cast<void>(doc_.CSbodyMsgA(parts, body, "", 0, plainText));
     } else {
-        static_cast<void>(doc_.CSbodyMsgA(body, "", 0, textPart));
+        static_cast<void>(doc_.CSbodyMsgA(parts, body, "", 0, textPart));
         std::array<bool, 4> taken{};
         for (int i = 0; i < lines.size(); ++i) {
-            if (!BuildAttachmentPart(lines[i], i + 1, taken)) {
+            if (!BuildAttachmentPart(parts, lines[i], i + 1, taken)) {
                 return false;
             }
         }
@@ -173,24 +172,22 @@ bool CTegaloListView::DeliverComposed(int result) {
     const PartSizes sizes = ComposedSizes(subject, account, date, header);
     const std::string headerText = ComposedHeaderText(subject, account, date, header);
     if (result == CSendMailMsg::kSend) {
-        if (doc_.SetRecipients(subject, date, recipients) != StoreStatus::kOk) {
+        Envelope envelope = doc_.SetRecipients(subject, date, recipients);
+        if (envelope.status != StoreStatus::kOk) {
             return false; // the store said why
         }
         // Should the server not take it, the message goes to the waiting folder.
-        auto keep = [this, parts = doc_.bodyParts, sizes, headerText] {
-            std::vector<std::string> current = std::exchange(doc_.bodyParts, parts);
-            const bool stored = doc_.StoreComposedMessage(sizes, headerText, "reserv") == StoreStatus::kOk;
-            doc_.bodyParts = std::move(current);
-            return stored;
+        auto keep = [this, parts, sizes, headerText] {
+            return doc_.StoreComposedMessage(parts, sizes, headerText, "reserv") == StoreStatus::kOk;
         };
-        if (SendComposed(OutgoingMessage{doc_.sendEnvelope, doc_.bodyParts, recipients}, keep)) {
+        if (SendComposed(OutgoingMessage{std::move(envelope.sendEnvelope), parts, recipients}, keep)) {
             return true;
         }
         if (!Prompter().Ask(this, QStringLiteral("このメッセージは送信できませんでした。送信待ちフォルダーに保存しますか"))) {
             return false;
         }
     }
-    if (doc_.StoreComposedMessage(sizes, headerText, "reserv") != StoreStatus::kOk) {
+    if (doc_.StoreComposedMessage(parts, sizes, headerText, "reserv") != StoreStatus::kOk) {
         return false; // the store said why
     }
     if (doc_.CurrentFolder() == kWaiting && model() == model_) {

@@ -23,7 +23,6 @@ namespace {
 class CollectingUi final : public StoreUi {
 public:
     void Message(std::string_view sjisText) override { messages.emplace_back(sjisText); }
-    void RecipientsSet(std::string_view, int) override {}
     std::vector<std::string> messages;
 };
 

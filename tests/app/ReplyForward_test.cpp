@@ -5,7 +5,7 @@
 #include "app/TegaloApp.h"
 #include "config/AccountSettings.h"
 #include "store/Attachments.h"
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 #include "store/Record.h"
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
@@ -207,12 +207,14 @@ private slots:
         QCOMPARE(PartRecordEncoding(saved->attachments[0]), std::string_view("base64"));
 
         // Sending it later loads both attachments' stored content back.
-        QCOMPARE(doc().PrepareSend(0, "reserv"), StoreStatus::kOk);
-        QCOMPARE(doc().bodyParts[0], std::string("2"));
-        QVERIFY(doc().bodyParts[2].find("name=\"a.jpg\"") != std::string::npos);
-        QVERIFY(After(doc().bodyParts[2], "\r\n\r\n").starts_with("QUJD\r\n" + kDelimiter));
-        QVERIFY(doc().bodyParts[3].find("name=\"b.txt\"") != std::string::npos);
-        QVERIFY(After(doc().bodyParts[3], "\r\n\r\n").starts_with("REVG\r\n" + kDelimiter));
+        const PreparedSend prepared = doc().PrepareSend(0, "reserv");
+        QCOMPARE(prepared.status, StoreStatus::kOk);
+        const BodyParts& parts = prepared.bodyParts;
+        QCOMPARE(parts[0], std::string("2"));
+        QVERIFY(parts[2].find("name=\"a.jpg\"") != std::string::npos);
+        QVERIFY(After(parts[2], "\r\n\r\n").starts_with("QUJD\r\n" + kDelimiter));
+        QVERIFY(parts[3].find("name=\"b.txt\"") != std::string::npos);
+        QVERIFY(After(parts[3], "\r\n\r\n").starts_with("REVG\r\n" + kDelimiter));
     }
 
     void forwardSendsEachOfTwoAttachmentsOfTheSameName() {

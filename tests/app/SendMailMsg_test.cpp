@@ -6,7 +6,7 @@
 #include "app/TegaloApp.h"
 #include "config/AccountSettings.h"
 #include "store/Attachments.h"
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 #include "store/Record.h"
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"

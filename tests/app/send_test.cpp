@@ -5,7 +5,7 @@
 #include "app/TegaloApp.h"
 #include "session/MailSessions.h"
 #include "config/AccountSettings.h"
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
 #include "ui/TegaloListView.h"
@@ -44,7 +44,6 @@ private:
     void Wait(const std::vector<std::string>& subjects) {
         class Silent : public StoreUi {
             void Message(std::string_view) override {}
-            void RecipientsSet(std::string_view, int) override {}
         } ui;
         CTegaloDoc doc(ui);
         QVERIFY(Loaded(doc.Start(box->Dir())));
@@ -101,12 +100,13 @@ private slots:
         CTegaloListView& list = *app.mainFrame()->listView();
         CTegaloDoc& doc = app.doc();
         for (const std::string to : {"refuse-message@example.jp", "hanako@example.jp"}) {
-            doc.ResetBodyParts();
-            QCOMPARE(doc.CSbodyMsgA("本文\r\n"_sjis, "", 0, plainText), PartError::none);
-            QCOMPARE(doc.SetRecipients("subject", "Mon, Dec 07, 2026", to), StoreStatus::kOk);
+            BodyParts parts = NewBodyParts();
+            QCOMPARE(doc.CSbodyMsgA(parts, "本文\r\n"_sjis, "", 0, plainText), PartError::none);
+            Envelope envelope = doc.SetRecipients("subject", "Mon, Dec 07, 2026", to);
+            QCOMPARE(envelope.status, StoreStatus::kOk);
             int kept = 0;
             prompter->messages.clear();
-            QVERIFY(list.SendComposed(OutgoingMessage{doc.sendEnvelope, doc.bodyParts, to}, [&kept] {
+            QVERIFY(list.SendComposed(OutgoingMessage{std::move(envelope.sendEnvelope), parts, to}, [&kept] {
                 ++kept;
                 return true;
             }));

@@ -1,7 +1,7 @@
 // The recipient list's lines, the recipient field made of picked lines, and
 // the line ends of typed text.
-#include "store/ComposedMessage.h"
-#include "store/RecipientList.h"
+#include "mime/ComposedMessage.h"
+#include "mime/RecipientList.h"
 
 #include <gtest/gtest.h>
 

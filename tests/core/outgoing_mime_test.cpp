@@ -1,5 +1,5 @@
 // Messages built from outgoing parts, read back by Python's email package.
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 
 #include "text/jis.h"
 #include "text/transfer_encoding.h"

@@ -1,4 +1,4 @@
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 
 #include "text/jis.h"
 #include "text/unicode.h"
@@ -35,11 +35,11 @@ protected:
 };
 
 TEST(PartRecord, Layout) {
-    const std::string text = PartRecord("Content-Transfer-Encoding: ", "");
+    const std::string text = PartHeader("Content-Transfer-Encoding: ", "");
     EXPECT_EQ(text, "Content-Transfer-Encoding: " + std::string(71, ' ') + "\r\n" + std::string(9, ' '));
-    EXPECT_EQ(PartRecord("a.jpg", "base64").substr(98), "\r\nbase64   ");
-    EXPECT_EQ(PartRecord("x", "quoted-printable").substr(100), "quoted-pr");
-    EXPECT_EQ(PartRecord(std::string(120, 'n'), "base64").substr(0, 100), std::string(98, 'n') + "\r\n");
+    EXPECT_EQ(PartHeader("a.jpg", "base64").substr(98), "\r\nbase64   ");
+    EXPECT_EQ(PartHeader("x", "quoted-printable").substr(100), "quoted-pr");
+    EXPECT_EQ(PartHeader(std::string(120, 'n'), "base64").substr(0, 100), std::string(98, 'n') + "\r\n");
 }
 
 TEST(AttachmentContentType, ChosenByTheFirstDot) {
@@ -173,10 +173,10 @@ TEST(AssembleComposedRecord, WithAttachmentsAndAnEmptySlot) {
     EXPECT_EQ(record.sizes[8], 109 + 6 + static_cast<int>(kDelim.size()));
     EXPECT_EQ(record.sizes[9], 109 + 3 + static_cast<int>(kDelim.size()));
     EXPECT_EQ(record.sizes[10], 109);
-    const std::string expected = "H" + PartRecord("Content-Transfer-Encoding: ", "") + "text\r\n" +
-                                 PartRecord("a.jpg", "base64") + "QUJD\r\n" + kDelim +
-                                 PartRecord("HTML形式.html"_sjis, "quoted-printable") + "x\r\n" + kDelim +
-                                 PartRecord("HTML形式.html"_sjis, "");
+    const std::string expected = "H" + PartHeader("Content-Transfer-Encoding: ", "") + "text\r\n" +
+                                 PartHeader("a.jpg", "base64") + "QUJD\r\n" + kDelim +
+                                 PartHeader("HTML形式.html"_sjis, "quoted-printable") + "x\r\n" + kDelim +
+                                 PartHeader("HTML形式.html"_sjis, "");
     EXPECT_EQ(record.text, expected);
     EXPECT_EQ(record.sizes[0], 109 + 6 + record.sizes[8] + record.sizes[9] + 109 + 60);
 }

@@ -1,4 +1,4 @@
-#include "transfer/ReceivedMessage.h"
+#include "mime/ReceivedMessage.h"
 
 #include "text/header_words.h"
 #include "text/jis.h"
@@ -186,6 +186,21 @@ TEST(Pop3SplitMessage, RecordLayout) {
     // 97 one-byte characters and a double-byte one: the latter does not fit.
     const std::string name = std::string(97, 'x') + Sjis("字");
     EXPECT_EQ(PartHeader(name, "").substr(0, 98), std::string(97, 'x') + " ");
+
+    // A long Japanese attachment name keeps whole characters: "x" and 48 of
+    // its 60 double-byte characters fill 97 bytes, the 98th is a blank.
+    std::string kanji;
+    for (int i = 0; i < 60; ++i) {
+        kanji += "字";
+    }
+    const ReceivedMessage longName = SplitReceivedMessage(
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nhi\r\n"
+        "--b\r\nContent-Type: application/octet-stream;\r\n name=\"" + Word("x" + kanji) +
+        "\"\r\nContent-Transfer-Encoding: base64\r\n\r\nQUJD\r\n--b--");
+    ASSERT_EQ(longName.attachments.size(), 1u);
+    const std::string cut = Sjis("x" + kanji).substr(0, 97);
+    EXPECT_EQ(longName.attachments[0].substr(0, 98), cut + " ");
+    EXPECT_EQ(PartRecordName(longName.attachments[0]), cut);
 
     ReceivedMessage message;
     message.subject = "s";

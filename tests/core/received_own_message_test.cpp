@@ -1,7 +1,7 @@
 // Messages in the form Tegalo sends them come back with the same parts.
 #include "store/Attachments.h"
-#include "store/Outgoing.h"
-#include "transfer/ReceivedMessage.h"
+#include "mime/Outgoing.h"
+#include "mime/ReceivedMessage.h"
 
 #include <gtest/gtest.h>
 

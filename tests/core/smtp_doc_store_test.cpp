@@ -38,7 +38,7 @@ protected:
     DocSendStore store{doc};
 };
 
-TEST_F(SmtpDocSendStore, PreparesAWaitingMessageAndLeavesTheComposeArraysAlone) {
+TEST_F(SmtpDocSendStore, PreparesAWaitingMessageWhateverWasPreparedBefore) {
     const std::string jpg = dir / "写真.jpg";
     testing_support::WriteFile(jpg, std::string("\xFF\xD8\xFF\xE0 binary\0data", 17));
     ASSERT_EQ(smtp_test::SaveWaiting(doc, "me@example.jp",
@@ -46,12 +46,8 @@ TEST_F(SmtpDocSendStore, PreparesAWaitingMessageAndLeavesTheComposeArraysAlone) 
               StoreStatus::kOk);
     EXPECT_EQ(store.CountWaiting(), 4);
 
-    doc.sendEnvelope = {"being composed"};
-    doc.bodyParts = {"1", "a part being composed"};
     WaitingMessage waiting;
     ASSERT_EQ(store.PrepareWaiting(3, waiting), StoreStatus::kOk) << ui.Shown();
-    EXPECT_EQ(doc.sendEnvelope, std::vector<std::string>{"being composed"});
-    EXPECT_EQ(doc.bodyParts, (std::vector<std::string>{"1", "a part being composed"}));
 
     const OutgoingMessage& m = waiting.message;
     EXPECT_EQ(m.recipientText, "山田 <yamada@example.jp>,\r\nCc: b@example.jp"_sjis);
@@ -66,6 +62,20 @@ TEST_F(SmtpDocSendStore, PreparesAWaitingMessageAndLeavesTheComposeArraysAlone) 
     EXPECT_EQ(waiting.record, doc.GetRecordList()[3]);
 
     EXPECT_EQ(store.PrepareWaiting(4, waiting), StoreStatus::kBadIndex);
+
+    // Preparing other messages first (one with more recipients and parts,
+    // one that fails) changes nothing in the message prepared after them.
+    const PreparedSend other = doc.PrepareSend(0, "reserv");
+    ASSERT_EQ(other.status, StoreStatus::kOk);
+    EXPECT_NE(other.bodyParts, m.bodyParts);
+    const PreparedSend failed = doc.PrepareSend(9, "reserv");
+    EXPECT_EQ(failed.status, StoreStatus::kBadIndex);
+    EXPECT_TRUE(failed.sendEnvelope.empty());
+    EXPECT_TRUE(failed.bodyParts.empty());
+    const PreparedSend again = doc.PrepareSend(3, "reserv");
+    ASSERT_EQ(again.status, StoreStatus::kOk);
+    EXPECT_EQ(again.sendEnvelope, m.sendEnvelope);
+    EXPECT_EQ(again.bodyParts, m.bodyParts);
 }
 
 TEST_F(SmtpDocSendStore, FilesTheSentCopy) {
@@ -77,12 +87,10 @@ TEST_F(SmtpDocSendStore, FilesTheSentCopy) {
     sizes[kSenderLength] = 12;
     sizes[kDateLength] = 17;
     sizes[kHeaderLength] = static_cast<int>(header.size());
-    doc.bodyParts = {"composing"};
     ASSERT_EQ(store.FileSent(sizes, "two" + std::string("a@example.jp") + "Mon, Dec 07, 2026" + header,
                              waiting.message.bodyParts),
               StoreStatus::kOk)
         << ui.Shown();
-    EXPECT_EQ(doc.bodyParts, std::vector<std::string>{"composing"});
     const std::string sent = File("sent");
     EXPECT_TRUE(sent.starts_with("     1"));
     EXPECT_TRUE(sent.ends_with("two" + std::string("a@example.jp") + "Mon, Dec 07, 2026" + header + "text"));

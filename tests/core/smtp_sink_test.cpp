@@ -226,15 +226,16 @@ TEST_F(SmtpSink, BatchOfThreeWhoseSecondIsRefused) {
 
 // The compose dialog's send: nothing waits, the copy goes to "sent".
 TEST_F(SmtpSink, ComposedMessageSentAtOnce) {
-    doc.ResetBodyParts();
-    ASSERT_EQ(doc.CSbodyMsgA("at once", "", 0, plainText), PartError::none);
-    ASSERT_EQ(doc.SetRecipients("now", smtp_test::kComposeDate, "a@tegalo.test,\r\nCc: b@tegalo.test"),
-              StoreStatus::kOk);
+    BodyParts parts = NewBodyParts();
+    ASSERT_EQ(doc.CSbodyMsgA(parts, "at once", "", 0, plainText), PartError::none);
+    const std::string recipients = "a@tegalo.test,\r\nCc: b@tegalo.test";
+    Envelope envelope = doc.SetRecipients("now", smtp_test::kComposeDate, recipients);
+    ASSERT_EQ(envelope.status, StoreStatus::kOk);
     DocSendStore store(doc);
     SmtpSession session(store, [] { return kNow; });
     const SessionRun run = session_test::RunSession(
         session,
-        session.SendComposed(account_, {doc.sendEnvelope, doc.bodyParts, ui.recipientText}), "127.0.0.1",
+        session.SendComposed(account_, {std::move(envelope.sendEnvelope), parts, recipients}), "127.0.0.1",
         sink_->Port());
     EXPECT_EQ(run.statusTexts, (std::vector<std::string>{"Server Connection OK", "Message was sent"}));
     EXPECT_EQ(run.ended, SessionEnd::Normal);

@@ -1,7 +1,7 @@
 // A process that moves, deletes and marks messages without pause is killed
 // at random moments. After each kill the next start must find every folder
 // file whole and every message in exactly one folder.
-#include "store/Mailbox.h"
+#include "config/NewMailbox.h"
 #include "store/TegaloDoc.h"
 
 #include "store_test_support.h"
@@ -26,7 +26,6 @@ constexpr int kKills = 200;
 class QuietUi : public StoreUi {
 public:
     void Message(std::string_view) override {}
-    void RecipientsSet(std::string_view, int) override {}
 };
 
 // Runs in the child until it is killed.

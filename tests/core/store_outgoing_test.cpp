@@ -1,7 +1,7 @@
 // Composed messages through the document: stored into the waiting folder,
 // loaded back for sending, and their attachments written out again.
 #include "store/Attachments.h"
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 #include "store/TegaloDoc.h"
 #include "text/jis.h"
 #include "text/unicode.h"
@@ -37,8 +37,8 @@ protected:
         return h + "\r\n";
     }
 
-    // Saves the message of bodyParts as the compose path does.
-    void Save(const std::string& subject, const std::string& to, int attachments) {
+    // Saves the message of `parts` as the compose path does.
+    void Save(const BodyParts& parts, const std::string& subject, const std::string& to, int attachments) {
         const std::string date = "Mon, Dec 07, 2026";
         const std::string header = HeaderBlock(subject, to, attachments);
         PartSizes sizes{};
@@ -46,7 +46,7 @@ protected:
         sizes[kSenderLength] = 13;
         sizes[kDateLength] = static_cast<int>(date.size());
         sizes[kHeaderLength] = static_cast<int>(header.size());
-        ASSERT_EQ(doc.StoreComposedMessage(sizes, subject + "me@example.jp" + date + header, "reserv"),
+        ASSERT_EQ(doc.StoreComposedMessage(parts, sizes, subject + "me@example.jp" + date + header, "reserv"),
                   StoreStatus::kOk)
             << ui.Shown();
     }
@@ -55,9 +55,9 @@ protected:
 };
 
 TEST_F(ComposedMessage, WithoutAttachmentsTheRecordIsHeaderAndText) {
-    doc.ResetBodyParts();
-    ASSERT_EQ(doc.CSbodyMsgA("こんにちは\r\n"_sjis, "", 0, plainText), PartError::none);
-    Save("件名"_sjis, "a@example.jp", 0);
+    BodyParts parts = NewBodyParts();
+    ASSERT_EQ(doc.CSbodyMsgA(parts, "こんにちは\r\n"_sjis, "", 0, plainText), PartError::none);
+    Save(parts, "件名"_sjis, "a@example.jp", 0);
     const std::string header = HeaderBlock("件名"_sjis, "a@example.jp", 0);
     const std::string text = "件名"_sjis + "me@example.jp" + "Mon, Dec 07, 2026" + header + "こんにちは\r\n"_sjis;
     PartSizes sizes{};
@@ -82,56 +82,89 @@ TEST_F(ComposedMessage, SavedThenPreparedGivesThePartsBack) {
     WriteFile(jpg, binary);
     WriteFile(html, "<p>テスト</p>"_sjis);
 
-    doc.ResetBodyParts();
-    ASSERT_EQ(doc.CSbodyMsgA("本文\r\n二行目"_sjis, "", 0, textPart), PartError::none);
-    ASSERT_EQ(doc.CSbodyMsgA("", jpg, 1, base64File), PartError::none);
-    ASSERT_EQ(doc.CSbodyMsgA("", html, 2, htmlFile), PartError::none);
-    const std::vector<std::string> original = doc.bodyParts;
+    BodyParts original = NewBodyParts();
+    ASSERT_EQ(doc.CSbodyMsgA(original, "本文\r\n二行目"_sjis, "", 0, textPart), PartError::none);
+    ASSERT_EQ(doc.CSbodyMsgA(original, "", jpg, 1, base64File), PartError::none);
+    ASSERT_EQ(doc.CSbodyMsgA(original, "", html, 2, htmlFile), PartError::none);
     EXPECT_EQ(original[0], "2");
-    Save("Re: To: Bob"_sjis, "a@example.jp,\r\nCc: c@example.jp", 2);
+    Save(original, "Re: To: Bob"_sjis, "a@example.jp,\r\nCc: c@example.jp", 2);
 
-    doc.bodyParts.clear();
-    ASSERT_EQ(doc.PrepareSend(0, "reserv"), StoreStatus::kOk) << ui.Shown();
-    EXPECT_EQ(doc.bodyParts[0], "2");
-    EXPECT_EQ(doc.bodyParts[1], original[1]) << "the text comes back as it was built";
+    const PreparedSend prepared = doc.PrepareSend(0, "reserv");
+    ASSERT_EQ(prepared.status, StoreStatus::kOk) << ui.Shown();
+    const BodyParts& parts = prepared.bodyParts;
+    EXPECT_EQ(parts[0], "2");
+    EXPECT_EQ(parts[1], original[1]) << "the text comes back as it was built";
     // A stored attachment keeps its closing delimiter line, and the part
     // built from it gets its own after it.
-    EXPECT_EQ(doc.bodyParts[2], original[2] + kDelim);
-    EXPECT_EQ(doc.bodyParts[3], original[3] + kDelim);
-    ASSERT_GE(doc.sendEnvelope.size(), 5u);
-    EXPECT_EQ(doc.sendEnvelope[0], "1");
-    EXPECT_EQ(doc.sendEnvelope[1], "Re: To: Bob");
-    EXPECT_EQ(doc.sendEnvelope[3], "a@example.jp");
-    EXPECT_EQ(doc.sendEnvelope[4], "c@example.jp");
-    EXPECT_EQ(ui.recipientText, "a@example.jp,\r\nCc: c@example.jp");
+    EXPECT_EQ(parts[2], original[2] + kDelim);
+    EXPECT_EQ(parts[3], original[3] + kDelim);
+    const std::vector<std::string>& envelope = prepared.sendEnvelope;
+    ASSERT_GE(envelope.size(), 5u);
+    EXPECT_EQ(envelope[0], "1");
+    EXPECT_EQ(envelope[1], "Re: To: Bob");
+    EXPECT_EQ(envelope[3], "a@example.jp");
+    EXPECT_EQ(envelope[4], "c@example.jp");
     EXPECT_EQ(doc.CurrentFolder(), kReceived);
 
     // The attachments come out of the waiting folder as they went in.
     ASSERT_TRUE(Loaded(doc.LoadList("reserv").status));
-    const std::optional<std::string> first = doc.GetAttachment(0, 1);
+    const std::optional<StoredAttachment> first = doc.GetAttachment(0, 1);
     ASSERT_TRUE(first.has_value());
-    EXPECT_EQ(doc.attachEncoding, "base64");
-    EXPECT_EQ(first->find("Content-Type"), std::string::npos) << "none of the next part's header";
+    EXPECT_EQ(first->encoding, "base64");
+    EXPECT_EQ(first->content.find("Content-Type"), std::string::npos) << "none of the next part's header";
+    const std::optional<StoredAttachment> second = doc.GetAttachment(0, 2);
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(second->encoding, "quoted-pr");
     const std::optional<std::string> path = doc.SaveAttachment(0, 1, SjisToJis("写真.jpg"_sjis));
     ASSERT_TRUE(path.has_value()) << ui.Shown();
     EXPECT_EQ(ReadFile(*path), binary);
     const std::optional<std::string> htmlPath = doc.SaveAttachment(0, 2, "HTML形式.html"_sjis);
     ASSERT_TRUE(htmlPath.has_value());
     EXPECT_TRUE(htmlPath->ends_with("/HTML形式.html"));
-    EXPECT_EQ(doc.attachEncoding, "quoted-pr");
     EXPECT_EQ(ReadFile(*htmlPath), SjisToJis("<p>テスト</p>"_sjis) + "\r\n");
 }
 
-TEST_F(ComposedMessage, FailuresLeaveNothingHalfDone) {
-    doc.ResetBodyParts();
-    EXPECT_EQ(doc.CSbodyMsgA("", dir.Path() + "missing.jpg", 1, base64File), PartError::cannotOpen);
-    EXPECT_EQ(ui.Last(), "ファイルが開けません7 CSbodyMsgA"_sjis);
-    EXPECT_EQ(doc.bodyParts[0], "1");
-    EXPECT_TRUE(doc.bodyParts[2].empty());
+// A long Japanese file name is stored cut at a character, its ISO-2022-JP
+// run closed, so that sending the waiting message later gives a sound
+// name parameter.
+TEST_F(ComposedMessage, LongJapaneseAttachmentNameIsCutWhole) {
+    std::string name;
+    for (int i = 0; i < 50; ++i) {
+        name += "写";
+    }
+    const std::string path = dir.Path() + name + ".jpg";
+    WriteFile(path, "ABC");
+    BodyParts parts = NewBodyParts();
+    ASSERT_EQ(doc.CSbodyMsgA(parts, "text", "", 0, textPart), PartError::none);
+    ASSERT_EQ(doc.CSbodyMsgA(parts, "", path, 1, base64File), PartError::none) << ui.Shown();
+    Save(parts, "s", "a@example.jp", 1);
 
-    EXPECT_EQ(doc.PrepareSend(0, "sent"), StoreStatus::kInvalidArgument);
+    ASSERT_TRUE(Loaded(doc.LoadList("reserv").status));
+    const std::optional<RecordPieces> pieces = SplitRecord(doc.GetRecordList()[0]);
+    ASSERT_TRUE(pieces.has_value());
+    const std::string_view stored = PartRecordName(pieces->attachments[0]);
+    bool jisError = true;
+    const std::string sjis = JisToSjis(stored, &jisError);
+    EXPECT_FALSE(jisError) << "the name's double-byte run is closed";
+    // ESC $ B, 46 characters and ESC ( B fill the 98 bytes.
+    EXPECT_EQ(stored.size(), 98u);
+    EXPECT_EQ(sjis, SjisLiteral(name).substr(0, 92));
+
+    const PreparedSend prepared = doc.PrepareSend(0, "reserv");
+    ASSERT_EQ(prepared.status, StoreStatus::kOk) << ui.Shown();
+    EXPECT_NE(prepared.bodyParts[2].find("name=\"" + std::string(stored) + "\"\r\n"), std::string::npos);
+}
+
+TEST_F(ComposedMessage, FailuresLeaveNothingHalfDone) {
+    BodyParts parts = NewBodyParts();
+    EXPECT_EQ(doc.CSbodyMsgA(parts, "", dir.Path() + "missing.jpg", 1, base64File), PartError::cannotOpen);
+    EXPECT_EQ(ui.Last(), "ファイルが開けません7 CSbodyMsgA"_sjis);
+    EXPECT_EQ(parts[0], "1");
+    EXPECT_TRUE(parts[2].empty());
+
+    EXPECT_EQ(doc.PrepareSend(0, "sent").status, StoreStatus::kInvalidArgument);
     EXPECT_EQ(ui.Last(), "ファイル名の指定が違います"_sjis);
-    EXPECT_EQ(doc.PrepareSend(5, "reserv"), StoreStatus::kBadIndex);
+    EXPECT_EQ(doc.PrepareSend(5, "reserv").status, StoreStatus::kBadIndex);
 
     // The attachment directory cannot be made: nothing is written or opened.
     testing_support::ScopedEnv unusable("XDG_RUNTIME_DIR", dir.Path() + "recv");

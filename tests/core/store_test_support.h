@@ -27,10 +27,6 @@ class ScriptedUi : public StoreUi {
 public:
     void Message(std::string_view sjisText) override { messages.emplace_back(sjisText); }
     void Trace(std::string_view line) override { traces.emplace_back(line); }
-    void RecipientsSet(std::string_view text, int count) override {
-        recipientText = std::string(text);
-        recipientCount = count;
-    }
 
     // The messages in UTF-8, one a line, for readable failure output.
     std::string Shown() const {
@@ -44,8 +40,6 @@ public:
 
     std::vector<std::string> messages;
     std::vector<std::string> traces;
-    std::string recipientText;
-    int recipientCount = -1;
 };
 
 // A fresh directory, removed with everything in it at the end.

@@ -3,7 +3,7 @@
 // block of the waiting folder, StoreComposedMessage into "reserv".
 #pragma once
 
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 #include "store/TegaloDoc.h"
 
 #include <string>
@@ -22,14 +22,14 @@ struct Draft {
 inline constexpr const char* kComposeDate = "Mon, Dec 07, 2026";
 
 inline StoreStatus SaveWaiting(CTegaloDoc& doc, const std::string& mailAccount, const Draft& draft) {
-    doc.ResetBodyParts();
+    BodyParts parts = NewBodyParts();
     const int count = static_cast<int>(draft.attachments.size());
-    if (doc.CSbodyMsgA(draft.text, "", 0, count == 0 ? plainText : textPart) != PartError::none) {
+    if (doc.CSbodyMsgA(parts, draft.text, "", 0, count == 0 ? plainText : textPart) != PartError::none) {
         return StoreStatus::kInvalidArgument;
     }
     for (int i = 0; i < count; ++i) {
         const std::string& path = draft.attachments[static_cast<std::size_t>(i)];
-        if (doc.CSbodyMsgA("", path, i + 1, IsHtmlPath(path) ? htmlFile : base64File) != PartError::none) {
+        if (doc.CSbodyMsgA(parts, "", path, i + 1, IsHtmlPath(path) ? htmlFile : base64File) != PartError::none) {
             return StoreStatus::kCannotOpen;
         }
     }
@@ -44,7 +44,7 @@ inline StoreStatus SaveWaiting(CTegaloDoc& doc, const std::string& mailAccount, 
     sizes[kSenderLength] = static_cast<int>(mailAccount.size());
     sizes[kDateLength] = static_cast<int>(std::string_view(kComposeDate).size());
     sizes[kHeaderLength] = static_cast<int>(header.size());
-    return doc.StoreComposedMessage(sizes, draft.subject + mailAccount + kComposeDate + header, "reserv");
+    return doc.StoreComposedMessage(parts, sizes, draft.subject + mailAccount + kComposeDate + header, "reserv");
 }
 
 } // namespace tegalo::smtp_test

@@ -3,7 +3,7 @@
 // store can be told to fail any of its operations.
 #pragma once
 
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 #include "transfer/SendStore.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "support/TestMailbox.h"
 
-#include "store/Mailbox.h"
-#include "store/Outgoing.h"
+#include "config/NewMailbox.h"
+#include "mime/Outgoing.h"
 #include "store/Record.h"
 #include "store/StoreUi.h"
 
@@ -18,7 +18,6 @@ namespace {
 class SilentUi : public StoreUi {
 public:
     void Message(std::string_view) override {}
-    void RecipientsSet(std::string_view, int) override {}
 };
 
 } // namespace
@@ -35,9 +34,9 @@ std::string MakeRecord(const TestMessage& m) {
     if (m.attachments.empty()) {
         body = m.body;
     } else {
-        body = PartRecord("Content-Transfer-Encoding: ", "") + m.body;
+        body = PartHeader("Content-Transfer-Encoding: ", "") + m.body;
         for (const TestMessage::Attachment& a : m.attachments) {
-            parts.push_back(PartRecord(a.name, a.encoding) + a.content);
+            parts.push_back(PartHeader(a.name, a.encoding) + a.content);
         }
         partCount = static_cast<int>(m.attachments.size()) + 1;
     }

@@ -1,7 +1,7 @@
 // The parts of an outgoing message and the record it is stored as.
 #pragma once
 
-#include "store/Record.h"
+#include "mime/RecordLayout.h"
 
 #include <array>
 #include <string>
@@ -9,6 +9,21 @@
 #include <vector>
 
 namespace tegalo {
+
+// The parts of an outgoing message: element 0 the number of attachments,
+// 1 the text (or the whole text part), 2 to 4 the attachment parts.
+using BodyParts = std::vector<std::string>;
+
+// The parts of a new message before any is built.
+BodyParts NewBodyParts();
+
+// The entries of the envelope of an outgoing message (see SetRecipients).
+enum EnvelopeEntry : std::size_t {
+    kEnvelopeCommas = 0,        // the number of recipients minus one
+    kEnvelopeSubject = 1,
+    kEnvelopeDate = 2,
+    kEnvelopeFirstRecipient = 3,
+};
 
 enum BodyPartMode : int {
     plainText = 0,      // the text of a message without attachments
@@ -21,7 +36,6 @@ enum BodyPartMode : int {
 // Every outgoing multipart message uses this boundary.
 inline constexpr std::string_view kBoundary = "----=_NextPart_000_0017_01C3CBA8.DEA1DD40";
 inline constexpr std::string_view kDelimiterLine = "------=_NextPart_000_0017_01C3CBA8.DEA1DD40\r\n";
-inline constexpr std::size_t kPartRecordSize = 109;
 // The name stored for a part that has none (an HTML part, an empty slot).
 inline constexpr std::string_view kUnnamedPartUtf8 = "HTML形式.html";
 
@@ -38,10 +52,6 @@ bool IsHtmlPath(std::string_view path);
 
 // The last component of a path ("/" separates components).
 std::string_view PathBaseName(std::string_view path);
-
-// The 109-byte header stored in front of each part of a multipart record:
-// the name cut or padded to 98, CR LF, the encoding cut or padded to 9.
-std::string PartRecord(std::string_view name, std::string_view encoding);
 
 // Why a header value (subject, display name, address, file name) cannot go
 // into a header line: a CR, LF or NUL (and, when `quoted` is set, a double
@@ -79,7 +89,7 @@ struct ComposedRecord {
 // the attachment count in element 0, the text in element 1 and attachment
 // parts in 2..4; `sizes` carries fields 1, 2, 3 and 6 filled by the caller;
 // `header` is the record text up to and including the header block.
-ComposedRecord AssembleComposedRecord(const std::vector<std::string>& bodyParts, PartSizes sizes,
+ComposedRecord AssembleComposedRecord(const BodyParts& bodyParts, PartSizes sizes,
                                       std::string_view header);
 
 // The recipient text of a stored header block: the value of the "To: " line
@@ -97,7 +107,7 @@ struct WireMessage {
 // "Subject: ", then the MIME block. Subject, display name and recipients are
 // Shift_JIS and go out as ISO-2022-JP encoded words; ASCII stays as it is.
 // `wireDate` is the full date of the Date line.
-WireMessage BuildWireMessage(const std::vector<std::string>& bodyParts, std::string_view subject,
+WireMessage BuildWireMessage(const BodyParts& bodyParts, std::string_view subject,
                              std::string_view recipients, std::string_view displayName,
                              std::string_view mailAccount, std::string_view wireDate);
 

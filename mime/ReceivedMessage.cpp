@@ -1,4 +1,4 @@
-#include "transfer/ReceivedMessage.h"
+#include "mime/ReceivedMessage.h"
 
 #include "mime/BodyDecode.h"
 #include "mime/HeaderDecode.h"
@@ -299,37 +299,12 @@ void StoreLeaves(const std::vector<Leaf>& leaves, ReceivedMessage& message, Deco
 
 } // namespace
 
-std::string PartHeader(std::string_view name, std::string_view encodingLine) {
-    std::size_t cut = 0;
-    while (cut < name.size()) {
-        const std::size_t width = (IsSjisLead(static_cast<unsigned char>(name[cut])) && cut + 1 < name.size()) ? 2 : 1;
-        if (cut + width > kPartNameSize) {
-            break;
-        }
-        cut += width;
-    }
-    std::string header(name.substr(0, cut));
-    header.resize(kPartNameSize, ' ');
-    header += kCrLf;
-    std::string encoding(encodingLine.substr(0, kPartEncodingSize));
-    encoding.resize(kPartEncodingSize, ' ');
-    return header + encoding;
-}
-
 PartSizes ReceivedMessage::Sizes() const {
-    PartSizes sizes{};
-    sizes[1] = static_cast<int>(subject.size());
-    sizes[2] = static_cast<int>(from.size());
-    sizes[3] = static_cast<int>(date.size());
-    sizes[4] = partCount;
-    sizes[5] = 0;
-    sizes[6] = static_cast<int>(header.size());
-    sizes[7] = static_cast<int>(body.size());
+    RecordPieces pieces{subject, from, date, header, body, {}};
     for (std::size_t i = 0; i < attachments.size() && i < kAttachmentSlots; ++i) {
-        sizes[8 + i] = static_cast<int>(attachments[i].size());
+        pieces.attachments[i] = attachments[i];
     }
-    sizes[0] = 60 + sizes[1] + sizes[2] + sizes[3] + sizes[6] + sizes[7] + sizes[8] + sizes[9] + sizes[10];
-    return sizes;
+    return SizesFor(pieces, partCount, 0);
 }
 
 std::string ReceivedMessage::RecordText() const {
@@ -347,12 +322,9 @@ std::string ReceivedMessage::RecordText() const {
 }
 
 bool ReceivedMessage::FitsRecord() const {
-    // Sum in size_t: the pieces may be far larger than an int holds.
-    std::size_t total = 60 + subject.size() + from.size() + date.size() + header.size() + body.size();
-    for (const std::string& attachment : attachments) {
-        total += attachment.size();
-    }
-    return total <= static_cast<std::size_t>(kFieldMax);
+    // Sizes() caps each length just above the field, so a piece far larger
+    // than an int holds still makes the record not fit.
+    return SizesConsistent(Sizes());
 }
 
 bool ReceivedMessage::DropAttachmentsToFit() {

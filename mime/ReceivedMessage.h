@@ -1,7 +1,7 @@
 // A received message cut into the pieces of a received-folder record.
 #pragma once
 
-#include "transfer/ReceiveStore.h"
+#include "mime/RecordLayout.h"
 
 #include <cstddef>
 #include <string>
@@ -9,20 +9,6 @@
 #include <vector>
 
 namespace tegalo {
-
-// Attachment slots of a record.
-inline constexpr std::size_t kAttachmentSlots = 3;
-
-// A part record starts with a 109-byte part header: the name cut or filled
-// with blanks to 98 bytes, CR LF, and the transfer encoding line (with its
-// CR LF) cut or filled to 9 bytes.
-inline constexpr std::size_t kPartHeaderSize = 109;
-inline constexpr std::size_t kPartNameSize = 98;
-inline constexpr std::size_t kPartEncodingSize = 9;
-
-// Builds a part header. A name longer than 98 bytes is cut before a
-// Shift_JIS double-byte character that would not fit whole.
-std::string PartHeader(std::string_view name, std::string_view encodingLine);
 
 // The pieces of a received message, all Shift_JIS.
 struct ReceivedMessage {

@@ -2,7 +2,7 @@
 // hands the message to the store or the send session. Texts are Shift_JIS.
 #pragma once
 
-#include "store/Record.h"
+#include "mime/RecordLayout.h"
 
 #include <string>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 
 #include "text/header_words.h"
 #include "text/jis.h"
@@ -18,8 +18,6 @@ using namespace tegalo::literals;
 namespace {
 
 constexpr std::string_view kBlankLine = "\r\n\r\n";
-constexpr std::size_t kNameField = 98;
-constexpr std::size_t kEncodingField = 9;
 constexpr std::size_t kChunk = 57;
 
 enum class ReadStatus { ok, cannotOpen, cannotRead };
@@ -131,15 +129,6 @@ bool IsHtmlPath(std::string_view path) {
 std::string_view PathBaseName(std::string_view path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-std::string PartRecord(std::string_view name, std::string_view encoding) {
-    std::string record(name.substr(0, kNameField));
-    record.resize(kNameField, ' ');
-    record.append(kCrLf);
-    record.append(encoding.substr(0, kEncodingField));
-    record.resize(kPartRecordSize, ' ');
-    return record;
 }
 
 std::string HeaderValueProblem(std::string_view value, std::string_view what, bool quoted) {
@@ -258,7 +247,13 @@ BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index,
     return result;
 }
 
-ComposedRecord AssembleComposedRecord(const std::vector<std::string>& bodyParts, PartSizes sizes,
+BodyParts NewBodyParts() {
+    BodyParts parts(10);
+    parts.emplace_back("0");
+    return parts;
+}
+
+ComposedRecord AssembleComposedRecord(const BodyParts& bodyParts, PartSizes sizes,
                                       std::string_view header) {
     ComposedRecord record;
     const std::string_view count = bodyParts.empty() ? std::string_view() : std::string_view(bodyParts[0]);
@@ -267,18 +262,18 @@ ComposedRecord AssembleComposedRecord(const std::vector<std::string>& bodyParts,
         return i < bodyParts.size() ? std::string_view(bodyParts[i]) : std::string_view();
     };
     record.text.assign(header);
-    sizes[4] = attachments + 1;
-    sizes[5] = 0;
+    sizes[kPartCount] = attachments + 1;
+    sizes[kReadMark] = 0;
     if (attachments <= 0) {
-        sizes[4] = 0;
-        sizes[7] = static_cast<int>(element(1).size());
+        sizes[kPartCount] = 0;
+        sizes[kBodyLength] = static_cast<int>(element(1).size());
         record.text.append(element(1));
     } else {
         const std::string_view textContent = After(element(1), kBlankLine);
-        sizes[7] = static_cast<int>(textContent.size() + kPartRecordSize);
-        record.text.append(PartRecord("Content-Transfer-Encoding: ", ""));
+        sizes[kBodyLength] = static_cast<int>(textContent.size() + kPartHeaderSize);
+        record.text.append(PartHeader("Content-Transfer-Encoding: ", ""));
         record.text.append(textContent);
-        for (int i = 1; i <= attachments && i <= 3; ++i) {
+        for (int i = 1; i <= attachments && i <= kMaxAttachments; ++i) {
             const std::string_view part = element(static_cast<std::size_t>(i) + 1);
             const std::string_view encoding = UpToLineEnd(After(part, "Content-Transfer-Encoding: "));
             std::string name;
@@ -294,12 +289,12 @@ ComposedRecord AssembleComposedRecord(const std::vector<std::string>& bodyParts,
                 name.assign(value);
             }
             const std::string_view content = After(part, kBlankLine);
-            sizes[7 + static_cast<std::size_t>(i)] = static_cast<int>(content.size() + kPartRecordSize);
-            record.text.append(PartRecord(name, encoding));
+            sizes[kBodyLength + static_cast<std::size_t>(i)] = static_cast<int>(content.size() + kPartHeaderSize);
+            record.text.append(PartHeader(name, encoding));
             record.text.append(content);
         }
     }
-    sizes[0] = sizes[1] + sizes[2] + sizes[3] + sizes[6] + sizes[7] + sizes[8] + sizes[9] + sizes[10] + 60;
+    sizes[kRecordLength] = RecordLengthEntry(sizes);
     record.sizes = sizes;
     return record;
 }
@@ -334,7 +329,7 @@ std::string EncodeHeaderValue(std::string_view sjis) {
     return EncodeHeaderWords(SjisToJis(sjis));
 }
 
-WireMessage BuildWireMessage(const std::vector<std::string>& bodyParts, std::string_view subject,
+WireMessage BuildWireMessage(const BodyParts& bodyParts, std::string_view subject,
                              std::string_view recipients, std::string_view displayName,
                              std::string_view mailAccount, std::string_view wireDate) {
     const auto element = [&](std::size_t i) -> std::string_view {
@@ -358,7 +353,7 @@ WireMessage BuildWireMessage(const std::vector<std::string>& bodyParts, std::str
 
     message.body = SjisToJis(element(1));
     if (attachments > 0) {
-        for (int i = 1; i <= attachments && i <= 3; ++i) {
+        for (int i = 1; i <= attachments && i <= kMaxAttachments; ++i) {
             message.body.append(element(static_cast<std::size_t>(i) + 1));
             message.body.append(kBlankLine);
         }

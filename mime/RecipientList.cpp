@@ -1,4 +1,4 @@
-#include "store/RecipientList.h"
+#include "mime/RecipientList.h"
 
 namespace tegalo {
 

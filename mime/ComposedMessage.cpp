@@ -1,6 +1,6 @@
-#include "store/ComposedMessage.h"
+#include "mime/ComposedMessage.h"
 
-#include "store/Outgoing.h"
+#include "mime/Outgoing.h"
 
 namespace tegalo {
 

@@ -1,0 +1,180 @@
+#include "mime/RecordLayout.h"
+
+#include "text/jis.h"
+
+#include <algorithm>
+
+namespace tegalo {
+
+namespace {
+
+constexpr char kEsc = '\x1b';
+
+std::string_view TrimRight(std::string_view s, std::string_view what) {
+    const std::size_t end = s.find_last_not_of(what);
+    return end == std::string_view::npos ? std::string_view() : s.substr(0, end + 1);
+}
+
+// Where a name longer than the name field is cut, and whether a double-byte
+// ISO-2022-JP run is open there and must be closed.
+struct NameCut {
+    std::size_t length = 0;
+    bool closeRun = false;
+};
+
+NameCut CutName(std::string_view name) {
+    constexpr std::size_t kEscapeLength = 3;
+    NameCut cut;
+    bool doubleByte = false; // inside an ESC $ run
+    std::size_t i = 0;
+    while (i < name.size()) {
+        std::size_t width = 1;
+        bool nextDoubleByte = doubleByte;
+        if (name[i] == kEsc && i + kEscapeLength <= name.size()) {
+            width = kEscapeLength;
+            nextDoubleByte = name[i + 1] == '$';
+        } else if (doubleByte) {
+            width = 2;
+        } else if (IsSjisLead(static_cast<unsigned char>(name[i]))) {
+            width = 2;
+        }
+        width = std::min(width, name.size() - i);
+        // Room for the closing sequence, should the run still be open here.
+        const std::size_t closing = nextDoubleByte ? kEscapeLength : 0;
+        if (i + width + closing > kPartNameSize) {
+            break;
+        }
+        i += width;
+        doubleByte = nextDoubleByte;
+        cut = NameCut{i, doubleByte};
+    }
+    return cut;
+}
+
+} // namespace
+
+std::string FormatField(int value) {
+    std::string digits = std::to_string(value);
+    if (digits.size() >= kFieldWidth) {
+        return digits;
+    }
+    return std::string(kFieldWidth - digits.size(), ' ') + digits;
+}
+
+std::optional<int> ParseField(std::string_view field) {
+    if (field.size() != kFieldWidth) {
+        return std::nullopt;
+    }
+    std::size_t i = 0;
+    while (i < field.size() && field[i] == ' ') {
+        ++i;
+    }
+    if (i == field.size()) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (; i < field.size(); ++i) {
+        const char c = field[i];
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+long long RecordLengthFor(const PartSizes& sizes) {
+    long long length = kSizeEntriesLength;
+    for (std::size_t index : kPieceOrder) {
+        length += sizes[index];
+    }
+    return length;
+}
+
+bool SizesConsistent(const PartSizes& sizes) {
+    return std::all_of(sizes.begin(), sizes.end(), [](int v) { return FitsField(v); }) &&
+           RecordLengthFor(sizes) == sizes[kRecordLength];
+}
+
+std::optional<PartSizes> ParseSizeBlock(std::string_view record) {
+    if (record.size() < kSizeBlockLength) {
+        return std::nullopt;
+    }
+    PartSizes sizes{};
+    for (std::size_t k = 0; k < sizes.size(); ++k) {
+        const std::optional<int> value = ParseField(record.substr(k * kFieldWidth, kFieldWidth));
+        if (!value) {
+            return std::nullopt;
+        }
+        sizes[k] = *value;
+    }
+    return sizes;
+}
+
+std::string FormatSizeBlock(const PartSizes& sizes) {
+    std::string block;
+    block.reserve(kSizeBlockLength);
+    for (int value : sizes) {
+        block += FormatField(value);
+    }
+    return block;
+}
+
+PartSizes SizesFor(const RecordPieces& pieces, int partCount, int readMark) {
+    auto length = [](std::string_view piece) {
+        return static_cast<int>(std::min<std::size_t>(piece.size(), kFieldMax + 1));
+    };
+    PartSizes sizes{};
+    sizes[kSubjectLength] = length(pieces.subject);
+    sizes[kSenderLength] = length(pieces.sender);
+    sizes[kDateLength] = length(pieces.date);
+    sizes[kPartCount] = partCount;
+    sizes[kReadMark] = readMark;
+    sizes[kHeaderLength] = length(pieces.header);
+    sizes[kBodyLength] = length(pieces.body);
+    for (std::size_t j = 0; j < pieces.attachments.size(); ++j) {
+        sizes[kAttachment1Length + j] = length(pieces.attachments[j]);
+    }
+    sizes[kRecordLength] = RecordLengthEntry(sizes);
+    return sizes;
+}
+
+int RecordLengthEntry(const PartSizes& sizes) {
+    return static_cast<int>(std::min<long long>(RecordLengthFor(sizes), kFieldMax + 1));
+}
+
+std::string PartHeader(std::string_view name, std::string_view encoding) {
+    std::string header;
+    header.reserve(kPartHeaderSize);
+    if (name.size() <= kPartNameSize) {
+        header.assign(name);
+    } else {
+        const NameCut cut = CutName(name);
+        header.assign(name.substr(0, cut.length));
+        if (cut.closeRun) {
+            header.append("\x1b(B");
+        }
+    }
+    header.resize(kPartNameSize, ' ');
+    header.append(kCrLf);
+    header.append(encoding.substr(0, kPartEncodingSize));
+    header.resize(kPartHeaderSize, ' ');
+    return header;
+}
+
+std::string_view PartRecordName(std::string_view partRecord) {
+    return TrimRight(partRecord.substr(0, std::min(partRecord.size(), kPartNameSize)), " ");
+}
+
+std::string_view PartRecordEncoding(std::string_view partRecord) {
+    if (partRecord.size() <= kPartEncodingStart) {
+        return {};
+    }
+    return TrimRight(partRecord.substr(kPartEncodingStart, kPartEncodingSize), " \r\n");
+}
+
+std::string_view PartRecordContent(std::string_view partRecord) {
+    return partRecord.size() <= kPartHeaderSize ? std::string_view() : partRecord.substr(kPartHeaderSize);
+}
+
+} // namespace tegalo
