@@ -8,7 +8,7 @@
 #include "store/StoreUi.h"
 #include "store/TegaloDoc.h"
 #include "transfer/DocReceiveStore.h"
-#include "transfer/ReceivedMessage.h"
+#include "mime/ReceivedMessage.h"
 
 #include <fstream>
 #include <string>
@@ -20,7 +20,6 @@ namespace {
 class SilentUi final : public StoreUi {
 public:
     void Message(std::string_view) override {}
-    void RecipientsSet(std::string_view, int) override {}
 };
 
 void Write(const std::string& name, std::string_view bytes) {

@@ -3,7 +3,7 @@
 // memory and from the file.
 #include "fuzz/FuzzSupport.h"
 #include "store/FileIo.h"
-#include "store/RecipientList.h"
+#include "mime/RecipientList.h"
 
 #include <fstream>
 #include <string>

@@ -15,7 +15,6 @@ namespace {
 class SilentUi final : public StoreUi {
 public:
     void Message(std::string_view) override {}
-    void RecipientsSet(std::string_view, int) override {}
 };
 
 } // namespace
