@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QEvent>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusBar>
@@ -151,6 +153,25 @@ void CMainFrame::createToolBar() {
 }
 
 void CMainFrame::createStatusBar() {
+    // The lock sign: a padlock drawn at the bar's text height.
+    const int size = fontMetrics().height();
+    QPixmap lock(size, size);
+    lock.fill(Qt::transparent);
+    {
+        QPainter paint(&lock);
+        paint.setRenderHint(QPainter::Antialiasing);
+        paint.setPen(QPen(palette().color(QPalette::WindowText), size / 8.0));
+        paint.drawArc(QRectF(size * 0.28, size * 0.08, size * 0.44, size * 0.5), 0, 180 * 16);
+        paint.drawLine(QPointF(size * 0.28, size * 0.33), QPointF(size * 0.28, size * 0.45));
+        paint.drawLine(QPointF(size * 0.72, size * 0.33), QPointF(size * 0.72, size * 0.45));
+        paint.fillRect(QRectF(size * 0.18, size * 0.45, size * 0.64, size * 0.5), palette().color(QPalette::WindowText));
+    }
+    auto* lockLabel = new QLabel(this);
+    lockLabel->setObjectName(QStringLiteral("lock"));
+    lockLabel->setPixmap(lock);
+    lockLabel->setToolTip(QStringLiteral("暗号化された接続"));
+    lockLabel->setVisible(false);
+    statusBar()->addPermanentWidget(lockLabel);
     for (const char* indicator : {"ｶﾅ", "CAP", "NUM", "SCRL"}) {
         auto* label = new QLabel(QString::fromUtf8(indicator), this);
         label->setObjectName(QString::fromUtf8(indicator));
@@ -161,6 +182,7 @@ void CMainFrame::createStatusBar() {
     SetStatusText(kReady);
     connect(&sessions_, &MailSessions::statusText, this,
             [this](const std::string& text) { SetStatusText(FromSjis(text)); });
+    connect(&sessions_, &MailSessions::encryptedChanged, this, &CMainFrame::SetEncrypted);
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& text) {
         if (text.isEmpty()) {
             statusBar()->showMessage(kReady);
@@ -204,6 +226,12 @@ void CMainFrame::SetActivePane(int pane) {
     activePane_ = pane;
     QWidget* widget = pane == kTreePane ? static_cast<QWidget*>(tree_) : static_cast<QWidget*>(list_);
     widget->setFocus(Qt::OtherFocusReason);
+}
+
+void CMainFrame::SetEncrypted(bool on) {
+    if (auto* lockLabel = statusBar()->findChild<QLabel*>(QStringLiteral("lock"))) {
+        lockLabel->setVisible(on);
+    }
 }
 
 void CMainFrame::SetStatusText(const QString& text) {

@@ -41,6 +41,8 @@ public:
 
     // Shows a text in the status bar's message pane at once.
     void SetStatusText(const QString& text);
+    // Shows the lock sign while a mail session runs encrypted.
+    void SetEncrypted(bool on);
 
     // Reloads the views after the document changed (hint: the folder shown).
     void UpdateAllViews(int hint);

@@ -1,5 +1,8 @@
 // Receiving 1,000 messages of about 5 KB from a local Dovecot: `tegalo
-// --receive` against mpop fetching the same mailbox into a maildir, and the
+// --receive` against mpop fetching the same mailbox into a maildir and into
+// an mbox file, as they are and both under eatmydata (mpop syncs every
+// message, Tegalo once per batch), and against Python's poplib writing them
+// to one file with one sync; and the
 // window receiving into a shown received folder that already holds 100,000
 // messages against an empty one. bench/run prints the ratios.
 #include "app/MainFrm.h"
@@ -25,6 +28,7 @@
 #include <fstream>
 #include <random>
 #include <sys/wait.h>
+#include <vector>
 
 namespace {
 
@@ -78,18 +82,22 @@ bool MakeMailbox(const QTemporaryDir& dir, benchmark::State& state) {
     return true;
 }
 
-void BM_TegaloReceive1000(benchmark::State& state) {
+// `tegalo --receive` into an empty received folder, run through `wrapper`
+// (eatmydata) when given.
+void TegaloReceive(benchmark::State& state, const std::vector<std::string>& wrapper) {
     QTemporaryDir dir;
     if (!MakeMailbox(dir, state)) {
         return;
     }
     const std::string path = dir.path().toStdString();
+    std::vector<std::string> argv = wrapper;
+    argv.insert(argv.end(), {TEGALO_EXE, "--receive", "--dir", path});
     for (auto _ : state) {
         state.PauseTiming();
         std::ofstream(path + "/recv", std::ios::binary | std::ios::trunc) << "     0";
         std::filesystem::remove(path + "/recv.uidl");
         state.ResumeTiming();
-        if (Run({TEGALO_EXE, "--receive", "--dir", path}) != 0) {
+        if (Run(argv) != 0) {
             state.SkipWithError("tegalo --receive failed");
             break;
         }
@@ -102,26 +110,84 @@ void BM_TegaloReceive1000(benchmark::State& state) {
     }
 }
 
-void BM_MpopReceive1000(benchmark::State& state) {
+void BM_TegaloReceive1000(benchmark::State& state) {
+    TegaloReceive(state, {});
+}
+
+void BM_TegaloReceive1000Eatmydata(benchmark::State& state) {
+    TegaloReceive(state, {"eatmydata"});
+}
+
+// mpop fetching every message into a maildir or an mbox file (it syncs
+// each message it delivers), run through `wrapper` when given.
+void MpopReceive(benchmark::State& state, bool maildir, const std::vector<std::string>& wrapper) {
     QTemporaryDir dir;
     const std::string path = dir.path().toStdString();
     std::ofstream(path + "/mpoprc") << "";
     std::filesystem::permissions(path + "/mpoprc", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::vector<std::string> argv = wrapper;
+    argv.insert(argv.end(), {"mpop", "--file=" + path + "/mpoprc", "--host=127.0.0.1",
+                             "--port=" + std::to_string(Server().Port()), "--auth=user", "--user=taro",
+                             "--passwordeval=echo secret", "--tls=off", "--keep=on", "--only-new=off",
+                             "--received-header=off", "--uidls-file=" + path + "/uidls",
+                             maildir ? "--delivery=maildir," + path + "/Maildir" : "--delivery=mbox," + path + "/mbox",
+                             "-q"});
     for (auto _ : state) {
         state.PauseTiming();
         std::filesystem::remove_all(path + "/Maildir");
         for (const char* sub : {"cur", "new", "tmp"}) {
             std::filesystem::create_directories(path + "/Maildir/" + sub);
         }
+        std::filesystem::remove(path + "/mbox");
         std::filesystem::remove(path + "/uidls");
         state.ResumeTiming();
-        const int rc = Run({"mpop", "--file=" + path + "/mpoprc", "--host=127.0.0.1",
-                            "--port=" + std::to_string(Server().Port()), "--auth=user", "--user=taro",
-                            "--passwordeval=echo secret", "--tls=off", "--keep=on", "--only-new=off",
-                            "--received-header=off", "--uidls-file=" + path + "/uidls",
-                            "--delivery=maildir," + path + "/Maildir", "-q"});
-        if (rc != 0) {
+        if (Run(argv) != 0) {
             state.SkipWithError("mpop failed (is Debian's mpop installed?)");
+            return;
+        }
+    }
+    int stored = 0;
+    if (maildir) {
+        for (const char* sub : {"/Maildir/new", "/Maildir/cur"}) {
+            for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(path + sub)) {
+                ++stored;
+            }
+        }
+    } else {
+        std::ifstream mbox(path + "/mbox", std::ios::binary);
+        for (std::string line; std::getline(mbox, line);) {
+            stored += line.starts_with("From ") ? 1 : 0;
+        }
+    }
+    if (stored != kMessages) {
+        state.SkipWithError("mpop did not store every message");
+    }
+}
+
+void BM_MpopReceive1000(benchmark::State& state) {
+    MpopReceive(state, true, {});
+}
+
+void BM_MpopReceive1000Mbox(benchmark::State& state) {
+    MpopReceive(state, false, {});
+}
+
+void BM_MpopReceive1000Eatmydata(benchmark::State& state) {
+    MpopReceive(state, true, {"eatmydata"});
+}
+
+void BM_MpopReceive1000MboxEatmydata(benchmark::State& state) {
+    MpopReceive(state, false, {"eatmydata"});
+}
+
+// Python's poplib: every message fetched, written to one file, one sync.
+void BM_PoplibReceive1000(benchmark::State& state) {
+    QTemporaryDir dir;
+    const std::string file = dir.filePath(QStringLiteral("messages")).toStdString();
+    for (auto _ : state) {
+        if (Run({"python3", TEGALO_BENCH_DIR "/poplib_receive.py", std::to_string(Server().Port()), "taro", "secret",
+                 file}) != 0) {
+            state.SkipWithError("poplib_receive.py failed");
             break;
         }
     }
@@ -158,7 +224,7 @@ void ReceiveInWindow(benchmark::State& state, int existing) {
         tegalo::CTegaloListView& list = *app->mainFrame()->listView();
         QApplication::processEvents();
         state.ResumeTiming();
-        list.StartReceive();
+        list.sessions().StartReceive();
         while (list.sessions().Busy()) {
             QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         }
@@ -184,5 +250,10 @@ void BM_WindowReceive1000Into100k(benchmark::State& state) {
 
 BENCHMARK(BM_TegaloReceive1000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_MpopReceive1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_MpopReceive1000Mbox)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_TegaloReceive1000Eatmydata)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_MpopReceive1000Eatmydata)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_MpopReceive1000MboxEatmydata)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PoplibReceive1000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_WindowReceive1000IntoEmpty)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_WindowReceive1000Into100k)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -1,8 +1,15 @@
-// Sending 200 waiting messages of about 5 KB to a local SMTP sink: `tegalo
-// --send-waiting` against msmtp sending the same messages. bench/run prints
-// the ratio.
+// Sending waiting messages of about 5 KB to a local SMTP sink (the same sink
+// and the same message texts for every side):
+// - `tegalo --send-waiting` with 1,000 waiting against Python's smtplib
+//   sending them in one session on one connection, the plain ceiling;
+// - 1,000 against 100 waiting (the time must grow with the count alone);
+// - 20 waiting with 100,000 messages in `sent` against 20 with it empty;
+// - for reference, 100 against msmtp, one process (and connection) per
+//   message, as a program without a queue of its own would send them.
+// bench/run prints the ratios.
 #include "config/AccountSettings.h"
 #include "config/NewMailbox.h"
+#include "store/Record.h"
 #include "store/TegaloDoc.h"
 
 #include "../tests/support/ComposeWaiting.h"
@@ -15,15 +22,15 @@
 #include <QTemporaryDir>
 
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
-
-constexpr int kMessages = 200;
 
 using tegalo::bench::NoUi;
 using tegalo::bench::Run;
@@ -44,7 +51,6 @@ tegalo::smtp_test::MailSink& Sink() {
     return *sink;
 }
 
-
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
@@ -52,7 +58,54 @@ std::string ReadAll(const std::string& path) {
     return s.str();
 }
 
-void BM_TegaloSendWaiting200(benchmark::State& state) {
+// The waiting folder with `count` messages, made once per count.
+const std::string& WaitingFolder(int count) {
+    static std::map<int, std::string> folders;
+    std::string& folder = folders[count];
+    if (!folder.empty()) {
+        return folder;
+    }
+    QTemporaryDir dir;
+    NoUi ui;
+    const std::string path = dir.path().toStdString();
+    tegalo::CTegaloDoc doc(ui);
+    if (tegalo::CreateMailbox(path, ui) != tegalo::StoreStatus::kOk || !tegalo::Loaded(doc.Start(path))) {
+        throw std::runtime_error("mailbox");
+    }
+    for (int i = 0; i < count; ++i) {
+        const tegalo::smtp_test::Draft draft{"message " + std::to_string(i), "hanako@example.jp", "", Body(i), {}};
+        if (tegalo::smtp_test::SaveWaiting(doc, "taro@example.jp", draft) != tegalo::StoreStatus::kOk) {
+            throw std::runtime_error("waiting folder");
+        }
+    }
+    folder = ReadAll(path + "/reserv");
+    return folder;
+}
+
+// A sent folder of 100,000 messages of about 2 KB.
+const std::string& LargeSentFolder() {
+    static const std::string folder = [] {
+        constexpr int kRecords = 100000;
+        std::string text = tegalo::FormatField(kRecords);
+        const std::string body = Body(0).substr(0, 1900);
+        for (int i = 0; i < kRecords; ++i) {
+            tegalo::RecordPieces pieces;
+            const std::string subject = "sent " + std::to_string(i);
+            pieces.subject = subject;
+            pieces.sender = "taro@example.jp";
+            pieces.date = tegalo::smtp_test::kComposeDate;
+            pieces.header = "Subject: " + subject + "\r\nTo: hanako@example.jp\r\n\r\n";
+            pieces.body = body;
+            text += tegalo::BuildRecord(tegalo::SizesFor(pieces, 0, 0), tegalo::JoinPieces(pieces));
+        }
+        return text;
+    }();
+    return folder;
+}
+
+// `tegalo --send-waiting` on a mailbox with `count` waiting messages and
+// `sent` as its sent folder, every iteration from the same files.
+void SendWaiting(benchmark::State& state, int count, const std::string& sent) {
     QTemporaryDir dir;
     NoUi ui;
     const std::string path = dir.path().toStdString();
@@ -65,25 +118,11 @@ void BM_TegaloSendWaiting200(benchmark::State& state) {
     settings.smtpPort = Sink().Port();
     settings.mailAccount = "taro@example.jp";
     std::ofstream(path + "/comconfig", std::ios::binary | std::ios::trunc) << tegalo::FormatAccountSettings(settings);
-    {
-        tegalo::CTegaloDoc doc(ui);
-        if (!tegalo::Loaded(doc.Start(path))) {
-            state.SkipWithError("start");
-            return;
-        }
-        for (int i = 0; i < kMessages; ++i) {
-            const tegalo::smtp_test::Draft draft{"message " + std::to_string(i), "hanako@example.jp", "", Body(i), {}};
-            if (tegalo::smtp_test::SaveWaiting(doc, "taro@example.jp", draft) != tegalo::StoreStatus::kOk) {
-                state.SkipWithError("waiting folder");
-                return;
-            }
-        }
-    }
-    const std::string waiting = ReadAll(path + "/reserv");
+    const std::string& waiting = WaitingFolder(count);
     for (auto _ : state) {
         state.PauseTiming();
         std::ofstream(path + "/reserv", std::ios::binary | std::ios::trunc) << waiting;
-        std::ofstream(path + "/sent", std::ios::binary | std::ios::trunc) << "     0";
+        std::ofstream(path + "/sent", std::ios::binary | std::ios::trunc) << sent;
         Sink().Clear();
         state.ResumeTiming();
         if (Run({TEGALO_EXE, "--send-waiting", "--dir", path}) != 0) {
@@ -96,29 +135,67 @@ void BM_TegaloSendWaiting200(benchmark::State& state) {
     }
 }
 
-void BM_MsmtpSend200(benchmark::State& state) {
-    QTemporaryDir dir;
-    const std::string path = dir.path().toStdString();
-    std::vector<std::string> files;
-    for (int i = 0; i < kMessages; ++i) {
-        files.push_back(path + "/m" + std::to_string(i) + ".eml");
-        std::ofstream(files.back(), std::ios::binary)
+void BM_TegaloSendWaiting100(benchmark::State& state) {
+    SendWaiting(state, 100, "     0");
+}
+
+void BM_TegaloSendWaiting1000(benchmark::State& state) {
+    SendWaiting(state, 1000, "     0");
+}
+
+void BM_TegaloSendWaiting20(benchmark::State& state) {
+    SendWaiting(state, 20, "     0");
+}
+
+void BM_TegaloSendWaiting20Sent100k(benchmark::State& state) {
+    SendWaiting(state, 20, LargeSentFolder());
+}
+
+// The messages as files, one per message, as the peers read them.
+std::string MessageFiles(const std::string& dir, int count) {
+    const std::string messages = dir + "/messages";
+    std::filesystem::create_directories(messages);
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/m%05d.eml", i);
+        std::ofstream(messages + name, std::ios::binary)
             << "From: taro@example.jp\r\nTo: hanako@example.jp\r\nSubject: message " << i
             << "\r\nDate: Mon, 07 Dec 2026 10:00:00 +0900\r\nMIME-Version: 1.0\r\n"
                "Content-Type: text/plain; charset=ISO-2022-JP\r\nContent-Transfer-Encoding: 7bit\r\n\r\n"
             << Body(i);
     }
+    return messages;
+}
+
+void BM_SmtplibSend1000(benchmark::State& state) {
+    QTemporaryDir dir;
+    const std::string messages = MessageFiles(dir.path().toStdString(), 1000);
+    for (auto _ : state) {
+        state.PauseTiming();
+        Sink().Clear();
+        state.ResumeTiming();
+        if (Run({"python3", TEGALO_BENCH_DIR "/smtplib_send.py", std::to_string(Sink().Port()), messages}) != 0) {
+            state.SkipWithError("smtplib_send.py failed");
+            break;
+        }
+    }
+}
+
+void BM_MsmtpSend100(benchmark::State& state) {
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString();
+    const std::string messages = MessageFiles(path, 100);
     std::ofstream(path + "/msmtprc") << "";
     ::chmod((path + "/msmtprc").c_str(), 0600);
     for (auto _ : state) {
         state.PauseTiming();
         Sink().Clear();
         state.ResumeTiming();
-        for (const std::string& file : files) {
+        for (const auto& file : std::filesystem::directory_iterator(messages)) {
             const int rc = Run({"msmtp", "--file=" + path + "/msmtprc", "--host=127.0.0.1",
                                 "--port=" + std::to_string(Sink().Port()), "--auth=off", "--tls=off",
                                 "--from=taro@example.jp", "--", "hanako@example.jp"},
-                               file);
+                               file.path().string());
             if (rc != 0) {
                 state.SkipWithError("msmtp failed (is Debian's msmtp installed?)");
                 return;
@@ -129,5 +206,9 @@ void BM_MsmtpSend200(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_TegaloSendWaiting200)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_MsmtpSend200)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_TegaloSendWaiting1000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_SmtplibSend1000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_TegaloSendWaiting100)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_MsmtpSend100)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_TegaloSendWaiting20)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_TegaloSendWaiting20Sent100k)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -4,14 +4,14 @@
 // encoded words), each cut into its record and appended to the received
 // folder of a new mailbox, the batch made durable at the end. bench/run
 // prints the ratio.
-#include "store/Mailbox.h"
+#include "config/NewMailbox.h"
 #include "store/TegaloDoc.h"
 #include "text/header_words.h"
 #include "text/jis.h"
 #include "text/transfer_encoding.h"
 #include "text/unicode.h"
 #include "transfer/DocReceiveStore.h"
-#include "transfer/ReceivedMessage.h"
+#include "mime/ReceivedMessage.h"
 
 #include <benchmark/benchmark.h>
 
@@ -33,7 +33,6 @@ public:
     void Message(std::string_view text) override {
         std::fprintf(stderr, "store: %.*s\n", int(text.size()), text.data());
     }
-    void RecipientsSet(std::string_view, int) override {}
 };
 
 // About 5 KB of Japanese text (UTF-8) that differs from message to message.

@@ -1,57 +1,158 @@
-// Conversion speed against glibc's iconv on the same Japanese text. bench/run
-// prints the ratios.
+// Conversion speed against glibc's iconv on the same Japanese text, in
+// process, and as whole processes: tegalo-convert against iconv and nkf.
+// bench/run prints the ratios.
 #include "text/header_words.h"
 #include "text/jis.h"
 #include "text/transfer_encoding.h"
 
+#include "ProcessSupport.h"
+
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iconv.h>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
-// Shift_JIS text with CR LF line ends: every line mixes ASCII with one to
-// three runs of kanji and kana, like a Japanese message body.
+// JIS X 0208 codes of the characters the text is made of.
+constexpr unsigned kComma = 0x2122;     // 、
+constexpr unsigned kPeriod = 0x2123;    // 。
+constexpr unsigned kMiddleDot = 0x2126; // ・
+constexpr unsigned kLongVowel = 0x213C; // ー
+constexpr unsigned kOpenQuote = 0x2156; // 「
+constexpr unsigned kCloseQuote = 0x2157; // 」
+
+// Japanese prose in Shift_JIS with CR LF line ends, like a message body:
+// sentences of kanji words with hiragana endings and particles, katakana
+// loan words (with ー, joined by ・), quotations in 「」, 、 and 。, ASCII
+// words and digits, lines of up to about 72 bytes and now and then an empty
+// line between paragraphs. The same text for the same size.
+class ProseWriter {
+public:
+    explicit ProseWriter(std::size_t bytes) { text_.reserve(bytes + 200); }
+
+    std::string Write(std::size_t bytes) {
+        while (text_.size() < bytes) {
+            Sentence();
+            if (rng_() % 6 == 0) {
+                EndLine();
+                EndLine();
+            }
+        }
+        return std::move(text_);
+    }
+
+private:
+    unsigned Pick(unsigned n) { return static_cast<unsigned>(rng_() % n); }
+
+    void Char(unsigned jis) {
+        const unsigned sjis = tegalo::JisCharToSjis(jis);
+        line_.push_back(static_cast<char>(sjis >> 8));
+        line_.push_back(static_cast<char>(sjis & 0xFF));
+    }
+    void Ascii(std::string_view s) { line_ += s; }
+    void Kanji() { Char(((0x30 + Pick(31)) << 8) | (0x21 + Pick(94))); }
+    void Hiragana() { Char(0x2400 | (0x21 + Pick(83))); }
+    void Katakana() { Char(0x2500 | (0x21 + Pick(86))); }
+
+    void KanjiWord() {
+        for (unsigned i = 1 + Pick(3); i > 0; --i) {
+            Kanji();
+        }
+        for (unsigned i = Pick(3); i > 0; --i) {
+            Hiragana();
+        }
+    }
+    void KatakanaWord() {
+        for (unsigned i = 2 + Pick(5); i > 0; --i) {
+            Katakana();
+            if (Pick(5) == 0) {
+                Char(kLongVowel);
+            }
+        }
+    }
+    void AsciiWord() {
+        static const char* const words[] = {"Tegalo", "PDF", "OK", "Windows", "e-mail", "URL", "http://example.jp/",
+                                            "Excel", "ver.2", "A4", "CC", "ID"};
+        Ascii(words[Pick(12)]);
+    }
+    void Number() { Ascii(std::to_string(Pick(3) == 0 ? 2000 + Pick(30) : 1 + Pick(500))); }
+
+    void Phrase() {
+        switch (Pick(8)) {
+        case 0:
+            KatakanaWord();
+            if (Pick(3) == 0) {
+                Char(kMiddleDot);
+                KatakanaWord();
+            }
+            break;
+        case 1:
+            AsciiWord();
+            break;
+        case 2:
+            Number();
+            Kanji();
+            break;
+        case 3:
+            Char(kOpenQuote);
+            KanjiWord();
+            KatakanaWord();
+            Char(kCloseQuote);
+            break;
+        default:
+            KanjiWord();
+            break;
+        }
+        for (unsigned i = 1 + Pick(2); i > 0; --i) {
+            Hiragana(); // particles
+        }
+    }
+
+    void Sentence() {
+        for (unsigned phrases = 2 + Pick(5); phrases > 0; --phrases) {
+            Phrase();
+            if (phrases > 1 && Pick(3) == 0) {
+                Char(kComma);
+            }
+            if (line_.size() > 64) {
+                EndLine();
+            }
+        }
+        Char(kPeriod);
+        if (line_.size() > 40 || Pick(3) == 0) {
+            EndLine();
+        }
+    }
+
+    void EndLine() {
+        text_ += line_;
+        text_ += "\r\n";
+        line_.clear();
+    }
+
+    std::mt19937 rng_{1};
+    std::string text_;
+    std::string line_;
+};
+
+// `bytes` bytes (to within a line) of ProseWriter's text, ending in CR LF.
 const std::string& JapaneseText(std::size_t bytes) {
     static std::string cache;
     static std::size_t cachedSize = 0;
-    if (cachedSize == bytes) {
-        return cache;
+    if (cachedSize != bytes) {
+        std::string text = ProseWriter(bytes).Write(bytes);
+        const std::size_t end = text.find("\r\n", bytes);
+        text.resize(end == std::string::npos ? text.size() : end + 2);
+        cache = std::move(text);
+        cachedSize = bytes;
     }
-    std::mt19937 rng(1);
-    std::string text;
-    text.reserve(bytes + 200);
-    while (text.size() < bytes) {
-        const int runs = 1 + static_cast<int>(rng() % 3);
-        for (int r = 0; r < runs; ++r) {
-            const int chars = 3 + static_cast<int>(rng() % 12);
-            for (int c = 0; c < chars; ++c) {
-                // Kana rows 0x24-0x25 and the first kanji level, 0x30-0x4E.
-                const unsigned row = static_cast<unsigned>(rng() % 33);
-                const unsigned j1 = row < 2 ? 0x24 + row : 0x30 + row - 2;
-                const unsigned j2 = 0x21 + static_cast<unsigned>(rng() % (j1 < 0x26 ? 0x53 : 0x5E));
-                const unsigned jis = (j1 << 8) | j2;
-                const unsigned sjis = tegalo::JisCharToSjis(jis);
-                text.push_back(static_cast<char>(sjis >> 8));
-                text.push_back(static_cast<char>(sjis & 0xFF));
-            }
-            text += r + 1 < runs ? " Tegalo 1.0, " : ".";
-        }
-        text += "\r\n";
-    }
-    text.resize(bytes - 2);
-    // Do not end inside a double-byte character.
-    std::size_t i = 0;
-    while (i < text.size()) {
-        i += tegalo::IsSjisLead(static_cast<unsigned char>(text[i])) ? 2 : 1;
-    }
-    text.resize(i > text.size() ? text.size() - 1 : text.size());
-    text += "\r\n";
-    cache = std::move(text);
-    cachedSize = bytes;
     return cache;
 }
 
@@ -127,8 +228,76 @@ void BM_DecodeHeaderWords(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * header.size()));
 }
 
+// The benchmark text and its ISO-2022-JP form in files, for the whole
+// processes: tegalo-convert against iconv and nkf, standard input from the
+// file and standard output to /dev/null for each.
+struct TextFiles {
+    std::string sjis;
+    std::string jis;
+};
+
+const TextFiles& Files(std::size_t bytes) {
+    static TextFiles files;
+    static std::string dir;
+    if (dir.empty()) {
+        char pattern[] = "/tmp/tegalo-bench-XXXXXX";
+        dir = ::mkdtemp(pattern);
+        std::atexit([] { std::filesystem::remove_all(dir); });
+        files.sjis = dir + "/text.sjis";
+        files.jis = dir + "/text.jis";
+        const std::string& text = JapaneseText(bytes);
+        std::ofstream(files.sjis, std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
+        const std::string jis = tegalo::SjisToJis(text);
+        std::ofstream(files.jis, std::ios::binary).write(jis.data(), static_cast<std::streamsize>(jis.size()));
+    }
+    return files;
+}
+
+void RunProcess(benchmark::State& state, const std::vector<std::string>& argv, const std::string& input,
+                const char* failure) {
+    for (auto _ : state) {
+        double seconds = 0;
+        const int status = tegalo::bench::RunMeasured(argv, input, seconds);
+        state.SetIterationTime(seconds);
+        if (status != 0) {
+            state.SkipWithError(failure);
+            break;
+        }
+    }
+}
+
+void BM_ConvertProcessSjisToJis(benchmark::State& state) {
+    RunProcess(state, {TEGALO_CONVERT_EXE, "sjis-to-jis"}, Files(Megabytes(state)).sjis, "tegalo-convert failed");
+}
+
+void BM_IconvProcessCp932ToIso2022jp(benchmark::State& state) {
+    RunProcess(state, {"iconv", "-f", "CP932", "-t", "ISO-2022-JP"}, Files(Megabytes(state)).sjis, "iconv failed");
+}
+
+void BM_NkfProcessSjisToJis(benchmark::State& state) {
+    RunProcess(state, {"nkf", "-S", "-j", "-m0"}, Files(Megabytes(state)).sjis, "nkf failed (is Debian's nkf installed?)");
+}
+
+void BM_ConvertProcessJisToSjis(benchmark::State& state) {
+    RunProcess(state, {TEGALO_CONVERT_EXE, "jis-to-sjis"}, Files(Megabytes(state)).jis, "tegalo-convert failed");
+}
+
+void BM_IconvProcessIso2022jpToCp932(benchmark::State& state) {
+    RunProcess(state, {"iconv", "-f", "ISO-2022-JP", "-t", "CP932"}, Files(Megabytes(state)).jis, "iconv failed");
+}
+
+void BM_NkfProcessJisToSjis(benchmark::State& state) {
+    RunProcess(state, {"nkf", "-J", "-s", "-m0"}, Files(Megabytes(state)).jis, "nkf failed (is Debian's nkf installed?)");
+}
+
 } // namespace
 
+BENCHMARK(BM_ConvertProcessSjisToJis)->Arg(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IconvProcessCp932ToIso2022jp)->Arg(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NkfProcessSjisToJis)->Arg(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertProcessJisToSjis)->Arg(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IconvProcessIso2022jpToCp932)->Arg(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NkfProcessJisToSjis)->Arg(10)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SjisToJis)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IconvCp932ToIso2022jp)->Arg(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_JisToSjis)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);

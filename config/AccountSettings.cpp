@@ -52,6 +52,8 @@ auto TextField(Settings& s, int line) -> decltype(&s.serverName) {
     case 7: return &s.mailAccount;
     case 9: return &s.displayName;
     case 12: return &s.checkInterval;
+    case 16: return &s.smtpUserName;
+    case 17: return &s.smtpPassword;
     default: return nullptr;
     }
 }
@@ -61,11 +63,27 @@ void SettingsMessage(StoreUi& ui, std::string_view path, int error) {
     ui.Trace("Can't open file " + std::string(path) + ", error = " + std::to_string(error) + "\n");
 }
 
+template <typename Enum>
+Enum EnumFrom(std::string_view text, int last) {
+    const int value = LeadingNumber(text);
+    return static_cast<Enum>(value >= 0 && value <= last ? value : 0);
+}
+
+std::string Number(auto value) {
+    return std::to_string(static_cast<int>(value));
+}
+
 } // namespace
 
 int ParseAccountSettings(std::string_view bytes, AccountSettings& settings) {
     const std::vector<std::string> lines = SplitTextLines(bytes);
-    const int found = static_cast<int>(std::min<std::size_t>(lines.size(), kSettingsLines));
+    const int found = static_cast<int>(std::min<std::size_t>(lines.size(), kSettingsLinesAll));
+    // A file written before the security lines existed: none of them is set.
+    settings.pop3Security = settings.smtpSecurity = Security::None;
+    settings.smtpLogin = SmtpLogin::None;
+    settings.smtpUserName.clear();
+    settings.smtpPassword.clear();
+    settings.pop3Login = Pop3Login::UserPass;
     for (int line = 1; line <= found; ++line) {
         const std::string& text = lines[static_cast<std::size_t>(line - 1)];
         if (std::string* field = TextField(settings, line)) {
@@ -78,6 +96,10 @@ int ParseAccountSettings(std::string_view bytes, AccountSettings& settings) {
         case 8: settings.keepOnServer = LeadingNumber(text) != 0; break;
         case 10: settings.receiveAtStartup = LeadingNumber(text) != 0; break;
         case 11: settings.checkNewMail = LeadingNumber(text) != 0; break;
+        case 13: settings.pop3Security = EnumFrom<Security>(text, 2); break;
+        case 14: settings.smtpSecurity = EnumFrom<Security>(text, 2); break;
+        case 15: settings.smtpLogin = EnumFrom<SmtpLogin>(text, 4); break;
+        case 18: settings.pop3Login = EnumFrom<Pop3Login>(text, 2); break;
         default: break;
         }
     }
@@ -98,12 +120,18 @@ std::string FormatAccountSettings(const AccountSettings& s) {
         std::string(Flag(s.receiveAtStartup)),
         std::string(Flag(s.checkNewMail)),
         s.checkInterval,
+        Number(s.pop3Security),
+        Number(s.smtpSecurity),
+        Number(s.smtpLogin),
+        s.smtpUserName,
+        s.smtpPassword,
+        Number(s.pop3Login),
     };
     return JoinTextLines(lines);
 }
 
 int FindUnsavableLine(const AccountSettings& settings) {
-    for (int line = 1; line <= kSettingsLines; ++line) {
+    for (int line = 1; line <= kSettingsLinesAll; ++line) {
         const std::string* text = TextField(settings, line);
         if (text != nullptr && (text->size() > kSettingsValueMax ||
                                 text->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)) {
@@ -111,6 +139,35 @@ int FindUnsavableLine(const AccountSettings& settings) {
         }
     }
     return 0;
+}
+
+std::string SmtpUserNameOf(const AccountSettings& settings) {
+    return settings.smtpUserName.empty() ? settings.userName : settings.smtpUserName;
+}
+
+std::string SmtpPasswordOf(const AccountSettings& settings) {
+    return settings.smtpPassword.empty() ? settings.password : settings.smtpPassword;
+}
+
+int UsualPop3Port(Security security) {
+    return security == Security::Implicit ? 995 : 110;
+}
+
+int UsualSmtpPort(Security security) {
+    switch (security) {
+    case Security::Implicit: return 465;
+    case Security::StartTls: return 587;
+    case Security::None: break;
+    }
+    return 25;
+}
+
+bool IsUsualPop3Port(int port) {
+    return port == 110 || port == 995;
+}
+
+bool IsUsualSmtpPort(int port) {
+    return port == 25 || port == 465 || port == 587;
 }
 
 SettingsStatus ReadAccountSettings(const std::string& dir, AccountSettings& settings, StoreUi& ui) {

@@ -1,5 +1,8 @@
 #include "mime/Outgoing.h"
 
+#include "mime/WireEncode.h"
+#include "mime/WireMessage.h"
+
 #include "text/header_words.h"
 #include "text/jis.h"
 #include "text/transfer_encoding.h"
@@ -143,7 +146,8 @@ std::string HeaderValueProblem(std::string_view value, std::string_view what, bo
     return {};
 }
 
-BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index, BodyPartMode mode) {
+BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index, BodyPartMode mode,
+                        std::string_view encoding) {
     BuiltPart result;
     std::string& part = result.part;
     if (index == 0) {
@@ -178,7 +182,8 @@ BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index,
     // quotes. A line break would end the header line, and a double quote
     // outside a double-byte run would end the name early; inside a run it is
     // half of a character.
-    const std::string jisName = SjisToJis(name);
+    // A name with characters ISO-2022-JP lacks stays Shift_JIS, whole.
+    const std::string jisName = FitsIso2022Jp(name) ? SjisToJis(name) : name;
     if (!html) {
         std::string problem = HeaderValueProblem(jisName, "ファイル名"_sjis);
         if (problem.empty() && QuoteOutsideRuns(jisName)) {
@@ -191,16 +196,22 @@ BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index,
         }
     }
 
+    // Supplied content keeps the label it was stored under (the part record
+    // cuts "quoted-printable" to nine characters).
+    std::string transferEncoding(html ? "quoted-printable" : "base64");
+    if (mode == encodedContent && !encoding.empty() && HeaderValueProblem(encoding, {}).empty()) {
+        transferEncoding = encoding == "quoted-pr" ? "quoted-printable" : std::string(encoding);
+    }
     part.append(kDelimiterLine);
     if (html) {
         part.append("Content-Type: text/html; charset=ISO-2022-JP\r\n"
-                    "Content-Transfer-Encoding: quoted-printable\r\n\r\n");
+                    "Content-Transfer-Encoding: ").append(transferEncoding).append("\r\n\r\n");
     } else {
         part.append("Content-Type: ");
         part.append(AttachmentContentType(path));
         part.append("\r\n         name=\"");
         part.append(jisName);
-        part.append("\"\r\nContent-Transfer-Encoding: base64\r\n\r\n");
+        part.append("\"\r\nContent-Transfer-Encoding: ").append(transferEncoding).append("\r\n\r\n");
     }
 
     if (mode == encodedContent) {
@@ -331,35 +342,10 @@ std::string EncodeHeaderValue(std::string_view sjis) {
 
 WireMessage BuildWireMessage(const BodyParts& bodyParts, std::string_view subject,
                              std::string_view recipients, std::string_view displayName,
-                             std::string_view mailAccount, std::string_view wireDate) {
-    const auto element = [&](std::size_t i) -> std::string_view {
-        return i < bodyParts.size() ? std::string_view(bodyParts[i]) : std::string_view();
-    };
-    const std::string_view count = element(0);
-    const int attachments = count.empty() ? 0 : std::atoi(std::string(count).c_str());
-    WireMessage message;
-    std::string& h = message.header;
-    h.append("Date: ").append(EncodeHeaderValue(wireDate)).append(kCrLf);
-    h.append("From: ").append(EncodeHeaderValue(displayName)).append("<").append(mailAccount).append(">\r\n");
-    h.append("To: ").append(EncodeHeaderValue(recipients)).append(kCrLf);
-    h.append("Subject: ").append(EncodeHeaderValue(subject)).append(kCrLf);
-    h.append("MIME-Version: 1.0\r\n");
-    if (attachments <= 0) {
-        h.append("Content-Type: text/plain; charset=ISO-2022-JP\r\nContent-Transfer-Encoding: 7bit\r\n");
-    } else {
-        h.append("Content-Type: multipart/mixed;\r\n  boundary=\"").append(kBoundary).append("\"\r\n");
-    }
-    h.append(kCrLf);
-
-    message.body = SjisToJis(element(1));
-    if (attachments > 0) {
-        for (int i = 1; i <= attachments && i <= kMaxAttachments; ++i) {
-            message.body.append(element(static_cast<std::size_t>(i) + 1));
-            message.body.append(kBlankLine);
-        }
-        message.body.resize(message.body.size() - 2);
-    }
-    return message;
+                             std::string_view mailAccount, std::string_view wireDate, std::string_view messageId) {
+    WireText wire = BuildWireText({&bodyParts, kBoundary, subject, recipients, displayName, mailAccount, wireDate,
+                                   messageId});
+    return {std::move(wire.header), std::move(wire.body)};
 }
 
 } // namespace tegalo

@@ -77,8 +77,11 @@ struct BuiltPart {
 // `text` is the typed text (Shift_JIS) for index 0 and the encoded content
 // for mode encodedContent. `path` is the attachment file's path in the file
 // system's encoding (UTF-8) for base64File and htmlFile, and the stored
-// attachment name (Shift_JIS) for encodedContent.
-BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index, BodyPartMode mode);
+// attachment name (Shift_JIS) for encodedContent. `encoding` is the stored
+// transfer encoding of supplied content ("base64", "quoted-pr", "7bit" ...);
+// the part is labelled with it, or as a file of its type would be when empty.
+BuiltPart BuildBodyPart(std::string_view text, std::string_view path, int index, BodyPartMode mode,
+                        std::string_view encoding = {});
 
 struct ComposedRecord {
     PartSizes sizes{};
@@ -106,10 +109,12 @@ struct WireMessage {
 // "From: " (encoded display name directly followed by "<account>"), "To: ",
 // "Subject: ", then the MIME block. Subject, display name and recipients are
 // Shift_JIS and go out as ISO-2022-JP encoded words; ASCII stays as it is.
-// `wireDate` is the full date of the Date line.
+// `wireDate` is the full date of the Date line; without a `messageId` a new
+// one is made. The wire form itself is BuildWireText's.
 WireMessage BuildWireMessage(const BodyParts& bodyParts, std::string_view subject,
                              std::string_view recipients, std::string_view displayName,
-                             std::string_view mailAccount, std::string_view wireDate);
+                             std::string_view mailAccount, std::string_view wireDate,
+                             std::string_view messageId = {});
 
 // A header value in Shift_JIS as it goes on the wire: SjisToJis, then every
 // ISO-2022-JP run as an encoded word.

@@ -18,6 +18,7 @@ MailSessions::MailSessions(CTegaloDoc& doc, QObject* parent)
     socket_->onReceived = [this] { emit received(); };
     socket_->onSent = [this] { emit sent(); };
     socket_->onEnded = [this](SessionEnd how) { OnEnded(how); };
+    socket_->onEncrypted = [this](bool on) { emit encryptedChanged(on); };
     connect(&checkTimer_, &QTimer::timeout, this, [this] { StartReceive(); });
 }
 

@@ -76,6 +76,8 @@ signals:
     // refused before it began.
     void busyChanged(bool busy);
     void settingsChanged();
+    // The session's connection became encrypted (true) or it ended (false).
+    void encryptedChanged(bool encrypted);
 
 private:
     void Begin();

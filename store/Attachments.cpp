@@ -1,6 +1,7 @@
 #include "store/Attachments.h"
 
 #include "mime/Outgoing.h"
+#include "store/FileIo.h"
 #include "text/transfer_encoding.h"
 #include "text/unicode.h"
 
@@ -36,20 +37,6 @@ std::string_view CutUtf8(std::string_view s, std::size_t max) {
         --n;
     }
     return s.substr(0, n);
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 } // namespace
@@ -293,42 +280,44 @@ constexpr int kMaxCopies = 999;
 
 std::string WriteAttachmentCopy(const std::string& directory, const std::string& name, std::string_view bytes,
                                 std::string* error) {
-    std::string temp = directory + "/.tegalo-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        SetError(error, directory + ": " + std::strerror(errno));
+    // A name is taken only when nothing stands under it, so no copy of
+    // another attachment is overwritten and no planted link replaced; the
+    // directory is the user's own, closed to others.
+    std::string chosen;
+    for (int n = 1; n <= kMaxCopies && chosen.empty(); ++n) {
+        const std::string candidate = NumberedName(name, n);
+        const std::string path = directory + "/" + candidate;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) {
+            if (errno != ENOENT) {
+                SetError(error, path + ": " + std::strerror(errno));
+                return {};
+            }
+            chosen = candidate;
+        } else if (HoldsBytes(path, bytes)) {
+            return path; // the same attachment opened again
+        }
+    }
+    if (chosen.empty()) {
+        SetError(error, directory + "/" + name + ": too many copies of that name");
         return {};
     }
-    const bool written = ::fchmod(fd, 0600) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    const int writeErrno = errno;
-    if (::close(fd) != 0 || !written) {
-        SetError(error, directory + "/" + name + ": " + std::strerror(written ? errno : writeErrno));
-        ::unlink(temp.c_str());
+    AtomicFile file;
+    // Another Tegalo (another mailbox) may write to the same directory, so
+    // the temporary file gets a name of its own.
+    int failed = file.Open(directory, chosen, 0600, TempName::kUnique, ".tegalo-");
+    if (failed == 0) {
+        failed = file.Write(bytes);
+    }
+    if (failed == 0) {
+        failed = file.Commit();
+    }
+    if (failed != 0) {
+        const std::string& where = file.FailedStep() == AtomicStep::kCreate ? directory : file.Path();
+        SetError(error, where + ": " + std::strerror(failed));
         return {};
     }
-    // A name is taken only when nothing stands under it (link() never
-    // replaces), so no copy is overwritten and no planted link followed.
-    for (int n = 1; n <= kMaxCopies; ++n) {
-        const std::string path = directory + "/" + NumberedName(name, n);
-        if (::link(temp.c_str(), path.c_str()) == 0) {
-            ::unlink(temp.c_str());
-            return path;
-        }
-        if (errno != EEXIST) {
-            SetError(error, path + ": " + std::strerror(errno));
-            break;
-        }
-        if (HoldsBytes(path, bytes)) {
-            // The same attachment opened again.
-            ::unlink(temp.c_str());
-            return path;
-        }
-        if (n == kMaxCopies) {
-            SetError(error, directory + "/" + name + ": too many copies of that name");
-        }
-    }
-    ::unlink(temp.c_str());
-    return {};
+    return file.Path();
 }
 
 bool IsAttachmentCopyPath(std::string_view path, std::string_view directory) {

@@ -1,6 +1,9 @@
 #include "store/FileIo.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -12,7 +15,92 @@ namespace {
 
 constexpr std::size_t kWriteBuffer = 1 << 20;
 
+std::atomic<DurableStepObserver*> g_observer{nullptr};
+
+// The step after which the process ends, from TEGALO_FAIL_AFTER_STEP; 0 for none.
+long FailAfterStep() {
+    static const long limit = [] {
+        const char* text = std::getenv(std::string(kFailAfterStepVariable).c_str());
+        if (text == nullptr || *text == '\0') {
+            return 0L;
+        }
+        char* end = nullptr;
+        const long k = std::strtol(text, &end, 10);
+        return *end == '\0' && k > 0 ? k : 0L;
+    }();
+    return limit;
+}
+
+const bool g_failArmed = FailAfterStep() > 0;
+std::atomic<long> g_steps{0};
+
+std::string PathOfFd(int fd) {
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+    return n < 0 ? link : std::string(target, static_cast<std::size_t>(n));
+}
+
+// Reports a step that was made; `path` is computed only when someone looks.
+template <typename PathFn>
+void NoteStep(DurableStep step, PathFn&& path, off_t offset = -1, std::size_t length = 0) {
+    DurableStepObserver* observer = g_observer.load(std::memory_order_acquire);
+    if (observer == nullptr && !g_failArmed) {
+        return;
+    }
+    if (observer != nullptr) {
+        observer->OnDurableStep(DurableStepEvent{step, path(), offset, length});
+    }
+    if (g_failArmed && g_steps.fetch_add(1) + 1 == FailAfterStep()) {
+        std::_Exit(kFailAfterStepExit);
+    }
+}
+
+void NoteFdStep(DurableStep step, int fd, off_t offset = -1, std::size_t length = 0) {
+    NoteStep(step, [fd] { return PathOfFd(fd); }, offset, length);
+}
+
+void NotePathStep(DurableStep step, const std::string& path) {
+    NoteStep(step, [&path] { return path; });
+}
+
 } // namespace
+
+DurableStepObserver* SetDurableStepObserver(DurableStepObserver* observer) {
+    return g_observer.exchange(observer, std::memory_order_acq_rel);
+}
+
+int SyncFile(int fd, bool dataOnly) {
+    if ((dataOnly ? ::fdatasync(fd) : ::fsync(fd)) != 0) {
+        return errno;
+    }
+    NoteFdStep(DurableStep::kSync, fd);
+    return 0;
+}
+
+int RenameFile(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        return errno;
+    }
+    NotePathStep(DurableStep::kRename, to);
+    return 0;
+}
+
+int RemoveFile(const std::string& path) {
+    if (::unlink(path.c_str()) != 0) {
+        return errno;
+    }
+    NotePathStep(DurableStep::kUnlink, path);
+    return 0;
+}
+
+int TruncateFile(int fd, off_t size) {
+    if (::ftruncate(fd, size) != 0) {
+        return errno;
+    }
+    NoteFdStep(DurableStep::kTruncate, fd, size);
+    return 0;
+}
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
     if (this != &other) {
@@ -88,6 +176,9 @@ int WriteFull(int fd, const char* data, std::size_t length, off_t offset) {
         }
         done += static_cast<std::size_t>(n);
     }
+    if (length > 0) {
+        NoteFdStep(DurableStep::kWrite, fd, offset, length);
+    }
     return 0;
 }
 
@@ -136,6 +227,7 @@ int SyncDirectory(const std::string& dir) {
     if (::fsync(fd.Get()) != 0) {
         return errno;
     }
+    NotePathStep(DurableStep::kSyncDirectory, dir);
     return fd.Close();
 }
 
@@ -168,29 +260,55 @@ void AtomicFile::Abandon() {
     }
 }
 
-int AtomicFile::Open(const std::string& dir, std::string_view name, mode_t mode) {
+int AtomicFile::Fail(AtomicStep step, int error) {
+    error_ = error;
+    failedStep_ = step;
     Abandon();
-    dir_ = dir;
-    finalPath_ = dir + std::string(name);
-    tempPath_ = finalPath_ + std::string(kTempSuffix);
+    return error_;
+}
+
+int AtomicFile::Open(const std::string& dir, std::string_view name, mode_t mode, TempName tempName,
+                     std::string_view uniquePrefix) {
+    Abandon();
+    dir_ = dir.empty() ? std::string("./") : dir;
+    if (!dir_.ends_with('/')) {
+        dir_ += '/';
+    }
+    finalPath_ = dir_ + std::string(name);
     buffer_.clear();
     error_ = 0;
     directorySyncError_ = 0;
-    fd_ = OpenFile(tempPath_, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, mode, error_);
+    failedStep_ = AtomicStep::kNone;
+    if (tempName == TempName::kFixed) {
+        tempPath_ = finalPath_ + std::string(kTempSuffix);
+        fd_ = OpenFile(tempPath_, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, mode, error_);
+    } else {
+        tempPath_ = dir_ + std::string(uniquePrefix.empty() ? std::string_view(".tegalo-") : uniquePrefix) + "XXXXXX";
+        int fd;
+        do {
+            // mkostemp creates the file with O_CREAT | O_EXCL and mode 0600.
+            fd = ::mkostemp(tempPath_.data(), O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        error_ = fd < 0 ? errno : 0;
+        fd_ = UniqueFd(fd);
+    }
     if (!fd_.Valid()) {
+        failedStep_ = AtomicStep::kCreate;
         return error_;
     }
     if (::fchmod(fd_.Get(), mode) != 0) {
-        error_ = errno;
-        Abandon();
+        return Fail(AtomicStep::kMode, errno);
     }
-    return error_;
+    return 0;
 }
 
 int AtomicFile::Flush() {
     if (error_ == 0 && !buffer_.empty()) {
         error_ = WriteFull(fd_.Get(), buffer_.data(), buffer_.size());
         buffer_.clear();
+        if (error_ != 0) {
+            failedStep_ = AtomicStep::kWrite;
+        }
     }
     return error_;
 }
@@ -205,6 +323,9 @@ int AtomicFile::Write(std::string_view bytes) {
         }
         if (bytes.size() >= kWriteBuffer) {
             error_ = WriteFull(fd_.Get(), bytes.data(), bytes.size());
+            if (error_ != 0) {
+                failedStep_ = AtomicStep::kWrite;
+            }
             return error_;
         }
     }
@@ -219,27 +340,34 @@ int AtomicFile::Commit() {
     if (!fd_.Valid()) {
         return error_ != 0 ? error_ : EBADF;
     }
-    if (Flush() == 0 && ::fsync(fd_.Get()) != 0) {
-        error_ = errno;
+    if (Flush() != 0) {
+        return Fail(AtomicStep::kWrite, error_);
     }
-    if (error_ == 0) {
-        error_ = StampOf(fd_.Get(), stamp_);
+    if (const int error = SyncFile(fd_.Get()); error != 0) {
+        return Fail(AtomicStep::kSync, error);
     }
-    if (error_ == 0) {
-        error_ = fd_.Close();
+    if (const int error = StampOf(fd_.Get(), stamp_); error != 0) {
+        return Fail(AtomicStep::kSync, error);
     }
-    if (error_ == 0 && ::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
-        error_ = errno;
-    }
-    if (error_ != 0) {
-        static_cast<void>(fd_.Close());
+    if (const int error = fd_.Close(); error != 0) {
         ::unlink(tempPath_.c_str());
+        error_ = error;
+        failedStep_ = AtomicStep::kClose;
+        return error_;
+    }
+    if (const int error = RenameFile(tempPath_, finalPath_); error != 0) {
+        ::unlink(tempPath_.c_str());
+        error_ = error;
+        failedStep_ = AtomicStep::kRename;
         return error_;
     }
     // The new content is in place, so the caller must treat the change as
     // made. A failed directory sync only means the rename might not survive
-    // a power failure; it is kept for the caller's trace.
+    // a power failure; it is kept for the caller.
     directorySyncError_ = SyncDirectory(dir_);
+    if (directorySyncError_ != 0) {
+        failedStep_ = AtomicStep::kSyncDirectory;
+    }
     return 0;
 }
 

@@ -1,6 +1,7 @@
-// Checked POSIX file access for the store and the settings file. Every
-// function reports the errno of the step that failed (0 for success); a short
-// write is an error, never a success.
+// Checked POSIX file access for the store, the settings file, the list of
+// received ids and attachment copies. Every function reports the errno of
+// the step that failed (0 for success); a short write is an error, never a
+// success.
 #pragma once
 
 #include <cstddef>
@@ -63,6 +64,60 @@ ssize_t TransferText(int fd, std::string& text, std::size_t length, TransferMode
 // fsync of a directory, so that a rename or unlink in it survives a crash.
 [[nodiscard]] int SyncDirectory(const std::string& dir);
 
+// fsync (fdatasync when `dataOnly`) of an open file. Returns 0 or errno.
+[[nodiscard]] int SyncFile(int fd, bool dataOnly = false);
+// rename(2). Returns 0 or errno.
+[[nodiscard]] int RenameFile(const std::string& from, const std::string& to);
+// unlink(2). Returns 0 or errno (ENOENT when there was nothing to remove).
+int RemoveFile(const std::string& path);
+// ftruncate(2). Returns 0 or errno.
+[[nodiscard]] int TruncateFile(int fd, off_t size);
+
+// --- Durable steps ---
+//
+// Every change the store makes to its files is a sequence of durable steps:
+// the writes, syncs, renames, unlinks and truncations of the functions above
+// (WriteFull, SyncFile, SyncDirectory, RenameFile, RemoveFile, TruncateFile
+// and AtomicFile, which uses them). Each successful step is reported, after
+// it was made, to the observer a test installed, so that tests can check
+// the order of the steps (a record synced before the count that announces
+// it). With no observer and no step limit the cost is one test of a flag.
+//
+// The environment variable TEGALO_FAIL_AFTER_STEP=k ends the process with
+// std::_Exit(kFailAfterStepExit), with no cleanup, right after its k-th
+// durable step (counting from 1, from the start of the process): crash
+// tests stop a store operation after every one of its steps in turn.
+enum class DurableStep {
+    kWrite,         // bytes written to a file (one WriteFull or AtomicFile flush)
+    kSync,          // fsync or fdatasync of a file
+    kRename,        // a file renamed over another
+    kUnlink,        // a file removed (a path that was not there is no step)
+    kTruncate,      // a file cut to a length
+    kSyncDirectory, // fsync of a directory
+};
+
+struct DurableStepEvent {
+    DurableStep step;
+    // The file the step changed: the path as given, or for a step on an open
+    // file the path the kernel knows it by (absolute). For kRename the target.
+    std::string path;
+    off_t offset = -1;       // kWrite: where (-1: at the file position); kTruncate: the new length
+    std::size_t length = 0;  // kWrite: how many bytes
+};
+
+class DurableStepObserver {
+public:
+    virtual ~DurableStepObserver() = default;
+    virtual void OnDurableStep(const DurableStepEvent& event) = 0;
+};
+
+// Installs `observer` for the whole process (nullptr removes it) and returns
+// the one installed before. Steps are reported on the thread that makes them.
+DurableStepObserver* SetDurableStepObserver(DurableStepObserver* observer);
+
+inline constexpr std::string_view kFailAfterStepVariable = "TEGALO_FAIL_AFTER_STEP";
+inline constexpr int kFailAfterStepExit = 86;
+
 // Which file a path named when it was read, to notice a file replaced or
 // changed behind the store's back.
 struct FileStamp {
@@ -75,10 +130,37 @@ struct FileStamp {
 [[nodiscard]] int StampOf(int fd, FileStamp& stamp);
 [[nodiscard]] int StampOfPath(const std::string& path, FileStamp& stamp);
 
+// Which step of an AtomicFile failed, so that a caller can name it.
+enum class AtomicStep {
+    kNone,           // nothing failed
+    kCreate,         // creating the temporary file
+    kMode,           // giving it its mode
+    kWrite,          // writing to it
+    kSync,           // syncing it
+    kClose,          // closing it
+    kRename,         // renaming it over the file
+    kSyncDirectory,  // syncing the directory after the rename (the new file is in place)
+};
+
+// How the temporary file of an AtomicFile is named.
+enum class TempName {
+    // `name` + ".tmp": for files of the mailbox, which one process holds
+    // (MailboxLock) and whose leftovers the next start removes.
+    kFixed,
+    // `prefix` + a unique suffix, created exclusively (O_EXCL): for
+    // directories that several processes may write to at once.
+    kUnique,
+};
+
 // Replaces `dir` + `name` as a whole or not at all. The new content goes to
-// `dir` + `name` + ".tmp", which is flushed and synced, then renamed over the
-// old file, and the directory is synced. Until Commit succeeds the old file
+// a temporary file in the same directory (see TempName), opened with
+// O_CLOEXEC and O_NOFOLLOW, which is written in full, synced, then renamed
+// over the old file (a symbolic link of that name is replaced, never
+// followed), and the directory is synced. Until Commit succeeds the old file
 // is untouched; a failed or abandoned AtomicFile removes its temporary file.
+//
+// Every call returns 0 or the errno of the step that failed; FailedStep and
+// TempPath tell which step and which file, for the caller's message.
 class AtomicFile {
 public:
     AtomicFile() = default;
@@ -86,8 +168,11 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
     ~AtomicFile();
 
-    // `dir` ends with "/". The new file gets `mode`, whatever the umask.
-    [[nodiscard]] int Open(const std::string& dir, std::string_view name, mode_t mode);
+    // `dir` ends with "/" (one is added when it does not). The new file gets
+    // `mode`, whatever the umask. `uniquePrefix` starts the name of the
+    // temporary file with TempName::kUnique (".tegalo-" when empty).
+    [[nodiscard]] int Open(const std::string& dir, std::string_view name, mode_t mode,
+                           TempName tempName = TempName::kFixed, std::string_view uniquePrefix = {});
     // Buffered; the first error sticks and is returned by every later call.
     [[nodiscard]] int Write(std::string_view bytes);
     [[nodiscard]] int Commit();
@@ -96,10 +181,15 @@ public:
     // errno of syncing the directory after the rename; the new file is in
     // place even when this is not 0.
     int DirectorySyncError() const { return directorySyncError_; }
+    // The step that failed last (kSyncDirectory only after a successful Commit).
+    AtomicStep FailedStep() const { return failedStep_; }
+    const std::string& Path() const { return finalPath_; }
+    const std::string& TempPath() const { return tempPath_; }
 
 private:
     [[nodiscard]] int Flush();
     void Abandon();
+    int Fail(AtomicStep step, int error);
 
     std::string dir_;
     std::string finalPath_;
@@ -108,6 +198,7 @@ private:
     std::string buffer_;
     int error_ = 0;
     int directorySyncError_ = 0;
+    AtomicStep failedStep_ = AtomicStep::kNone;
     FileStamp stamp_;
 };
 

@@ -255,13 +255,13 @@ namespace {
 
 // Puts a file back to `size` bytes starting with `head`.
 int RestoreHead(int fd, off_t size, std::string_view head) {
-    if (::ftruncate(fd, size) != 0) {
-        return errno;
+    if (const int error = TruncateFile(fd, size); error != 0) {
+        return error;
     }
     if (const int error = WriteFull(fd, head.data(), head.size(), 0); error != 0) {
         return error;
     }
-    return ::fsync(fd) != 0 ? errno : 0;
+    return SyncFile(fd);
 }
 
 } // namespace
@@ -325,7 +325,7 @@ int AppendUnsynced(const std::string& dir, const RecordList& list, std::string_v
     }
     if (error != 0) {
         // Nothing of a failed append may stay behind the last record.
-        static_cast<void>(::ftruncate(fd.Get(), end));
+        static_cast<void>(TruncateFile(fd.Get(), end));
         return error;
     }
     return StampOf(fd.Get(), stamp);
@@ -337,7 +337,7 @@ int SyncFolderFile(const std::string& dir, const RecordList& list) {
     if (!fd.Valid()) {
         return error;
     }
-    return ::fsync(fd.Get()) != 0 ? errno : 0;
+    return SyncFile(fd.Get());
 }
 
 int MarkReadInPlace(const std::string& dir, const RecordList& list, std::size_t index) {
@@ -355,8 +355,8 @@ int MarkReadInPlace(const std::string& dir, const RecordList& list, std::size_t 
     }
     offset += static_cast<off_t>(kReadMarkOffset);
     error = WriteFull(fd.Get(), "1", 1, offset);
-    if (error == 0 && ::fdatasync(fd.Get()) != 0) {
-        error = errno;
+    if (error == 0) {
+        error = SyncFile(fd.Get(), true);
     }
     return error;
 }
@@ -380,14 +380,14 @@ int AppendToFolderFile(const std::string& dir, const RecordList& list, std::stri
     const off_t offset = journal.newSize - static_cast<off_t>(record.size());
     const std::string& count = journal.newHead;
     error = WriteFull(fd.Get(), record.data(), record.size(), offset);
-    if (error == 0 && ::fsync(fd.Get()) != 0) {
-        error = errno;
+    if (error == 0) {
+        error = SyncFile(fd.Get());
     }
     if (error == 0) {
         error = WriteFull(fd.Get(), count.data(), count.size(), 0);
     }
-    if (error == 0 && ::fsync(fd.Get()) != 0) {
-        error = errno;
+    if (error == 0) {
+        error = SyncFile(fd.Get());
     }
     if (error == 0) {
         error = StampOf(fd.Get(), stamp);
@@ -528,8 +528,8 @@ int WriteJournal(const std::string& dir, const ChangeJournal& journal) {
     }
     const std::string text = FormatJournal(journal);
     error = WriteFull(fd.Get(), text.data(), text.size());
-    if (error == 0 && ::fsync(fd.Get()) != 0) {
-        error = errno;
+    if (error == 0) {
+        error = SyncFile(fd.Get());
     }
     if (error == 0) {
         error = fd.Close();
@@ -538,15 +538,15 @@ int WriteJournal(const std::string& dir, const ChangeJournal& journal) {
         error = SyncDirectory(dir);
     }
     if (error != 0) {
-        ::unlink(path.c_str());
+        RemoveFile(path);
     }
     return error;
 }
 
 int RemoveJournal(const std::string& dir) {
     const std::string path = dir + std::string(kJournalFileName);
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        return errno;
+    if (const int error = RemoveFile(path); error != 0 && error != ENOENT) {
+        return error;
     }
     return SyncDirectory(dir);
 }
@@ -602,7 +602,7 @@ bool ChangeCompleted(const std::string& dir, const ChangeJournal& journal) {
 Recovery RecoverInterruptedChange(const std::string& dir, int& error) {
     error = 0;
     for (std::string_view name : {"recv", "reserv", "sent", "recycle", "addr", "comconfig"}) {
-        ::unlink((dir + std::string(name) + std::string(kTempSuffix)).c_str());
+        RemoveFile(dir + std::string(name) + std::string(kTempSuffix));
     }
     std::string bytes;
     error = ReadWholeFile(dir + std::string(kJournalFileName), bytes);

@@ -34,8 +34,8 @@ int CreateFile(const std::string& path, std::string_view content) {
         return error;
     }
     error = WriteFull(fd.Get(), content.data(), content.size());
-    if (error == 0 && ::fsync(fd.Get()) != 0) {
-        error = errno;
+    if (error == 0) {
+        error = SyncFile(fd.Get());
     }
     if (error == 0) {
         error = fd.Close();

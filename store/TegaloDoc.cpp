@@ -1,4 +1,5 @@
 #include "store/TegaloDoc.h"
+#include "mime/AddressList.h"
 
 #include "store/AddressBook.h"
 #include "store/TextLines.h"
@@ -306,7 +307,15 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
         journal.source = sourceName;
         journal.sourceStamp = source->Stamp();
     }
-    if ((error = WriteJournal(baseDir, journal)) != 0) {
+    // The journal of a batch's first append names no size the target can
+    // reach: until CommitBatch the next start takes the whole batch back,
+    // even a first record whose count is already written, since none of the
+    // batch's messages was deleted from the server and all are fetched again.
+    ChangeJournal written = journal;
+    if (batched) {
+        written.newSize = -1;
+    }
+    if ((error = WriteJournal(baseDir, written)) != 0) {
         FileMessage(routine, name, error);
         return StoreStatus::kCannotWrite;
     }
@@ -496,27 +505,31 @@ StoreStatus CTegaloDoc::DelFileData(int index, std::string_view folder) {
 }
 
 Envelope CTegaloDoc::SetRecipients(std::string_view subject, std::string_view date, std::string_view recipients) {
-    std::vector<std::string_view> pieces;
-    int commas = 0;
-    // A comma at the very start does not split, here or after a split.
-    std::string_view rest = recipients;
-    for (std::size_t comma = rest.find(','); comma != std::string_view::npos && comma > 0;
-         comma = rest.find(',')) {
-        pieces.push_back(rest.substr(0, comma));
-        rest.remove_prefix(comma + 1);
-        if (++commas == kMaxCommas) {
-            ui_.Message("宛先が多過ぎます"_sjis);
-            return Envelope{StoreStatus::kTooManyRecipients, {}};
+    // The recipients are address lists (RFC 5322): a quoted name may hold
+    // a comma, a group holds several addresses.
+    const RecipientTexts texts = SplitRecipientText(recipients);
+    std::vector<std::string> addresses;
+    for (const std::string& list : {texts.to, texts.cc}) {
+        const AddressListParse parsed = ParseAddressList(list);
+        if (!parsed.Ok()) {
+            ui_.Message("宛先のアドレスを読み取れません: "_sjis + parsed.badText);
+            return Envelope{StoreStatus::kInvalidArgument, {}};
+        }
+        for (std::string& address : ListAddresses(parsed)) {
+            addresses.push_back(std::move(address));
         }
     }
-    pieces.push_back(rest);
-
+    if (addresses.empty()) {
+        addresses.emplace_back(); // the send session refuses a message without a recipient
+    }
+    const int commas = static_cast<int>(addresses.size()) - 1;
+    if (commas >= kMaxCommas) {
+        ui_.Message("宛先が多過ぎます"_sjis);
+        return Envelope{StoreStatus::kTooManyRecipients, {}};
+    }
     std::vector<std::string> envelope{std::to_string(commas), std::string(subject), std::string(date)};
-    for (std::string_view piece : pieces) {
-        // With several recipients each keeps only what follows its first
-        // blank: the address after a name, or after "Cc:".
-        const std::size_t blank = piece.find(' ');
-        envelope.emplace_back(commas > 0 && blank != std::string_view::npos ? piece.substr(blank + 1) : piece);
+    for (std::string& address : addresses) {
+        envelope.push_back(std::move(address));
     }
     return Envelope{StoreStatus::kOk, std::move(envelope)};
 }

@@ -144,9 +144,11 @@ public:
     // folder name but "reserv" changes nothing (kInvalidArgument).
     [[nodiscard]] StoreStatus DelFileData(int index, std::string_view folder);
 
-    // Splits a recipient text at its commas into the envelope of the message
-    // to send (see Envelope). With several recipients each keeps only what
-    // follows its first blank. Refuses 100 or more commas ("宛先が多過ぎます").
+    // Reads a recipient text (the To list, and a Cc line) as RFC 5322
+    // address lists into the envelope of the message to send (see
+    // Envelope): one address per recipient, group members included. Refuses
+    // an address it cannot read, naming it, and 101 or more recipients
+    // ("宛先が多過ぎます").
     Envelope SetRecipients(std::string_view subject, std::string_view date, std::string_view recipients);
 
     // The one mode of RegAddress: add an entry.
@@ -179,7 +181,7 @@ public:
     // stays empty and the user was told why; the caller decides whether the
     // message may go on.
     [[nodiscard]] PartError CSbodyMsgA(BodyParts& bodyParts, std::string_view text, std::string_view path,
-                                       int index, BodyPartMode mode);
+                                       int index, BodyPartMode mode, std::string_view encoding = {});
 
     // Stores the message of `bodyParts` in `folderFile` ("reserv" or "sent"):
     // `sizes` carries fields 1, 2, 3 and 6, `header` the record text up to

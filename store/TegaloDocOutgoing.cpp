@@ -47,7 +47,7 @@ std::optional<std::string> CTegaloDoc::CTempF(std::string_view content, std::str
 }
 
 PartError CTegaloDoc::CSbodyMsgA(BodyParts& bodyParts, std::string_view text, std::string_view path, int index,
-                                 BodyPartMode mode) {
+                                 BodyPartMode mode, std::string_view encoding) {
     if (index < 0 || index > kMaxAttachments) {
         return PartError::cannotOpen;
     }
@@ -55,7 +55,7 @@ PartError CTegaloDoc::CSbodyMsgA(BodyParts& bodyParts, std::string_view text, st
         bodyParts.resize(5);
     }
     bodyParts[0] = std::to_string(index).substr(0, 1);
-    BuiltPart built = BuildBodyPart(text, path, index, mode);
+    BuiltPart built = BuildBodyPart(text, path, index, mode, encoding);
     if (built.error != PartError::none) {
         ui_.Message(built.message);
     }
@@ -123,7 +123,8 @@ PreparedSend CTegaloDoc::PrepareSend(int index, std::string_view folder) {
     }
     for (int j = 1; j <= attachments; ++j) {
         const std::string_view part = pieces->attachments[static_cast<std::size_t>(j - 1)];
-        static_cast<void>(CSbodyMsgA(parts, PartRecordContent(part), PartRecordName(part), j, encodedContent));
+        static_cast<void>(CSbodyMsgA(parts, PartRecordContent(part), PartRecordName(part), j, encodedContent,
+                                     PartRecordEncoding(part)));
     }
     prepared.sendEnvelope = std::move(envelope.sendEnvelope);
     return prepared;

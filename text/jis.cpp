@@ -34,9 +34,10 @@ std::ptrdiff_t FindSequence(std::string_view out, std::string_view rest, std::st
     return pos == std::string_view::npos ? kNotFound : static_cast<std::ptrdiff_t>(pos);
 }
 
-// JisCharToSjis for every pair of the 94 x 94 square, built once.
+// JisCharToSjis for every pair of the 94 x 94 square, built once, as the
+// two bytes in text order.
 struct JisTable {
-    unsigned short sjis[94 * 94];
+    char sjis[94 * 94][2];
     JisTable();
 };
 
@@ -50,7 +51,9 @@ const JisTable& Table() {
 JisTable::JisTable() {
     for (unsigned j1 = 0; j1 < 94; ++j1) {
         for (unsigned j2 = 0; j2 < 94; ++j2) {
-            sjis[j1 * 94 + j2] = static_cast<unsigned short>(JisCharToSjis(((j1 + 0x21) << 8) | (j2 + 0x21)));
+            const unsigned code = JisCharToSjis(((j1 + 0x21) << 8) | (j2 + 0x21));
+            sjis[j1 * 94 + j2][0] = static_cast<char>(code >> 8);
+            sjis[j1 * 94 + j2][1] = static_cast<char>(code & 0xFF);
         }
     }
 }
@@ -199,9 +202,8 @@ std::string JisToSjis(std::string_view in, bool* jisError) {
             if (j1 >= 94 || j2 >= 94) {
                 break;
             }
-            const unsigned sjis = table.sjis[j1 * 94 + j2];
-            base[written++] = static_cast<char>(sjis >> 8);
-            base[written++] = static_cast<char>(sjis & 0xFF);
+            std::memcpy(base + written, table.sjis[j1 * 94 + j2], 2);
+            written += 2;
         }
         r = runEnd + 3;
     }

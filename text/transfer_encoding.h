@@ -24,6 +24,13 @@ std::string EncodeBase64Lines(std::string_view data);
 // multiples of 57 bytes comes out as one continuous run of lines.
 void AppendBase64Lines(std::string& out, std::string_view data);
 
+// The number of characters EncodeBase64Lines makes of `bytes` bytes.
+std::size_t Base64LinesSize(std::size_t bytes);
+
+// EncodeBase64Lines into `out`, which has room for Base64LinesSize
+// characters; returns that number.
+std::size_t WriteBase64Lines(std::string_view data, char* out);
+
 // Base64 of `data` without line breaks.
 std::string EncodeBase64(std::string_view data);
 
@@ -32,6 +39,10 @@ std::string EncodeBase64(std::string_view data);
 // four characters gives three bytes, two when it ends in "=", one when it
 // ends in "=="; characters after the last complete group are ignored.
 std::size_t DecodeBase64Line(char* buffer, std::size_t count);
+
+// Decodes base64 text line by line, each line (without its LF or CR LF)
+// as DecodeBase64Line does, and appends the bytes to `out`.
+void AppendBase64Decoded(std::string& out, std::string_view lines);
 
 // Encodes one line (without its line end) as quoted-printable and returns it
 // followed by CR LF. Bytes below 0x21, "=", 0x7F and bytes from 0x80 become

@@ -1,10 +1,103 @@
 #include "transfer/DocSendStore.h"
 
+#include "mime/Outgoing.h"
 #include "store/FolderFile.h"
+#include "store/Record.h"
+#include "text/jis.h"
+#include "text/unicode.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 namespace tegalo {
+
+namespace {
+
+using namespace tegalo::literals;
+
+bool RecordFits(const std::vector<std::string>& parts, const PartSizes& sizes, std::string_view header) {
+    const ComposedRecord record = AssembleComposedRecord(parts, sizes, header);
+    return CheckRecord(record.sizes, record.text) != RecordProblem::kTooLarge;
+}
+
+// The parts with `note` added at the end of the text.
+std::vector<std::string> WithNote(std::vector<std::string> parts, std::string_view note, bool multipart) {
+    if (note.empty() || parts.size() < 2) {
+        return parts;
+    }
+    std::string& text = parts[1];
+    if (multipart && text.ends_with(kCrLf)) {
+        text.resize(text.size() - kCrLf.size());
+        text.append(kCrLf).append(note);
+        text.append(kCrLf);
+    } else {
+        text.append(kCrLf).append(note);
+    }
+    return parts;
+}
+
+// The stored name of an attachment part, Shift_JIS.
+std::string PartName(std::string_view part) {
+    const std::size_t at = part.find("name=\"");
+    if (at == std::string_view::npos) {
+        return SjisLiteral(kUnnamedPartUtf8);
+    }
+    std::string_view name = part.substr(at + 6);
+    return JisToSjis(name.substr(0, name.find('"')));
+}
+
+} // namespace
+
+std::vector<std::string> SentCopyParts(std::vector<std::string> parts, const PartSizes& sizes,
+                                       std::string_view header) {
+    if (parts.size() < 2 || RecordFits(parts, sizes, header)) {
+        return parts;
+    }
+    const int count = std::clamp(std::atoi(parts[0].c_str()), 0, 3);
+    std::string note;
+    std::vector<std::size_t> order;
+    for (int i = 1; i <= count && static_cast<std::size_t>(i) + 1 < parts.size(); ++i) {
+        order.push_back(static_cast<std::size_t>(i) + 1);
+    }
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return parts[a].size() > parts[b].size(); });
+    for (const std::size_t i : order) {
+        const std::size_t blank = parts[i].find("\r\n\r\n");
+        if (blank == std::string::npos) {
+            continue;
+        }
+        const std::size_t dropped = parts[i].size() - blank - 4;
+        note += "［添付ファイル「"_sjis + PartName(parts[i]) + "」（"_sjis + std::to_string(dropped) +
+                " バイト）は大き過ぎるため、この控えには保存されていません］\r\n"_sjis;
+        parts[i].resize(blank + 4);
+        std::vector<std::string> candidate = WithNote(parts, note, count > 0);
+        if (RecordFits(candidate, sizes, header)) {
+            return candidate;
+        }
+    }
+    // The text itself is too long: keep as much of it as fits.
+    const std::string cutNote = "［本文が長過ぎるため、この控えには一部だけを保存しています］"_sjis;
+    note += cutNote;
+    std::vector<std::string> candidate = WithNote(parts, note, count > 0);
+    const ComposedRecord record = AssembleComposedRecord(candidate, sizes, header);
+    const long long over = static_cast<long long>(record.sizes[kRecordLength]) - kFieldMax;
+    std::string& text = parts[1];
+    const std::size_t end = count > 0 && text.ends_with(kCrLf) ? text.size() - kCrLf.size() : text.size();
+    const std::size_t start = count > 0 ? text.find("\r\n\r\n") + 4 : 0;
+    std::size_t keep = over > 0 && static_cast<long long>(end - start) > over ? end - start - static_cast<std::size_t>(over) : 0;
+    // Cut on a character boundary.
+    std::size_t boundary = 0;
+    for (std::size_t i = start; i < start + keep;) {
+        const std::size_t n = IsSjisLead(static_cast<unsigned char>(text[i])) ? 2 : 1;
+        if (i + n > start + keep) {
+            break;
+        }
+        i += n;
+        boundary = i - start;
+    }
+    text.erase(start + boundary, end - start - boundary);
+    return WithNote(parts, note, count > 0);
+}
 
 bool SameRecordButReadMark(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -59,7 +152,7 @@ StoreStatus DocSendStore::PrepareWaiting(int index, WaitingMessage& waiting) {
 
 StoreStatus DocSendStore::FileSent(const PartSizes& sizes, std::string_view header,
                                    const std::vector<std::string>& bodyParts) {
-    return doc_.StoreComposedMessage(bodyParts, sizes, header, "sent");
+    return doc_.StoreComposedMessage(SentCopyParts(bodyParts, sizes, header), sizes, header, "sent");
 }
 
 StoreStatus DocSendStore::RemoveWaiting(std::string_view record) {

@@ -14,7 +14,8 @@ public:
     int CountWaiting() override;
     // Goes through the document's PrepareSend.
     [[nodiscard]] StoreStatus PrepareWaiting(int index, WaitingMessage& waiting) override;
-    // Goes through StoreComposedMessage into "sent".
+    // Goes through StoreComposedMessage into "sent". A message too large for
+    // a record is filed as SentCopyParts leaves it.
     [[nodiscard]] StoreStatus FileSent(const PartSizes& sizes, std::string_view header,
                                        const std::vector<std::string>& bodyParts) override;
     // Finds the record in the waiting folder as it is now and removes it with
@@ -28,6 +29,13 @@ private:
 
     CTegaloDoc& doc_;
 };
+
+// The parts of a sent copy that fits a record: `bodyParts` as they are
+// when the record fits; otherwise the largest attachments keep their part
+// header but lose their content, and then, if still needed, the text is cut,
+// each loss noted at the end of the text (Shift_JIS).
+std::vector<std::string> SentCopyParts(std::vector<std::string> bodyParts, const PartSizes& sizes,
+                                       std::string_view header);
 
 // True when two whole records are the same apart from their read marks.
 bool SameRecordButReadMark(std::string_view a, std::string_view b);

@@ -55,4 +55,11 @@ std::string StoredDate(const LocalTime& time) {
     return text;
 }
 
+std::string SentCopyDate(const LocalTime& time) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d", DayName(time.weekday), time.day, MonthName(time.month),
+                  time.year);
+    return text;
+}
+
 } // namespace tegalo

@@ -34,4 +34,8 @@ std::string WireDate(const LocalTime& time);
 // carry in the waiting and sent folders.
 std::string StoredDate(const LocalTime& time);
 
+// "Mon, 07 Dec 2026": the date piece of the copy filed in the sent folder
+// when a message went out.
+std::string SentCopyDate(const LocalTime& time);
+
 } // namespace tegalo

@@ -6,7 +6,10 @@
 #include "text/unicode.h"
 #include "transfer/ShownText.h"
 
+#include <nettle/md5.h>
+
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <optional>
 #include <utility>
@@ -70,7 +73,64 @@ std::map<long, std::string> ParseUidlListing(std::string_view listing, long mess
     return ids;
 }
 
+// The stored list belongs to the account `key` ("user@host"): lists written
+// before the key left out the port ("user@host:port") count as well, so that
+// moving the same account to another port or to TLS fetches nothing twice.
+bool SameAccount(std::string_view stored, std::string_view key) {
+    if (stored == key) {
+        return true;
+    }
+    if (!stored.starts_with(key) || stored.size() < key.size() + 2 || stored[key.size()] != ':') {
+        return false;
+    }
+    const std::string_view port = stored.substr(key.size() + 1);
+    return std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 } // namespace
+
+Pop3Account Pop3AccountFrom(const AccountSettings& settings) {
+    return Pop3Account{settings.serverName,   settings.pop3Port,     settings.userName, settings.password,
+                       settings.keepOnServer, settings.pop3Security, settings.pop3Login};
+}
+
+std::string ApopDigest(std::string_view timestamp, std::string_view password) {
+    const std::string input = std::string(timestamp) + std::string(password);
+    md5_ctx context;
+    md5_init(&context);
+    md5_update(&context, input.size(), reinterpret_cast<const std::uint8_t*>(input.data()));
+    std::uint8_t digest[MD5_DIGEST_SIZE];
+    md5_digest(&context, MD5_DIGEST_SIZE, digest);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (const std::uint8_t byte : digest) {
+        hex.push_back(kHex[byte >> 4]);
+        hex.push_back(kHex[byte & 15]);
+    }
+    return hex;
+}
+
+std::string ApopTimestamp(std::string_view greeting) {
+    const std::size_t open = greeting.find('<');
+    if (open == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t close = greeting.find('>', open);
+    if (close == std::string_view::npos) {
+        return {};
+    }
+    const std::string_view stamp = greeting.substr(open, close - open + 1);
+    // RFC 1939 calls it a msg-id: printable, without blanks, with an "@".
+    if (stamp.find('@') == std::string_view::npos ||
+        !std::all_of(stamp.begin(), stamp.end(), [](char c) { return c > 0x20 && c < 0x7F; })) {
+        return {};
+    }
+    return std::string(stamp);
+}
+
+std::string LoginRefusedText(std::string_view reply) {
+    return "ユーザ名またはパスワードが拒否されました"_sjis + " (" + ShownReply(reply) + ")";
+}
 
 std::string Pop3FailureText(Pop3State state, std::string_view reply) {
     int step = 0;
@@ -129,6 +189,7 @@ Pop3Output Pop3Session::StartReceive(const Pop3Account& account) {
     phase_ = Phase::Connecting;
     idleTicks_ = 0;
     out_.connect = true;
+    out_.tls = account.security == Security::Implicit;
     return std::exchange(out_, {});
 }
 
@@ -137,8 +198,13 @@ Pop3Output Pop3Session::OnServerConnect() {
         return std::exchange(out_, {});
     }
     phase_ = Phase::Running;
+    ConnectionOpened(account_.security == Security::Implicit);
     idleTicks_ = 0;
     sessionState = Pop3State::Greeting;
+    sasl_.Reset();
+    timestamp_.clear();
+    capaAnswered_ = offersStls_ = false;
+    saslMechanisms_.clear();
     retrieveLeft = nextRetrieve = deleteLeft = nextDelete = 0;
     reader_.Clear();
     CurrentMessage = {};
@@ -164,7 +230,7 @@ Pop3Output Pop3Session::OnServerConnect() {
         if (loaded.ok) {
             useUidl_ = true;
             uidl_.account = AccountKey();
-            if (loaded.list.account == uidl_.account) {
+            if (SameAccount(loaded.list.account, uidl_.account)) {
                 uidl_.marks = std::move(loaded.list.marks);
             }
         } else {
@@ -181,9 +247,132 @@ void Pop3Session::ConnectFailed(std::string_view reason) {
     EndConnectFailed(reason);
 }
 
+void Pop3Session::TlsStarted() {
+    // What the server offered in the clear may have been changed on the way.
+    capaAnswered_ = offersStls_ = false;
+    saslMechanisms_.clear();
+    if (account_.login == Pop3Login::Automatic) {
+        SendCommand("CAPA");
+        sessionState = Pop3State::CapaSent;
+        return;
+    }
+    Login();
+}
+
+// CAPA was answered (or refused): STLS when it is due, else the login.
+void Pop3Session::AfterCapabilities() {
+    if (account_.security == Security::StartTls && !encrypted_) {
+        // A server that answered CAPA without STLS does not have it; one that
+        // has no CAPA may still have STLS.
+        if (capaAnswered_ && !offersStls_) {
+            Status("STLS Not Offered by the Server: Nothing Sent");
+            return Quit(SessionEnd::Failed);
+        }
+        SendCommand("STLS");
+        sessionState = Pop3State::StlsSent;
+        return;
+    }
+    Login();
+}
+
+void Pop3Session::Login() {
+    if (account_.security != Security::None && !encrypted_) {
+        // Never reached: the password waits for the handshake.
+        Status("TLS Not Established: Nothing Sent");
+        return Quit(SessionEnd::Failed);
+    }
+    Pop3Login login = account_.login;
+    std::string mechanism;
+    if (login == Pop3Login::Automatic) {
+        mechanism = StrongestSaslMechanism(saslMechanisms_);
+        login = !mechanism.empty() ? Pop3Login::Automatic
+                : !timestamp_.empty() ? Pop3Login::Apop
+                                      : Pop3Login::UserPass;
+    }
+    switch (login) {
+    case Pop3Login::UserPass:
+        SendCommand("USER " + account_.userName);
+        sessionState = Pop3State::UserSent;
+        return;
+    case Pop3Login::Apop:
+        if (timestamp_.empty()) {
+            Status("APOP Not Offered by the Server: Nothing Sent");
+            return Quit(SessionEnd::Failed);
+        }
+        SendCommand("APOP " + account_.userName + " " + ApopDigest(timestamp_, account_.password));
+        sessionState = Pop3State::ApopSent;
+        return;
+    case Pop3Login::Automatic:
+        break;
+    }
+    if (std::string error = sasl_.Start(mechanism, account_.userName, account_.password); !error.empty()) {
+        Status("SASL: " + error);
+        return Quit(SessionEnd::Failed);
+    }
+    sessionState = Pop3State::AuthSent;
+    if (!sasl_.ClientFirst()) {
+        return SendCommand("AUTH " + mechanism);
+    }
+    std::string response;
+    if (sasl_.Step("", response) == SaslClient::Result::Failed) {
+        Status("SASL: " + response);
+        return Quit(SessionEnd::Failed);
+    }
+    SendCommand("AUTH " + mechanism + " " + (response.empty() ? std::string("=") : response));
+}
+
+void Pop3Session::OnAuthLine(const std::string& line) {
+    if (IsOk(line)) {
+        sasl_.Reset();
+        SendCommand("STAT");
+        sessionState = Pop3State::StatSent;
+        return;
+    }
+    if (!line.starts_with("+ ") && line != "+") {
+        sasl_.Reset();
+        Status(LoginRefusedText(line));
+        return Quit(SessionEnd::Failed);
+    }
+    std::string response;
+    if (sasl_.Step(line.size() > 2 ? std::string_view(line).substr(2) : std::string_view(), response) ==
+        SaslClient::Result::Failed) {
+        sasl_.Reset();
+        SendCommand("*"); // cancels the exchange (RFC 5034)
+        Status("SASL: " + response);
+        pendingEnd_ = SessionEnd::Failed;
+        sessionState = Pop3State::QuitSent; // the answer to "*" ends it; QUIT follows
+        SendCommand("QUIT");
+        return;
+    }
+    SendCommand(response);
+}
+
+void Pop3Session::OnCapaListing(const std::string& listing) {
+    capaAnswered_ = true;
+    std::string_view rest = listing;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find(kCrLf);
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 2);
+        std::string upper(line.substr(0, line.find(' ')));
+        std::transform(upper.begin(), upper.end(), upper.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        if (upper == "STLS") {
+            offersStls_ = true;
+        } else if (upper == "SASL") {
+            saslMechanisms_ = SaslWords(line);
+        }
+    }
+    AfterCapabilities();
+}
+
 void Pop3Session::StepSession() {
     while (phase_ == Phase::Running) {
-        if (sessionState == Pop3State::MessageText || sessionState == Pop3State::UidlListing) {
+        if (sessionState == Pop3State::TlsHandshake) {
+            return;
+        }
+        if (sessionState == Pop3State::MessageText || sessionState == Pop3State::UidlListing ||
+            sessionState == Pop3State::CapaListing) {
             std::string block;
             bool truncated = false;
             if (reader_.TakeBlock(block, &truncated) != Pop3Reader::Result::Complete) {
@@ -191,6 +380,8 @@ void Pop3Session::StepSession() {
             }
             if (sessionState == Pop3State::MessageText) {
                 OnMessageText(block, truncated);
+            } else if (sessionState == Pop3State::CapaListing) {
+                OnCapaListing(block);
             } else {
                 OnUidlListing(block, truncated);
             }
@@ -217,9 +408,40 @@ void Pop3Session::OnStatusLine(const std::string& line) {
         if (!IsOk(line)) {
             return Fail(line);
         }
-        SendCommand("USER " + account_.userName);
-        sessionState = Pop3State::UserSent;
+        timestamp_ = ApopTimestamp(line);
+        if (account_.security == Security::StartTls ||
+            (account_.login == Pop3Login::Automatic && account_.security == Security::None)) {
+            SendCommand("CAPA");
+            sessionState = Pop3State::CapaSent;
+            return;
+        }
+        if (account_.login == Pop3Login::Automatic) {
+            return TlsStarted(); // TLS from the start: the capabilities are asked now
+        }
+        return Login();
+    case Pop3State::CapaSent:
+        if (IsOk(line)) {
+            sessionState = Pop3State::CapaListing;
+            return;
+        }
+        return AfterCapabilities(); // no CAPA: nothing is known of the server
+    case Pop3State::StlsSent:
+        if (!IsOk(line)) {
+            Status("STLS Refused: " + ShownReply(line));
+            return Quit(SessionEnd::Failed);
+        }
+        sessionState = Pop3State::TlsHandshake;
+        return BeginTls();
+    case Pop3State::ApopSent:
+        if (!IsOk(line)) {
+            Status(LoginRefusedText(line));
+            return Quit(SessionEnd::Failed);
+        }
+        SendCommand("STAT");
+        sessionState = Pop3State::StatSent;
         return;
+    case Pop3State::AuthSent:
+        return OnAuthLine(line);
     case Pop3State::UserSent:
         if (!IsOk(line)) {
             return Fail(line);
@@ -466,7 +688,7 @@ std::string Pop3Session::FinalText(bool deleted) const {
 }
 
 std::string Pop3Session::AccountKey() const {
-    return account_.userName + "@" + account_.serverName + ":" + std::to_string(account_.pop3Port);
+    return account_.userName + "@" + account_.serverName;
 }
 
 void Pop3Session::SendCommand(std::string line) {

@@ -4,14 +4,23 @@
 // out each Pop3Output, the ReceiveStore takes the messages, and the
 // UidlStore keeps the ids of what was received.
 //
-// A session: USER, PASS, STAT; UIDL when the server has it, to leave out
+// A session: the login, STAT; UIDL when the server has it, to leave out
 // what was received before; RETR of each new message, each stored as it
 // completes; DELE of what was stored whole (unless the account keeps its mail
 // on the server); QUIT.
+//
+// The login: USER and PASS, APOP (RFC 1939) with the greeting's timestamp,
+// or SASL (AUTH, RFC 5034) with a mechanism the server lists in its CAPA
+// answer (RFC 2449). With STLS (RFC 2595) the session asks CAPA, sends STLS
+// when the server offers it, has the adapter run the TLS handshake, and asks
+// CAPA again. A session that was to be encrypted never sends a password
+// before it is; one whose server offers no STLS ends before the login.
 #pragma once
 
 #include "transfer/SessionConnection.h"
+#include "config/AccountSettings.h"
 #include "transfer/Pop3Reader.h"
+#include "transfer/SaslClient.h"
 #include "transfer/ReceiveStore.h"
 #include "mime/ReceivedMessage.h"
 #include "transfer/SessionEnd.h"
@@ -30,15 +39,25 @@ struct Pop3Account {
     std::string userName;
     std::string password;
     bool keepOnServer = false;
+    Security security = Security::None;
+    Pop3Login login = Pop3Login::UserPass;
 };
 
+Pop3Account Pop3AccountFrom(const AccountSettings& settings);
+
 // The session states. The numbers are those Tegalo has always shown and
-// used; 25 to 27 are states it did not have before.
+// used; 14 to 19 and 25 to 27 are states it did not have before.
 enum class Pop3State : int {
     Idle = 0,         // no session has run yet
     Greeting = 11,    // connected, waiting for the server's greeting
     UserSent = 12,    // USER sent, waiting for its answer
     PassSent = 13,    // PASS sent, waiting for its answer
+    StlsSent = 14,    // STLS sent, waiting for the go-ahead
+    TlsHandshake = 15, // the adapter runs the TLS handshake
+    CapaSent = 16,    // CAPA sent, waiting for its status line
+    CapaListing = 17, // collecting the capability list
+    ApopSent = 18,    // APOP sent, waiting for its answer
+    AuthSent = 19,    // AUTH sent, exchanging challenges and responses
     StatSent = 21,    // STAT sent, waiting for the message count
     RetrSent = 22,    // RETR sent, waiting for its status line
     MessageText = 23, // collecting the text of the message being received
@@ -53,6 +72,8 @@ enum class Pop3State : int {
 // notices, close.
 struct [[nodiscard]] Pop3Output {
     bool connect = false;                 // connect to the account's server and port
+    bool tls = false;                     // with connect: TLS from the start
+    bool startTls = false;                // after writing `send`: run the TLS handshake
     std::string send;                     // bytes to write to the connection, whole
     std::vector<std::string> statusTexts; // Shift_JIS, for the status bar
     // Shift_JIS reports such as "JIS code Error". They must not block the
@@ -66,6 +87,16 @@ struct [[nodiscard]] Pop3Output {
 // step number, a blank, the reply and, for the first two steps, a suffix. A
 // reply longer than 200 bytes is cut, and control bytes in it show as "?".
 std::string Pop3FailureText(Pop3State state, std::string_view reply);
+
+// The APOP digest (RFC 1939 7): the MD5 of the greeting's timestamp and the
+// password, as 32 lowercase hex digits.
+std::string ApopDigest(std::string_view timestamp, std::string_view password);
+
+// The timestamp of an APOP greeting: "<...@...>" in the line, or empty.
+std::string ApopTimestamp(std::string_view greeting);
+
+// The status text of a login the server refused, with its reply.
+std::string LoginRefusedText(std::string_view reply);
 
 // The status texts of a session that ends well, for `count` messages.
 std::string MessagesReceivedText(int count);        // "<n> Messages Recieved"
@@ -108,10 +139,15 @@ private:
     enum class KeptReason { TooLarge, PartsLeftOut, NulRemoved, FolderFull, NotWritten };
 
     void ConnectFailed(std::string_view reason);
+    void TlsStarted();
+    void AfterCapabilities();
+    void Login();
+    void OnAuthLine(const std::string& line);
     void StepSession();
     void OnStatusLine(const std::string& line);
     void OnMessageText(const std::string& text, bool truncated);
     void OnUidlListing(const std::string& listing, bool truncated);
+    void OnCapaListing(const std::string& listing);
     void SendCommand(std::string line);
     void Fail(std::string_view reply);
     void Quit(SessionEnd outcome);
@@ -126,6 +162,11 @@ private:
     UidlStore* uidlStore_;
     Pop3Account account_;
     Pop3Reader reader_;
+    SaslClient sasl_;
+    std::string timestamp_;            // the greeting's APOP timestamp, or empty
+    bool capaAnswered_ = false;        // the server answered CAPA with a list
+    bool offersStls_ = false;
+    std::vector<std::string> saslMechanisms_; // from CAPA's SASL line
 
     Pop3State sessionState = Pop3State::Idle;
     std::string sendLine;           // the last command sent, without its CR LF

@@ -1,8 +1,15 @@
 // What every mail session does with its connection: the phase it is in, the
-// reply timeout, and the answers to a connection that fails, closes, breaks
-// or falls silent. A session derives from it (naming itself and its output
-// type) and provides ConnectFailed, CloseSocket, StepSession, QuitSent and a
-// `reader_` that is fed the arrivals.
+// reply timeout, the TLS handshake, and the answers to a connection that
+// fails, closes, breaks or falls silent. A session derives from it (naming
+// itself and its output type) and provides ConnectFailed, CloseSocket,
+// StepSession, QuitSent, TlsStarted and a `reader_` that is fed the arrivals.
+//
+// TLS: the session asks the adapter for it with `startTls` in its output
+// (after the server agreed to STLS or STARTTLS) or with `tls` beside
+// `connect` (TLS from the start, reported by OnServerConnect only once the
+// handshake is done). Between the request and OnTlsStarted nothing the
+// server sends is read: bytes that arrive in the clear after the server's
+// "go ahead" could have been put there by anyone on the way.
 #pragma once
 
 #include "text/unicode.h"
@@ -33,6 +40,10 @@ public:
 
     // Bytes arrived, in any pieces.
     Output ReadArrival(std::string_view recvData) {
+        if (phase_ == Phase::Running && tlsPending_) {
+            idleTicks_ = 0; // the adapter reads nothing during the handshake; whatever came is dropped
+            return Take();
+        }
         if (phase_ == Phase::Running) {
             idleTicks_ = 0;
             self().reader_.Feed(recvData);
@@ -76,6 +87,37 @@ public:
         return Take();
     }
 
+    // The handshake asked for with `startTls` succeeded: from here on the
+    // connection is encrypted and the server is asked again what it offers.
+    Output OnTlsStarted() {
+        if (phase_ == Phase::Running && tlsPending_) {
+            tlsPending_ = false;
+            encrypted_ = true;
+            idleTicks_ = 0;
+            self().reader_.Clear();
+            self().TlsStarted();
+        }
+        return Take();
+    }
+
+    // The handshake failed or the server's certificate was refused; `reason`
+    // (Shift_JIS) is shown. Nothing more is said on the connection: it is not
+    // safe, and falling back to plain text is no option.
+    Output OnTlsFailed(std::string_view reason) {
+        if (phase_ == Phase::Connecting) {
+            self().ConnectFailed(reason);
+        } else if (phase_ == Phase::Running) {
+            tlsPending_ = false;
+            Status("TLS Failed: " + std::string(reason));
+            self().CloseSocket(SessionEnd::Failed);
+        }
+        return Take();
+    }
+
+    // The connection is encrypted (TLS from the start, or after STLS or
+    // STARTTLS).
+    bool Encrypted() const { return phase_ == Phase::Running && encrypted_; }
+
     // One second passed. The adapter ticks while Busy().
     Output OnTick() {
         if (phase_ != Phase::Idle && ++idleTicks_ >= kReplyTimeoutTicks) {
@@ -95,6 +137,21 @@ protected:
     enum class Phase { Idle, Connecting, Running };
 
     Output Take() { return std::exchange(out_, {}); }
+
+    // Asks the adapter for the TLS handshake, after what is to be sent now.
+    // Bytes already read and not taken are dropped.
+    void BeginTls() {
+        out_.startTls = true;
+        tlsPending_ = true;
+        self().reader_.Clear();
+    }
+
+    // Called by a session's OnServerConnect: the connection starts plain or,
+    // when `implicitTls`, encrypted.
+    void ConnectionOpened(bool implicitTls) {
+        tlsPending_ = false;
+        encrypted_ = implicitTls;
+    }
     void Status(std::string text) { out_.statusTexts.push_back(std::move(text)); }
 
     // The common part of a failed connection: the status text, and the
@@ -110,6 +167,8 @@ protected:
     Phase phase_ = Phase::Idle;
     int idleTicks_ = 0;
     SessionEnd pendingEnd_ = SessionEnd::None; // the outcome once QUIT is answered
+    bool tlsPending_ = false; // the handshake was asked for and has not ended
+    bool encrypted_ = false;  // the connection is encrypted
 
 private:
     Session& self() { return static_cast<Session&>(*this); }

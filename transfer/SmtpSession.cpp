@@ -2,10 +2,13 @@
 
 #include "config/AccountSettings.h"
 #include "mime/Outgoing.h"
+#include "mime/WireMessage.h"
 #include "store/Record.h"
 #include "text/unicode.h"
 #include "transfer/ShownText.h"
 
+#include <algorithm>
+#include <cctype>
 #include <utility>
 
 namespace tegalo {
@@ -57,11 +60,74 @@ std::string SubjectOf(const OutgoingMessage& message) {
     return message.sendEnvelope.size() > kEnvelopeSubject ? message.sendEnvelope[kEnvelopeSubject] : std::string();
 }
 
+// "[192.0.2.1]" or "[IPv6:2001:db8::1]" for a server given as an IP
+// address; "" for a host name.
+std::string AddressLiteral(std::string_view server) {
+    if (server.find(':') != std::string_view::npos) {
+        for (const char c : server) {
+            if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') {
+                return {};
+            }
+        }
+        return "[IPv6:" + std::string(server) + "]";
+    }
+    int dots = 0;
+    for (const char c : server) {
+        if (c == '.') {
+            ++dots;
+        } else if (c < '0' || c > '9') {
+            return {};
+        }
+    }
+    return dots == 3 ? "[" + std::string(server) + "]" : std::string();
+}
+
+// The capability words of an EHLO answer ("STARTTLS", "AUTH PLAIN LOGIN"):
+// every line but the first, without its code, upper-cased.
+std::vector<std::string> EhloKeywords(const SmtpReply& reply) {
+    std::vector<std::string> lines;
+    for (std::size_t i = 1; i < reply.lines.size(); ++i) {
+        std::string line = reply.lines[i].size() > 4 ? reply.lines[i].substr(4) : std::string();
+        std::transform(line.begin(), line.end(), line.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+bool Contains(std::string_view text, std::string_view word) {
+    std::string upper(text);
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return upper.find(word) != std::string::npos;
+}
+
+std::string_view MechanismName(SmtpLogin login) {
+    switch (login) {
+    case SmtpLogin::Plain: return kSaslPlain;
+    case SmtpLogin::Login: return kSaslLogin;
+    case SmtpLogin::CramMd5: return kSaslCramMd5;
+    case SmtpLogin::None:
+    case SmtpLogin::Automatic: break;
+    }
+    return {};
+}
+
 } // namespace
 
 SmtpAccount SmtpAccountFrom(const AccountSettings& settings) {
-    return {settings.serverName, settings.serverName2, settings.smtpPort, settings.mailAccount,
-            settings.displayName};
+    return {settings.serverName,     settings.serverName2,       settings.smtpPort,
+            settings.mailAccount,    settings.displayName,       settings.smtpSecurity,
+            settings.smtpLogin,      SmtpUserNameOf(settings),   SmtpPasswordOf(settings)};
+}
+
+std::string SmtpLoginRefusedText(std::string_view reply) {
+    return "SMTP認証エラー：ユーザ名またはパスワードが拒否されました"_sjis + " (" + ShownReply(reply) + ")";
+}
+
+std::string SubmissionPortHint() {
+    return "（25番ポートが塞がれているようです。プロバイダの送信サーバの587番ポート（サブミッションポート）を"
+           "SMTP認証付きで設定してください）"_sjis;
 }
 
 std::string SmtpFailureText(SmtpState state, std::string_view reply) {
@@ -111,6 +177,13 @@ std::string SmtpServerName(const SmtpAccount& account) {
 }
 
 std::string EhloDomain(const SmtpAccount& account) {
+    if (std::string domain = AddressDomain(account.mailAccount); !domain.empty()) {
+        return domain;
+    }
+    const std::string server = SmtpServerName(account);
+    if (std::string literal = AddressLiteral(server); !literal.empty()) {
+        return literal;
+    }
     if (account.serverName2.empty()) {
         return account.serverName;
     }
@@ -299,6 +372,7 @@ void SmtpSession::Connect() {
     idleTicks_ = 0;
     current_ = 0;
     out_.connect = true;
+    out_.tls = account_.security == Security::Implicit;
     out_.host = SmtpServerName(account_);
     out_.port = account_.smtpPort;
 }
@@ -308,8 +382,10 @@ SmtpOutput SmtpSession::OnServerConnect() {
         return std::exchange(out_, {});
     }
     phase_ = Phase::Running;
+    ConnectionOpened(account_.security == Security::Implicit);
     idleTicks_ = 0;
     reader_.Clear();
+    sasl_.Reset();
     sessionState = SmtpState::Greeting;
     recipientsLeft = recipientsTotal = 0;
     pendingEnd_ = SessionEnd::None;
@@ -319,7 +395,109 @@ SmtpOutput SmtpSession::OnServerConnect() {
 
 void SmtpSession::ConnectFailed(std::string_view reason) {
     queue_.clear();
+    // A home line whose provider blocks port 25 sees the connection refused
+    // or falling silent; a server name that is not found is another matter.
+    if (account_.smtpPort == 25 && account_.login == SmtpLogin::None &&
+        (Contains(reason, "REFUSED") || Contains(reason, "TIME") || Contains(reason, "NO ANSWER"))) {
+        EndConnectFailed(std::string(reason) + " " + SubmissionPortHint());
+        return;
+    }
     EndConnectFailed(reason);
+}
+
+void SmtpSession::TlsStarted() {
+    // What the server offered in the clear may have been changed on the way:
+    // it is asked again.
+    SendCommand("EHLO " + EhloDomain(account_));
+    sessionState = SmtpState::EhloSent;
+}
+
+void SmtpSession::AfterEhlo(const SmtpReply& reply) {
+    const std::vector<std::string> keywords = EhloKeywords(reply);
+    if (account_.security == Security::StartTls && !encrypted_) {
+        if (std::find(keywords.begin(), keywords.end(), "STARTTLS") == keywords.end()) {
+            return Fail("STARTTLS Not Offered by the Server: Nothing Sent");
+        }
+        SendCommand("STARTTLS");
+        sessionState = SmtpState::StartTlsSent;
+        return;
+    }
+    if (account_.security != Security::None && !encrypted_) {
+        return Fail("TLS Not Established: Nothing Sent"); // never reached: the handshake comes first
+    }
+    if (account_.login == SmtpLogin::None) {
+        return StartTransaction();
+    }
+    std::vector<std::string> offered;
+    for (const std::string& keyword : keywords) {
+        if (keyword.starts_with("AUTH ") || keyword.starts_with("AUTH=")) {
+            const std::vector<std::string> words = SaslWords(keyword);
+            offered.insert(offered.end(), words.begin(), words.end());
+        }
+    }
+    std::string mechanism;
+    if (account_.login == SmtpLogin::Automatic) {
+        mechanism = StrongestSaslMechanism(offered);
+        if (mechanism.empty()) {
+            // A server that wants no login (or none Tegalo knows) takes the
+            // mail as it is; one that wants one refuses MAIL FROM.
+            return StartTransaction();
+        }
+    } else {
+        mechanism = std::string(MechanismName(account_.login));
+        if (!OffersSaslMechanism(offered, mechanism)) {
+            return Fail("SMTP AUTH " + mechanism + " Not Offered by the Server: Nothing Sent");
+        }
+    }
+    if (std::string error = sasl_.Start(mechanism, account_.userName, account_.password); !error.empty()) {
+        return Fail("SASL: " + error);
+    }
+    sessionState = SmtpState::AuthSent;
+    if (!sasl_.ClientFirst()) {
+        return SendCommand("AUTH " + mechanism);
+    }
+    std::string response;
+    if (sasl_.Step("", response) == SaslClient::Result::Failed) {
+        return Fail("SASL: " + response);
+    }
+    SendCommand("AUTH " + mechanism + " " + (response.empty() ? std::string("=") : response));
+}
+
+void SmtpSession::OnAuthReply(const SmtpReply& reply, const std::string& text) {
+    if (reply.code == 235) {
+        sasl_.Reset();
+        return StartTransaction();
+    }
+    if (reply.code == 334) {
+        const std::string& last = reply.lines.back();
+        const std::string challenge = last.size() > 4 ? last.substr(4) : std::string();
+        std::string response;
+        if (sasl_.Step(challenge, response) == SaslClient::Result::Failed) {
+            sasl_.Reset();
+            SendCommand("*"); // cancels the exchange (RFC 4954); the server answers 501
+            Status("SASL: " + response);
+            pendingEnd_ = SessionEnd::Failed;
+            sessionState = SmtpState::QuitSent;
+            SendCommand("QUIT");
+            return;
+        }
+        return SendCommand(response);
+    }
+    sasl_.Reset();
+    if (reply.code == 535) {
+        return Fail(SmtpLoginRefusedText(text));
+    }
+    Fail("SMTP AUTH: " + ShownReply(text));
+}
+
+bool SmtpSession::LooksLikePortBlocking(const SmtpReply& reply) const {
+    if (account_.smtpPort != 25 || account_.login != SmtpLogin::None) {
+        return false;
+    }
+    const std::string text = reply.Text();
+    return reply.code == 530 ||
+           ((reply.code == 550 || reply.code == 553 || reply.code == 554) &&
+            (Contains(text, "RELAY") || Contains(text, "AUTH") || Contains(text, "OP25B")));
 }
 
 SmtpOutput SmtpSession::OnBytesWritten() {
@@ -369,12 +547,23 @@ void SmtpSession::OnReply(const SmtpReply& reply) {
         if (reply.code != 250) {
             return Fail(SmtpFailureText(sessionState, text));
         }
-        return StartTransaction();
+        return AfterEhlo(reply);
+    case SmtpState::StartTlsSent:
+        if (reply.code != 220) {
+            return Fail("STARTTLS Refused: " + ShownReply(text));
+        }
+        sessionState = SmtpState::TlsHandshake;
+        return BeginTls();
+    case SmtpState::AuthSent:
+        return OnAuthReply(reply, text);
     case SmtpState::MailOrRcptSent:
     case SmtpState::LastRcptSent:
         // A RCPT TO may also be answered 251 (the server forwards the mail);
         // MAIL FROM only 250. Before the first RCPT TO no recipient is sent.
         if (reply.code != 250 && !(reply.code == 251 && recipientsLeft < recipientsTotal)) {
+            if (LooksLikePortBlocking(reply)) {
+                return MessageRefused(SmtpFailureText(sessionState, text) + " " + SubmissionPortHint());
+            }
             return MessageRefused(SmtpFailureText(sessionState, text));
         }
         if (sessionState == SmtpState::LastRcptSent) {
@@ -425,7 +614,7 @@ void SmtpSession::SendMessageText() {
     const LocalTime now = clock_();
     WireMessage wire = BuildWireMessage(message.bodyParts, SubjectOf(message), message.recipientText,
                                         account_.displayName, account_.mailAccount, WireDate(now));
-    CurrentMessage.date = StoredDate(now);
+    CurrentMessage.date = SentCopyDate(now);
     CurrentMessage.from = message.recipientText;
     CurrentMessage.subject = SubjectOf(message);
     CurrentMessage.header = std::move(wire.header);

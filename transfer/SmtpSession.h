@@ -15,11 +15,20 @@
 // Failures of the connection itself (greeting, EHLO, a closed or silent
 // connection, "421") end the session; the messages not yet accepted stay.
 //
+// TLS and login: with STARTTLS (RFC 3207) the session sends STARTTLS when the
+// EHLO answer offers it, has the adapter run the TLS handshake and sends
+// EHLO again; with SMTPS the connection is encrypted from the start. A login
+// (SMTP AUTH, RFC 4954) follows the last EHLO, with a mechanism from its
+// answer. A session that was to be encrypted never logs in, and sends no
+// message, before it is.
+//
 // Every address and header value is checked before the connection is made:
 // a message that cannot be sent safely is refused with a notice and never
 // reaches the server.
 #pragma once
 
+#include "config/AccountSettings.h"
+#include "transfer/SaslClient.h"
 #include "transfer/SessionConnection.h"
 #include "transfer/MailDate.h"
 #include "transfer/SendStore.h"
@@ -32,20 +41,22 @@
 
 namespace tegalo {
 
-struct AccountSettings;
-
 struct SmtpAccount {
     std::string serverName;  // the POP3 server; the SMTP server too when serverName2 is empty
     std::string serverName2; // the SMTP server
     int smtpPort = 25;
     std::string mailAccount; // the user's address
     std::string displayName; // the user's name, Shift_JIS
+    Security security = Security::None;
+    SmtpLogin login = SmtpLogin::None;
+    std::string userName{};  // for the login
+    std::string password{};
 };
 
 SmtpAccount SmtpAccountFrom(const AccountSettings& settings);
 
 // The session states. The numbers are those Tegalo has always shown and
-// used; 38 is a state it did not have before.
+// used; 38 to 41 are states it did not have before.
 enum class SmtpState : int {
     Idle = 0,            // no session has run yet
     Greeting = 31,       // connected, waiting for the server's greeting
@@ -56,6 +67,9 @@ enum class SmtpState : int {
     MessageSent = 36,    // the message text sent, waiting for its acceptance
     QuitSent = 37,       // QUIT sent, waiting for the goodbye
     RsetSent = 38,       // RSET sent after a refused message, before the next one
+    StartTlsSent = 39,   // STARTTLS sent, waiting for the go-ahead
+    TlsHandshake = 40,   // the adapter runs the TLS handshake
+    AuthSent = 41,       // AUTH sent, exchanging challenges and responses
 };
 
 // What the adapter does after an event, in this order: connect, send,
@@ -63,8 +77,10 @@ enum class SmtpState : int {
 // notices, close.
 struct [[nodiscard]] SmtpOutput {
     bool connect = false;                 // connect to `host` at `port`
+    bool tls = false;                     // with connect: TLS from the start
     std::string host;
     int port = 0;
+    bool startTls = false;                // after writing `send`: run the TLS handshake
     std::string send;                     // bytes to write to the connection, whole
     std::vector<std::string> statusTexts; // Shift_JIS, for the status bar
     // Shift_JIS reports, such as a message refused before sending. They
@@ -81,6 +97,15 @@ struct [[nodiscard]] SmtpOutput {
 // refused RSET.
 std::string SmtpFailureText(SmtpState state, std::string_view reply);
 
+// The status text of a login the server refused (535): the user name or
+// password was not accepted; the reply follows.
+std::string SmtpLoginRefusedText(std::string_view reply);
+
+// What a refusal on port 25 probably means when the provider blocks that
+// port for mail from home lines: it wants the submission port 587 with a
+// login. Appended to the status text of such a refusal.
+std::string SubmissionPortHint();
+
 // The last status text of a waiting-folder session that went through every
 // message: "<n> Messages Sent", and ", <m> Refused" when any was refused.
 std::string SentSummaryText(int sent, int refused);
@@ -88,9 +113,11 @@ std::string SentSummaryText(int sent, int refused);
 // The server a session connects to: serverName2, or serverName when it is empty.
 std::string SmtpServerName(const SmtpAccount& account);
 
-// The domain of the EHLO command: serverName2 after its first "." (all of
-// it without a ".", or when nothing follows the "."); serverName as it is
-// when serverName2 is empty.
+// The domain of the EHLO command: the domain of the user's address; when
+// that is no host name, an address literal for a server given as an IP
+// address ("[127.0.0.1]"); failing both, serverName2 after its first "."
+// (all of it without a ".", or when nothing follows the "."), or
+// serverName as it is when serverName2 is empty.
 std::string EhloDomain(const SmtpAccount& account);
 
 // The address of a recipient entry: what stands between its first "<" and
@@ -114,7 +141,7 @@ struct SentMessage {
     std::string to;      // the recipients as typed
     std::string from;    // the sender piece of the sent copy: the recipients again
     std::string subject; // as typed
-    std::string date;    // the date piece: StoredDate of the time of sending
+    std::string date;    // the date piece: SentCopyDate of the time of sending
     std::string header;  // the header lines, the MIME block and the empty line, as sent
     std::string body;    // the body as built, before dot-stuffing
 };
@@ -173,6 +200,10 @@ private:
     std::string MessageProblem(const OutgoingMessage& message) const;
     void Connect();
     void ConnectFailed(std::string_view reason);
+    void TlsStarted();
+    void AfterEhlo(const SmtpReply& reply);
+    void OnAuthReply(const SmtpReply& reply, const std::string& text);
+    bool LooksLikePortBlocking(const SmtpReply& reply) const;
     void StepSession();
     void OnReply(const SmtpReply& reply);
     void StartTransaction();
@@ -190,6 +221,7 @@ private:
     Clock clock_;
     SmtpAccount account_;
     SmtpReader reader_;
+    SaslClient sasl_;
 
     SmtpState sessionState = SmtpState::Idle;
     std::string sendLine; // the last command sent, without its CR LF

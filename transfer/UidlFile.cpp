@@ -1,5 +1,6 @@
 #include "transfer/UidlFile.h"
 
+#include "store/FileIo.h"
 #include "store/Record.h"
 
 #include <cerrno>
@@ -17,21 +18,6 @@ constexpr std::string_view kKept = "kept ";
 
 std::string ErrorText(std::string_view what, const std::string& path, int error) {
     return std::string(what) + " " + path + ": " + std::strerror(error);
-}
-
-// Writes all of `bytes`, retrying short writes. Returns 0 or an errno value.
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
 }
 
 } // namespace
@@ -122,44 +108,32 @@ UidlLoad UidlFile::Load() {
 }
 
 std::string UidlFile::Save(const UidlList& list) {
-    std::string temp = path_ + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        return ErrorText("cannot create a file beside", path_, errno);
+    AtomicFile file;
+    int error = file.Open(directory_, kFileName, 0600, TempName::kUnique, std::string(kFileName) + ".");
+    if (error == 0) {
+        error = file.Write(FormatUidlList(list));
     }
-    const auto fail = [&](std::string_view what, int error) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return ErrorText(what, temp, error);
-    };
-    if (::fchmod(fd, 0600) != 0) {
-        return fail("cannot set the mode of", errno);
+    if (error == 0) {
+        error = file.Commit();
     }
-    if (const int error = WriteAll(fd, FormatUidlList(list)); error != 0) {
-        return fail("cannot write", error);
-    }
-    if (::fsync(fd) != 0) {
-        return fail("cannot flush", errno);
-    }
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        return ErrorText("cannot close", temp, error);
-    }
-    if (::rename(temp.c_str(), path_.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
+    switch (file.FailedStep()) {
+    case AtomicStep::kNone:
+        return {};
+    case AtomicStep::kCreate:
+        return ErrorText("cannot create a file beside", path_, error);
+    case AtomicStep::kMode:
+        return ErrorText("cannot set the mode of", file.TempPath(), error);
+    case AtomicStep::kWrite:
+        return ErrorText("cannot write", file.TempPath(), error);
+    case AtomicStep::kSync:
+        return ErrorText("cannot flush", file.TempPath(), error);
+    case AtomicStep::kClose:
+        return ErrorText("cannot close", file.TempPath(), error);
+    case AtomicStep::kRename:
         return ErrorText("cannot rename to", path_, error);
-    }
-    // The rename itself reaches the disk with the directory.
-    const int dir = ::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        const int synced = ::fsync(dir);
-        const int error = errno;
-        ::close(dir);
-        if (synced != 0) {
-            return ErrorText("cannot flush the directory of", path_, error);
-        }
+    case AtomicStep::kSyncDirectory:
+        // The rename itself reaches the disk with the directory.
+        return ErrorText("cannot flush the directory of", path_, file.DirectorySyncError());
     }
     return {};
 }

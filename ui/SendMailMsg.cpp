@@ -2,6 +2,7 @@
 
 #include "gui/Prompter.h"
 #include "gui/QtText.h"
+#include "mime/AddressList.h"
 #include "mime/Outgoing.h"
 #include "mime/RecipientList.h"
 #include "text/unicode.h"
@@ -54,6 +55,15 @@ void CheckField(const QString& text, const QString& what, bool header, QStringLi
         if (const std::string problem = HeaderValueProblem(sjis, ToSjis(what)); !problem.empty()) {
             problems << FromSjis(problem);
         }
+    }
+}
+
+// Appends to `problems` the recipient of `text` that cannot be read as an
+// address ("name <address>", an address, or a group), with its text.
+void CheckAddresses(const QString& text, const QString& what, QStringList& problems) {
+    const AddressListParse list = ParseAddressList(ToSjis(text));
+    if (!list.Ok()) {
+        problems << what + QStringLiteral("のアドレスを読み取れません: ") + FromSjis(list.badText);
     }
 }
 
@@ -255,6 +265,12 @@ bool CSendMailMsg::Acceptable() {
     if (!problems.isEmpty()) {
         Prompter().Message(this, problems.join(QLatin1Char('\n')) +
                                      QStringLiteral("\nこれらの文字を消すか、別の文字に置き換えてください"));
+        return false;
+    }
+    CheckAddresses(toText, QStringLiteral("宛先"), problems);
+    CheckAddresses(ccText, QStringLiteral("ＣＣ"), problems);
+    if (!problems.isEmpty()) {
+        Prompter().Message(this, problems.join(QLatin1Char('\n')));
         return false;
     }
     return true;

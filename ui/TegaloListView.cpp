@@ -129,7 +129,31 @@ void CTegaloListView::OnBusyChanged(bool busy) {
         refillTimer_.stop();
         ShowReceived();
         QtStoreUi::ShowDeferred(this);
+        OfferToTrustCertificate();
     }
+}
+
+void CTegaloListView::OfferToTrustCertificate() {
+    CSock& socket = sessions_.socket();
+    if (socket.Busy() || !socket.RefusedCertificate()) {
+        return;
+    }
+    const CSock::RefusedCert cert = *socket.RefusedCertificate();
+    const QString question =
+        QStringLiteral("サーバ %1:%2 の証明書は信頼されていません。\nSHA-256 指紋: %3\n\n"
+                       "この証明書が本当にこのサーバのものであると確認できた場合だけ信頼してください。"
+                       "このサーバのこの証明書を今後信頼しますか?")
+            .arg(QString::fromStdString(cert.host))
+            .arg(cert.port)
+            .arg(QString::fromStdString(cert.fingerprint));
+    if (!Prompter().Ask(this, question)) {
+        return;
+    }
+    if (const std::string error = socket.TrustRefusedCertificate(); !error.empty()) {
+        Prompter().Message(this, QStringLiteral("証明書を保存できません: ") + QString::fromStdString(error));
+        return;
+    }
+    emit sessions_.statusText("証明書を信頼しました。もう一度実行してください"_sjis);
 }
 
 bool CTegaloListView::SendComposed(OutgoingMessage message, std::function<bool()> keepIfNotSent) {

@@ -127,6 +127,9 @@ private:
     void ShowReceived();
     // Messages wait while a session runs.
     void OnBusyChanged(bool busy);
+    // After a session whose server showed a certificate nobody vouches for:
+    // asks the user whether to trust it from now on.
+    void OfferToTrustCertificate();
 
     CTegaloDoc& doc_;
     MailSessions& sessions_;

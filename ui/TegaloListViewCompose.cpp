@@ -118,7 +118,8 @@ bool CTegaloListView::BuildAttachmentPart(BodyParts& parts, const QString& line,
         // The part is named without the mark, so that its extension still
         // chooses the part's type.
         const std::string& name = currentMessage_.attachmentNames[static_cast<std::size_t>(j)];
-        return doc_.CSbodyMsgA(parts, attachment->content, name, index, encodedContent) == PartError::none;
+        return doc_.CSbodyMsgA(parts, attachment->content, name, index, encodedContent, attachment->encoding) ==
+               PartError::none;
     }
     const std::string path = NativePath(line);
     const PartError error = doc_.CSbodyMsgA(parts, "", path, index, IsHtmlPath(path) ? htmlFile : base64File);

@@ -4,6 +4,7 @@
 #include "gui/QtText.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -34,6 +35,35 @@ CMailComset::CMailComset(QWidget* parent) : QDialog(parent) {
     AddField(kPassword, QStringLiteral("パスワード"))->setEchoMode(QLineEdit::Password);
     AddField(kMailAccount, QStringLiteral("電子ﾒｰﾙｱｶｳﾝﾄ"));
     AddField(kDisplayName, QStringLiteral("名前"));
+    AddChoice(kPop3Security, QStringLiteral("POP3 暗号化"),
+              {QStringLiteral("なし"), QStringLiteral("STLS"), QStringLiteral("POP3S (SSL/TLS)")});
+    AddChoice(kPop3Login, QStringLiteral("POP3 認証"),
+              {QStringLiteral("USER/PASS"), QStringLiteral("APOP"), QStringLiteral("自動")});
+    AddChoice(kSmtpSecurity, QStringLiteral("SMTP 暗号化"),
+              {QStringLiteral("なし"), QStringLiteral("STARTTLS"), QStringLiteral("SMTPS (SSL/TLS)")});
+    AddChoice(kSmtpLogin, QStringLiteral("SMTP 認証"),
+              {QStringLiteral("なし"), QStringLiteral("自動"), QStringLiteral("PLAIN"), QStringLiteral("LOGIN"),
+               QStringLiteral("CRAM-MD5")});
+    AddField(kSmtpUserName, QStringLiteral("SMTP ﾕｰｻﾞ名"))
+        ->setPlaceholderText(QStringLiteral("空欄: ユーザ名と同じ"));
+    QLineEdit* smtpPassword = AddField(kSmtpPassword, QStringLiteral("SMTP ﾊﾟｽﾜｰﾄﾞ"));
+    smtpPassword->setEchoMode(QLineEdit::Password);
+    smtpPassword->setPlaceholderText(QStringLiteral("空欄: パスワードと同じ"));
+    // Choosing a security fills in its usual port, unless the user typed
+    // a port of his own.
+    const auto followPort = [this](int portId, int (*usual)(Security), bool (*isUsual)(int)) {
+        return [this, portId, usual, isUsual](int index) {
+            bool ok = false;
+            const int port = field(portId)->text().trimmed().toInt(&ok);
+            if (ok && isUsual(port)) {
+                field(portId)->setText(QString::number(usual(static_cast<Security>(index))));
+            }
+        };
+    };
+    connect(choice(kPop3Security), &QComboBox::activated, this,
+            followPort(kPop3Port, &UsualPop3Port, &IsUsualPop3Port));
+    connect(choice(kSmtpSecurity), &QComboBox::activated, this,
+            followPort(kSmtpPort, &UsualSmtpPort, &IsUsualSmtpPort));
 
     checks_.insert(kKeepOnServer, new QCheckBox(QStringLiteral("ｻｰﾊﾞにﾃﾞｰﾀを保存する"), this));
     checks_.insert(kReceiveAtStartup, new QCheckBox(QStringLiteral("起動時に受信開始"), this));
@@ -68,6 +98,19 @@ QLineEdit* CMailComset::AddField(int id, const QString& label) {
     return edit;
 }
 
+QComboBox* CMailComset::AddChoice(int id, const QString& label, const QStringList& entries) {
+    auto* box = new QComboBox(this);
+    box->setObjectName(QString::number(id));
+    box->addItems(entries);
+    form_->addRow(label, box);
+    choices_.insert(id, box);
+    return box;
+}
+
+QComboBox* CMailComset::choice(int id) const {
+    return choices_.value(id);
+}
+
 QLineEdit* CMailComset::field(int id) const {
     return fields_.value(id);
 }
@@ -89,6 +132,12 @@ void CMailComset::Prepare(const AccountSettings& settings) {
     field(kDisplayName)->setText(FromSjis(settings.displayName));
     checkBox(kReceiveAtStartup)->setChecked(settings.receiveAtStartup);
     checkBox(kCheckNewMail)->setChecked(settings.checkNewMail);
+    choice(kPop3Security)->setCurrentIndex(static_cast<int>(settings.pop3Security));
+    choice(kSmtpSecurity)->setCurrentIndex(static_cast<int>(settings.smtpSecurity));
+    choice(kSmtpLogin)->setCurrentIndex(static_cast<int>(settings.smtpLogin));
+    choice(kPop3Login)->setCurrentIndex(static_cast<int>(settings.pop3Login));
+    field(kSmtpUserName)->setText(FromSjis(settings.smtpUserName));
+    field(kSmtpPassword)->setText(FromSjis(settings.smtpPassword));
     interval_->clear();
     for (const char* entry : kIntervals) {
         interval_->addItem(QString::fromLatin1(entry));
@@ -119,7 +168,8 @@ void CMailComset::accept() {
         int id;
         std::string* value;
     } texts[] = {{kServerName, &input.serverName}, {kUserName, &input.userName},   {kPassword, &input.password},
-                 {kMailAccount, &input.mailAccount}, {kServerName2, &input.serverName2}, {kDisplayName, &input.displayName}};
+                 {kMailAccount, &input.mailAccount}, {kServerName2, &input.serverName2}, {kDisplayName, &input.displayName},
+                 {kSmtpUserName, &input.smtpUserName}, {kSmtpPassword, &input.smtpPassword}};
     for (const auto& text : texts) {
         QStringList unmapped;
         *text.value = ToSjis(field(text.id)->text(), &unmapped);
@@ -132,6 +182,10 @@ void CMailComset::accept() {
     input.keepOnServer = checkBox(kKeepOnServer)->isChecked();
     input.receiveAtStartup = checkBox(kReceiveAtStartup)->isChecked();
     input.checkNewMail = checkBox(kCheckNewMail)->isChecked();
+    input.pop3Security = static_cast<Security>(choice(kPop3Security)->currentIndex());
+    input.smtpSecurity = static_cast<Security>(choice(kSmtpSecurity)->currentIndex());
+    input.smtpLogin = static_cast<SmtpLogin>(choice(kSmtpLogin)->currentIndex());
+    input.pop3Login = static_cast<Pop3Login>(choice(kPop3Login)->currentIndex());
     const QList<QListWidgetItem*> selected = interval_->selectedItems();
     input.checkInterval = selected.isEmpty() ? std::string() : selected.front()->text().toStdString();
     if (const int line = FindUnsavableLine(input); line != 0) {

@@ -34,6 +34,12 @@ public:
         kReceiveAtStartup = 1053,
         kCheckNewMail = 1054,
         kCheckInterval = 1055,
+        kPop3Security = 1060, // the security and login choices: choice() takes them
+        kSmtpSecurity = 1061,
+        kSmtpLogin = 1062,
+        kSmtpUserName = 1063,
+        kSmtpPassword = 1064,
+        kPop3Login = 1065,
     };
 
     explicit CMailComset(QWidget* parent = nullptr);
@@ -48,14 +54,20 @@ public:
 
     QLineEdit* field(int id) const;
     QCheckBox* checkBox(int id) const;
+    // The security and login choices (kPop3Security, kSmtpSecurity,
+    // kSmtpLogin, kPop3Login); the entry's index is the number the settings
+    // file keeps.
+    QComboBox* choice(int id) const;
     QListWidget* intervalList() const { return interval_; }
 
 private:
     QLineEdit* AddField(int id, const QString& label);
+    QComboBox* AddChoice(int id, const QString& label, const QStringList& entries);
 
     AccountSettings settings_;
     QHash<int, QLineEdit*> fields_;
     QHash<int, QCheckBox*> checks_;
+    QHash<int, QComboBox*> choices_;
     QListWidget* interval_ = nullptr;
     QFormLayout* form_ = nullptr;
 };

@@ -270,6 +270,26 @@ private slots:
         QCOMPARE(box->Read("reserv").substr(0, 6), std::string("     1"));
     }
 
+    void unreadableAddressIsRefusedWithItsText() {
+        Start();
+        DialogScript script(dialog());
+        script
+            .Then([&] {
+                Fill(QStringLiteral("\"Suzuki, Ichiro\" <s@example.jp>, 山田"), QStringLiteral("cc@example.jp"),
+                     QStringLiteral("件名"), QStringLiteral("本文"));
+                dialog().saveButton()->click();
+            })
+            .Then([&] {
+                QCOMPARE(prompter->LastMessage(), QStringLiteral("宛先のアドレスを読み取れません: 山田"));
+                QCOMPARE(box->Read("reserv"), std::string("     0"));
+                dialog().toEdit()->setText(QStringLiteral("\"Suzuki, Ichiro\" <s@example.jp>"));
+                dialog().saveButton()->click();
+            });
+        RunNewMessage(script);
+        QCOMPARE(prompter->messages.size(), 1);
+        QCOMPARE(box->Read("reserv").substr(0, 6), std::string("     1"));
+    }
+
     void saveWithoutAttachmentStoresThePlainRecord() {
         Start();
         DialogScript script(dialog());

@@ -19,6 +19,9 @@ mode_t ModeOf(const std::string& path) {
     return st.st_mode & 0777;
 }
 
+// The security and login lines of settings that have none of them set.
+const std::string kNoSecurityLines = "0\r\n0\r\n0\r\n\r\n\r\n0\r\n";
+
 TEST(ConfigSettings, ReadsTheLinesInFileOrder) {
     AccountSettings s;
     EXPECT_EQ(ParseAccountSettings(Golden("comconfig_full"), s), 12);
@@ -34,7 +37,7 @@ TEST(ConfigSettings, ReadsTheLinesInFileOrder) {
     EXPECT_FALSE(s.receiveAtStartup);
     EXPECT_TRUE(s.checkNewMail);
     EXPECT_EQ(s.checkInterval, "20");
-    EXPECT_EQ(FormatAccountSettings(s), Golden("comconfig_full"));
+    EXPECT_EQ(FormatAccountSettings(s), Golden("comconfig_full") + kNoSecurityLines);
 }
 
 TEST(ConfigSettings, NumbersAndFlags) {
@@ -72,8 +75,9 @@ TEST(ConfigSettings, ShortFilesAndOtherLineEnds) {
     EXPECT_EQ(t.serverName2, "next");
 
     AccountSettings u;
-    EXPECT_EQ(ParseAccountSettings(Golden("comconfig_full") + "extra\r\n", u), 12);
+    EXPECT_EQ(ParseAccountSettings(Golden("comconfig_full") + kNoSecurityLines + "extra\r\n", u), 18);
     EXPECT_EQ(u.checkInterval, "20");
+    EXPECT_EQ(u.pop3Login, Pop3Login::UserPass) << "lines after the eighteenth are not read";
 }
 
 TEST(ConfigSettings, RoundTrip) {
@@ -85,10 +89,72 @@ TEST(ConfigSettings, RoundTrip) {
     s.displayName = "ﾃｽﾄ"_sjis;
     s.keepOnServer = s.receiveAtStartup = s.checkNewMail = true;
     s.checkInterval = "10";
+    s.pop3Security = Security::StartTls;
+    s.smtpSecurity = Security::Implicit;
+    s.smtpLogin = SmtpLogin::CramMd5;
+    s.smtpUserName = "taro@example.jp";
+    s.smtpPassword = "送信用"_sjis;
+    s.pop3Login = Pop3Login::Automatic;
     AccountSettings back;
     back.serverName = "stale";
-    EXPECT_EQ(ParseAccountSettings(FormatAccountSettings(s), back), 12);
+    EXPECT_EQ(ParseAccountSettings(FormatAccountSettings(s), back), 18);
     EXPECT_EQ(back, s);
+}
+
+// A file of twelve lines was written before the security lines existed:
+// reading it turns every one of them off, whatever was set before.
+TEST(ConfigSettings, SecurityAndLoginLines) {
+    AccountSettings s;
+    s.pop3Security = Security::Implicit;
+    s.smtpLogin = SmtpLogin::Plain;
+    s.smtpUserName = "stale";
+    EXPECT_EQ(ParseAccountSettings(Golden("comconfig_full"), s), 12);
+    EXPECT_EQ(s.pop3Security, Security::None);
+    EXPECT_EQ(s.smtpSecurity, Security::None);
+    EXPECT_EQ(s.smtpLogin, SmtpLogin::None);
+    EXPECT_EQ(s.smtpUserName, "");
+    EXPECT_EQ(s.pop3Login, Pop3Login::UserPass);
+
+    const struct {
+        const char* name;
+        const char* lines;
+        Security pop3;
+        Security smtp;
+        SmtpLogin smtpLogin;
+        Pop3Login pop3Login;
+    } rows[] = {
+        {"every value", "2\r\n1\r\n4\r\nu\r\np\r\n1\r\n", Security::Implicit, Security::StartTls,
+         SmtpLogin::CramMd5, Pop3Login::Apop},
+        {"numbers out of range are off", "3\r\n-1\r\n5\r\n\r\n\r\n9\r\n", Security::None, Security::None,
+         SmtpLogin::None, Pop3Login::UserPass},
+        {"not numbers are off", "x\r\n\r\nauto\r\n\r\n\r\n", Security::None, Security::None, SmtpLogin::None,
+         Pop3Login::UserPass},
+        {"only some of the new lines", "1\r\n2", Security::StartTls, Security::Implicit, SmtpLogin::None,
+         Pop3Login::UserPass},
+    };
+    for (const auto& row : rows) {
+        AccountSettings t;
+        ParseAccountSettings(Golden("comconfig_full") + row.lines, t);
+        EXPECT_EQ(t.pop3Security, row.pop3) << row.name;
+        EXPECT_EQ(t.smtpSecurity, row.smtp) << row.name;
+        EXPECT_EQ(t.smtpLogin, row.smtpLogin) << row.name;
+        EXPECT_EQ(t.pop3Login, row.pop3Login) << row.name;
+    }
+
+    // The SMTP login falls back on the POP3 user and password.
+    AccountSettings u;
+    u.userName = "taro";
+    u.password = "pop";
+    EXPECT_EQ(SmtpUserNameOf(u), "taro");
+    EXPECT_EQ(SmtpPasswordOf(u), "pop");
+    u.smtpUserName = "taro@example.jp";
+    u.smtpPassword = "smtp";
+    EXPECT_EQ(SmtpUserNameOf(u), "taro@example.jp");
+    EXPECT_EQ(SmtpPasswordOf(u), "smtp");
+
+    // A password line that cannot be saved is named by its line.
+    u.smtpPassword = "a\nb";
+    EXPECT_EQ(FindUnsavableLine(u), 17);
 }
 
 TEST(ConfigSettings, SaveWritesTheWholeFileAnewForItsOwnerOnly) {
@@ -104,7 +170,7 @@ TEST(ConfigSettings, SaveWritesTheWholeFileAnewForItsOwnerOnly) {
     s.pop3Port = 2525;
     ASSERT_EQ(SaveAccountSettings(dir.Path(), s, ui), SettingsStatus::kOk) << ui.Shown();
     EXPECT_EQ(ReadFile(path), "pop.example.jp\r\nsmtp.example.jp\r\n2525\r\n2525\r\ntaro\r\nshort\r\ntaro@example.jp\r\n1\r\n" +
-                                  "山田太郎"_sjis + "\r\n0\r\n1\r\n20\r\n");
+                                  "山田太郎"_sjis + "\r\n0\r\n1\r\n20\r\n" + kNoSecurityLines);
     EXPECT_EQ(ModeOf(path), 0600u);
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
     EXPECT_TRUE(ui.messages.empty()) << ui.Shown();

@@ -8,7 +8,7 @@
 #include "text/jis.h"
 #include "text/transfer_encoding.h"
 #include "text/unicode.h"
-#include "transfer/ReceivedMessage.h"
+#include "mime/ReceivedMessage.h"
 
 #include <gtest/gtest.h>
 

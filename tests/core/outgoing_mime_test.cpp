@@ -24,7 +24,7 @@ namespace {
 using namespace tegalo::literals;
 
 // Each part of the message, as Python's email package decodes it: the
-// content type, the file name (raw bytes, as the header holds them) and the
+// content type, the file name (UTF-8) and the
 // decoded payload, in files part<N>.type, .name and .data.
 const char* kPythonSplitter = R"PY(
 import email, email.policy, sys, os
@@ -38,10 +38,10 @@ parts = [p for p in msg.get_payload() if p.keys() or p.get_payload().strip()]
 for n, part in enumerate(parts):
     with open(os.path.join(out, f"part{n}.type"), "w") as f:
         f.write(part.get_content_type())
-    name = part.get_param("name")
+    name = part.get_filename()
     if name is not None:
         with open(os.path.join(out, f"part{n}.name"), "wb") as f:
-            f.write(name.encode("latin-1", "surrogateescape"))
+            f.write(name.encode("utf-8"))
     with open(os.path.join(out, f"part{n}.data"), "wb") as f:
         f.write(part.get_payload(decode=True) or b"")
 print(len(parts))
@@ -101,9 +101,9 @@ TEST_F(MimeRoundTrip, BinaryAttachmentsOfEverySizeDecodeToTheirBytes) {
         EXPECT_EQ(Read("out/part0.data"), SjisToJis("本文です。"_sjis));
         EXPECT_EQ(Read("out/part1.data"), bytes) << size;
         EXPECT_EQ(Read("out/part1.name"), "data.bin");
-        EXPECT_EQ(Read("out/part2.name"), SjisToJis("写真.jpg"_sjis)) << "raw ISO-2022-JP in the name";
+        EXPECT_EQ(Read("out/part2.name"), "写真.jpg");
         EXPECT_EQ(Read("out/part2.data"), "\xFF\xD8 jpeg");
-        EXPECT_EQ(Read("out/part2.type"), "image/basic");
+        EXPECT_EQ(Read("out/part2.type"), "image/jpeg");
     }
 }
 
@@ -135,11 +135,14 @@ TEST(BuildWireMessage, HeaderLines) {
     parts[0] = "0";
     parts[1] = "本文"_sjis;
     const WireMessage plain = BuildWireMessage(parts, "件名"_sjis, "山田<yamada@example.jp>,\r\nCc: b@example.jp"_sjis,
-                                               "田中"_sjis, "tanaka@example.jp", "Mon, 07 Dec 2026 10:00:00 +0900");
+                                               "田中"_sjis, "tanaka@example.jp", "Mon, 07 Dec 2026 10:00:00 +0900",
+                                               "<1@example.jp>");
     EXPECT_EQ(plain.header, "Date: Mon, 07 Dec 2026 10:00:00 +0900\r\n"
-                            "From: =?iso-2022-jp?B?GyRCRURDZhsoQg==?=<tanaka@example.jp>\r\n"
-                            "To: =?iso-2022-jp?B?GyRCOzNFRBsoQg==?=<yamada@example.jp>,\r\nCc: b@example.jp\r\n"
-                            "Subject: =?iso-2022-jp?B?GyRCN29MPhsoQg==?=\r\n"
+                            "From: =?ISO-2022-JP?B?GyRCRURDZhsoQg==?= <tanaka@example.jp>\r\n"
+                            "To: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <yamada@example.jp>\r\n"
+                            "Cc: b@example.jp\r\n"
+                            "Subject: =?ISO-2022-JP?B?GyRCN29MPhsoQg==?=\r\n"
+                            "Message-ID: <1@example.jp>\r\n"
                             "MIME-Version: 1.0\r\n"
                             "Content-Type: text/plain; charset=ISO-2022-JP\r\nContent-Transfer-Encoding: 7bit\r\n\r\n");
     EXPECT_EQ(plain.body, SjisToJis("本文"_sjis));
@@ -147,11 +150,22 @@ TEST(BuildWireMessage, HeaderLines) {
     parts[0] = "1";
     parts[1] = BuildBodyPart("x", "", 0, textPart).part;
     parts[2] = BuildBodyPart("QUJD\r\n", "a.jpg", 1, encodedContent).part;
-    const WireMessage multi = BuildWireMessage(parts, "s", "a@x", "N", "m@x", "D");
-    EXPECT_NE(multi.header.find("MIME-Version: 1.0\r\nContent-Type: multipart/mixed;\r\n  boundary=\"" +
+    const WireMessage multi = BuildWireMessage(parts, "s", "a@x", "N", "m@x", "D", "<2@x>");
+    EXPECT_NE(multi.header.find("Message-ID: <2@x>\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed;\r\n boundary=\"" +
                                 std::string(kBoundary) + "\"\r\n\r\n"),
               std::string::npos);
-    EXPECT_EQ(multi.body, parts[1] + parts[2] + "\r\n") << "each part followed by an empty line, less the last CR LF";
+    const std::string delimiter = "--" + std::string(kBoundary);
+    EXPECT_EQ(multi.body, delimiter + "\r\n"
+                          "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+                          "Content-Transfer-Encoding: 7bit\r\n\r\n"
+                          "x\r\n" +
+                          delimiter + "\r\n"
+                          "Content-Type: image/jpeg; name=\"a.jpg\"\r\n"
+                          "Content-Disposition: attachment; filename=\"a.jpg\"\r\n"
+                          "Content-Transfer-Encoding: base64\r\n\r\n"
+                          "QUJD\r\n" +
+                          delimiter + "--\r\n")
+        << "one delimiter between parts, the closing one at the end";
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 // other mail readers when written.
 #include "store/Attachments.h"
 #include "text/unicode.h"
-#include "transfer/ReceivedMessage.h"
+#include "mime/ReceivedMessage.h"
 
 #include <gtest/gtest.h>
 

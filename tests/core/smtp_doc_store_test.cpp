@@ -54,7 +54,7 @@ TEST_F(SmtpDocSendStore, PreparesAWaitingMessageWhateverWasPreparedBefore) {
     ASSERT_EQ(m.sendEnvelope.size(), 5u);
     EXPECT_EQ(m.sendEnvelope[0], "1");
     EXPECT_EQ(m.sendEnvelope[1], "添付"_sjis);
-    EXPECT_EQ(m.sendEnvelope[3], "<yamada@example.jp>");
+    EXPECT_EQ(m.sendEnvelope[3], "yamada@example.jp");
     EXPECT_EQ(m.sendEnvelope[4], "b@example.jp");
     EXPECT_EQ(m.bodyParts[0], "1");
     EXPECT_NE(m.bodyParts[2].find("name=\"" + SjisToJis("写真.jpg"_sjis) + "\""), std::string::npos);

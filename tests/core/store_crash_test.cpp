@@ -1,110 +1,247 @@
-// A process that moves, deletes and marks messages without pause is killed
-// at random moments. After each kill the next start must find every folder
-// file whole and every message in exactly one folder.
+// Every store operation is stopped after each of its durable steps in turn:
+// a child process runs the operation with TEGALO_FAIL_AFTER_STEP=k and ends
+// right after its k-th write, sync, rename, unlink or truncation, for k = 1,
+// 2, ... until the operation completes without reaching k. After each stop
+// the next start must find the mailbox either as it was before the
+// operation or as the operation leaves it, byte for byte: every folder file
+// whole, every message in exactly one folder, no journal, nothing else
+// changed.
+#include "store/FileIo.h"
 #include "config/NewMailbox.h"
+#include "store/Mailbox.h"
 #include "store/TegaloDoc.h"
 
 #include "store_test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <csignal>
-#include <iostream>
-#include <random>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace tegalo {
 namespace {
 
 using namespace testing_support;
 
-constexpr int kMessages = 12;
-constexpr int kKills = 200;
+// The mailbox directory of a child, which runs the operation of its test.
+constexpr const char* kChildDirVariable = "TEGALO_CRASH_CHILD_DIR";
+// Far more steps than any operation takes: a run that gets here never ends.
+constexpr int kMaxSteps = 200;
+
+enum class Operation { kAppend, kBatch, kMove, kDeleteForGood, kRewrite, kDeleteWaiting };
 
 class QuietUi : public StoreUi {
 public:
     void Message(std::string_view) override {}
 };
 
-// Runs in the child until it is killed.
-[[noreturn]] void MoveForever(const std::string& dir, unsigned seed) {
+bool AddReceived(CTegaloDoc& doc, const std::string& subject, std::size_t size) {
+    const std::string record = MakeRecord(subject, "body\r\n" + std::string(size, 'x') + "\r\n");
+    return doc.AddReceived(*ParseSizeBlock(record), record.substr(kSizeBlockLength), "recv") == StoreStatus::kOk;
+}
+
+// The operation itself, on the mailbox in `dir`. False when it failed.
+bool Run(Operation operation, const std::string& dir) {
     QuietUi ui;
     CTegaloDoc doc(ui);
-    if (!Loaded(doc.Start(dir))) {
-        ::_exit(2);
+    if (doc.Start(dir) != StoreStatus::kOk) {
+        return false;
     }
-    std::mt19937 random(seed);
-    auto pick = [&random](int from, int to) { return std::uniform_int_distribution<int>(from, to)(random); };
-    for (;;) {
-        const int shown = pick(kReceived, kDeleted);
-        if (!Loaded(doc.LoadList(FolderName(shown)).status) || doc.GetRecordList().empty()) {
-            continue;
+    switch (operation) {
+    case Operation::kAppend:
+        return AddReceived(doc, "appended", 3000);
+    case Operation::kBatch:
+        doc.BeginBatch("recv");
+        return AddReceived(doc, "batch 1", 100) && AddReceived(doc, "batch 2", 5000) &&
+               AddReceived(doc, "batch 3", 10) && doc.CommitBatch() == StoreStatus::kOk;
+    case Operation::kMove:
+        return doc.DelData(1, "recv", "sent") == StoreStatus::kOk;
+    case Operation::kDeleteForGood:
+        return Loaded(doc.LoadList("recycle").status) && doc.DelData(0, "recycle", "recycle") == StoreStatus::kOk;
+    case Operation::kRewrite: {
+        const std::optional<std::string> record = doc.GetRecord(2);
+        return record && doc.RegData(2, WithReadMark(*record), "recv") == StoreStatus::kOk;
+    }
+    case Operation::kDeleteWaiting:
+        return Loaded(doc.LoadList("reserv").status) && doc.DelFileData(0, "reserv") == StoreStatus::kOk;
+    }
+    return false;
+}
+
+using Files = std::map<std::string, std::string>;
+
+// Every file of the mailbox but the lock file, by name.
+Files FilesOf(const std::string& dir) {
+    Files files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name != kLockFileName) {
+            files[name] = ReadFile(entry.path().string());
         }
-        const int index = pick(0, doc.GetRecordList().Count() - 1);
-        int target = pick(kReceived, kDeleted - 1);
-        if (target >= shown) {
-            ++target; // any folder but the shown one
-        }
-        if (pick(0, 4) == 0) {
-            static_cast<void>(doc.RegData(index, WithReadMark(*doc.GetRecord(index)), FolderName(shown)));
-        } else {
-            static_cast<void>(doc.DelData(index, FolderName(shown), FolderName(target)));
-        }
+    }
+    return files;
+}
+
+void PutFiles(const std::string& dir, const Files& files) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        std::filesystem::remove(entry.path());
+    }
+    for (const auto& [name, bytes] : files) {
+        WriteFile(dir + name, bytes);
+        std::filesystem::permissions(dir + name, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     }
 }
 
-TEST(StoreCrash, KilledWhileMovingLosesNothing) {
+std::string Folder(const std::vector<std::string>& records) {
+    std::string text = FormatField(static_cast<int>(records.size()));
+    for (const std::string& record : records) {
+        text += record;
+    }
+    return text;
+}
+
+// Messages in every folder, of several sizes.
+Files Seed() {
     TempDir dir;
     ScriptedUi ui;
-    ASSERT_EQ(CreateMailbox(dir.Path(), ui), StoreStatus::kOk);
-    std::vector<std::string> expected;
-    {
-        CTegaloDoc doc(ui);
-        ASSERT_EQ(doc.Start(dir.Path()), StoreStatus::kOk);
-        for (int i = 0; i < kMessages; ++i) {
-            expected.push_back("message " + std::to_string(i));
-            const std::string record = MakeRecord(expected.back(), std::string(static_cast<std::size_t>(i) * 700, 'x'));
-            ASSERT_EQ(doc.AddReceived(*ParseSizeBlock(record), record.substr(kSizeBlockLength), "recv"),
-                      StoreStatus::kOk);
+    EXPECT_EQ(CreateMailbox(dir.Path(), ui), StoreStatus::kOk) << ui.Shown();
+    Files files = FilesOf(dir.Path());
+    files["recv"] = Folder({MakeRecord("recv 0"), MakeRecord("recv 1", std::string(2000, 'r') + "\r\n"),
+                            MakeRecord("recv 2", std::string(700, 's') + "\r\n")});
+    files["reserv"] = Folder({MakeRecord("waiting 0"), MakeRecord("waiting 1")});
+    files["sent"] = Folder({MakeRecord("sent 0")});
+    files["recycle"] = Folder({MakeRecord("deleted 0", std::string(1500, 'd') + "\r\n"), MakeRecord("deleted 1")});
+    return files;
+}
+
+// Starts the document on `dir` as the next start of the program would, and
+// describes what is wrong with the mailbox ("" when nothing).
+std::string CheckStart(const std::string& dir) {
+    ScriptedUi ui;
+    CTegaloDoc doc(ui);
+    if (doc.Start(dir) != StoreStatus::kOk) {
+        return "the start failed: " + ui.Shown();
+    }
+    for (int folder = kReceived; folder <= kDeleted; ++folder) {
+        const LoadResult loaded = doc.LoadList(FolderName(folder));
+        if (loaded.status != StoreStatus::kOk) {
+            return std::string(FolderName(folder)) + " does not load whole: " + ui.Shown();
         }
     }
-    std::sort(expected.begin(), expected.end());
-
-    std::mt19937 random(2024);
-    int interrupted = 0;
-    for (int kill = 0; kill < kKills; ++kill) {
-        SCOPED_TRACE("kill " + std::to_string(kill));
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            MoveForever(dir.Path(), static_cast<unsigned>(kill));
-        }
-        ::usleep(std::uniform_int_distribution<useconds_t>(500, 12000)(random));
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped on its own: " << status;
-
-        ScriptedUi checkUi;
-        CTegaloDoc check(checkUi);
-        ASSERT_EQ(check.Start(dir.Path()), StoreStatus::kOk) << checkUi.Shown();
-        interrupted += static_cast<int>(checkUi.traces.size());
-        std::vector<std::string> found;
-        for (int folder = kReceived; folder <= kDeleted; ++folder) {
-            ASSERT_EQ(check.LoadList(FolderName(folder)).status, StoreStatus::kOk) << checkUi.Shown();
-            for (const std::string& subject : Subjects(check.GetRecordList())) {
-                found.push_back(subject);
-            }
-        }
-        std::sort(found.begin(), found.end());
-        ASSERT_EQ(found, expected);
-        EXPECT_FALSE(std::filesystem::exists(dir / "tegalo.journal"));
+    if (std::filesystem::exists(dir + std::string(kJournalFileName))) {
+        return "the journal is still there";
     }
-    // Most kills land in the middle of a change: the test saw recovery work.
-    EXPECT_GT(interrupted, kKills / 4);
-    std::cout << interrupted << " of " << kKills << " kills interrupted a change\n";
+    return {};
+}
+
+// How a child run ended: 0 when the operation completed, kFailAfterStepExit
+// when it was stopped, anything else is a fault.
+int RunChild(const std::string& dir, int step) {
+    const std::string filter =
+        std::string("--gtest_filter=") + ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() +
+        "." + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::vector<std::string> environment;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string_view entry(*e);
+        if (!entry.starts_with(std::string(kFailAfterStepVariable) + "=") &&
+            !entry.starts_with(std::string(kChildDirVariable) + "=")) {
+            environment.emplace_back(entry);
+        }
+    }
+    environment.push_back(std::string(kFailAfterStepVariable) + "=" + std::to_string(step));
+    environment.push_back(std::string(kChildDirVariable) + "=" + dir);
+    std::vector<char*> envp;
+    for (std::string& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+    std::string self = "/proc/self/exe";
+    std::string filterArgument = filter;
+    std::vector<char*> argv = {self.data(), filterArgument.data(), nullptr};
+
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return -1;
+    }
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) {
+            ::dup2(null, STDOUT_FILENO);
+        }
+        ::execve(argv[0], argv.data(), envp.data());
+        std::_Exit(127);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+// In a child: runs the operation and ends. In the test: stops the operation
+// after every step in turn and checks the mailbox after each stop.
+void StopAtEveryStep(Operation operation) {
+    if (const char* childDir = std::getenv(kChildDirVariable)) {
+        std::_Exit(Run(operation, childDir) ? 0 : 3);
+    }
+    const Files before = Seed();
+    TempDir work;
+    PutFiles(work.Path(), before);
+    ASSERT_TRUE(Run(operation, work.Path()));
+    const Files after = FilesOf(work.Path());
+    ASSERT_NE(after, before) << "the operation changed nothing";
+
+    int stops = 0;
+    for (int step = 1;; ++step) {
+        SCOPED_TRACE("stopped after step " + std::to_string(step));
+        ASSERT_LT(step, kMaxSteps) << "the operation never completes";
+        PutFiles(work.Path(), before);
+        const int ended = RunChild(work.Path(), step);
+        ASSERT_TRUE(ended == 0 || ended == kFailAfterStepExit) << "the child ended with " << ended;
+        const std::string fault = CheckStart(work.Path());
+        ASSERT_EQ(fault, "");
+        const Files found = FilesOf(work.Path());
+        if (ended == 0) {
+            EXPECT_EQ(found, after) << "the completed operation leaves what it left in the test";
+            break;
+        }
+        ++stops;
+        EXPECT_TRUE(found == before || found == after)
+            << "the mailbox is neither as before nor as after the operation";
+    }
+    EXPECT_GT(stops, 0);
+}
+
+TEST(StoreCrash, AppendStoppedAtEveryStep) {
+    StopAtEveryStep(Operation::kAppend);
+}
+
+TEST(StoreCrash, ReceiveBatchStoppedAtEveryStep) {
+    StopAtEveryStep(Operation::kBatch);
+}
+
+TEST(StoreCrash, MoveStoppedAtEveryStep) {
+    StopAtEveryStep(Operation::kMove);
+}
+
+TEST(StoreCrash, DeleteForGoodStoppedAtEveryStep) {
+    StopAtEveryStep(Operation::kDeleteForGood);
+}
+
+TEST(StoreCrash, RewriteStoppedAtEveryStep) {
+    StopAtEveryStep(Operation::kRewrite);
+}
+
+TEST(StoreCrash, DeleteWaitingStoppedAtEveryStep) {
+    StopAtEveryStep(Operation::kDeleteWaiting);
 }
 
 } // namespace

@@ -280,13 +280,12 @@ TEST_F(StoreFolder, RecipientsIntoTheEnvelope) {
         std::vector<std::string> recipients;
     } const rows[] = {
         {"two bare addresses", "a@example.jp,b@example.jp", {"a@example.jp", "b@example.jp"}},
-        {"one recipient is kept whole, blank included", "Taro <taro@example.jp>", {"Taro <taro@example.jp>"}},
-        {"several keep what follows the first blank", "Taro <t@example.jp>,Hanako <h@example.jp>",
-         {"<t@example.jp>", "<h@example.jp>"}},
+        {"a name and its address", "Taro <taro@example.jp>", {"taro@example.jp"}},
+        {"names with and without a blank", "Taro <t@example.jp>,Hanako<h@example.jp>", {"t@example.jp", "h@example.jp"}},
         {"Cc line after the To list", "a@example.jp,\r\nCc: c@example.jp", {"a@example.jp", "c@example.jp"}},
-        {"a leading comma does not split", ",a@example.jp", {",a@example.jp"}},
-        {"a comma right after a comma ends the splitting", "a@x.jp,,b@x.jp", {"a@x.jp", ",b@x.jp"}},
-        {"a trailing comma leaves an empty recipient", "a@x.jp,", {"a@x.jp", ""}},
+        {"a quoted name holds a comma", "\"Suzuki, Ichiro\" <s@example.jp>", {"s@example.jp"}},
+        {"a group and a comment", "Team: a@x.jp, B <b@x.jp>;, c@x.jp (Chiba)", {"a@x.jp", "b@x.jp", "c@x.jp"}},
+        {"empty elements name no one", ",a@x.jp,,b@x.jp,", {"a@x.jp", "b@x.jp"}},
     };
     for (const Row& row : rows) {
         const Envelope envelope = doc.SetRecipients("subject", "date", row.text);
@@ -295,6 +294,11 @@ TEST_F(StoreFolder, RecipientsIntoTheEnvelope) {
         expected.insert(expected.end(), row.recipients.begin(), row.recipients.end());
         EXPECT_EQ(envelope.sendEnvelope, expected) << row.name;
     }
+    // An address that cannot be read is refused with its text.
+    const Envelope refused = doc.SetRecipients("subject", "date", "a@x.jp, Taro <taro@");
+    EXPECT_EQ(refused.status, StoreStatus::kInvalidArgument);
+    EXPECT_TRUE(refused.sendEnvelope.empty());
+    EXPECT_EQ(ui.Last(), "宛先のアドレスを読み取れません: Taro <taro@"_sjis);
 }
 
 TEST_F(StoreFolder, AHundredRecipientsAtMost) {

@@ -3,6 +3,10 @@
 // port, no system service involved. Stop() (or the destructor) ends every
 // process it started and removes the directory.
 //
+// With Options it also offers TLS (STLS on the POP3 port and POP3S on a
+// second port, with the certificate given), APOP (its greeting then carries
+// a timestamp) and SASL logins.
+//
 // Run as root (as in CI), the mail is owned by "nobody" and the login and
 // internal processes run as Dovecot's own users when they exist; run as
 // another user, everything runs as that user.
@@ -39,6 +43,16 @@ public:
         std::string password;
     };
 
+    struct Options {
+        std::string certPath; // PEM; TLS is offered when set
+        std::string keyPath;
+        // Dovecot's auth_mechanisms: "plain" (USER/PASS), "apop", "login",
+        // "cram-md5", "scram-sha-256"... SASL offers all but apop.
+        std::string mechanisms = "plain";
+        int port = 0;    // the POP3 port; 0 for a free one
+        int tlsPort = 0; // the POP3S port (with a certificate); 0 for a free one
+    };
+
     DovecotServer() = default;
     DovecotServer(const DovecotServer&) = delete;
     DovecotServer& operator=(const DovecotServer&) = delete;
@@ -66,7 +80,10 @@ public:
 
     // Starts the server for these users. Returns an empty string on success,
     // else what went wrong (with the server's log).
-    std::string Start(const std::vector<User>& users) {
+    std::string Start(const std::vector<User>& users) { return Start(users, Options{}); }
+
+    std::string Start(const std::vector<User>& users, const Options& options) {
+        options_ = options;
         const std::string binary = FindBinary();
         if (binary.empty()) {
             return "no dovecot binary in PATH, /usr/sbin or /usr/local/sbin (Debian package dovecot-pop3d)";
@@ -92,8 +109,9 @@ public:
 
         std::string lastError;
         for (int attempt = 0; attempt < 5; ++attempt) { // the free port may be taken meanwhile
-            port_ = FreePort();
-            if (port_ == 0) {
+            port_ = options_.port != 0 ? options_.port : FreePort();
+            tlsPort_ = options_.certPath.empty() ? 0 : options_.tlsPort != 0 ? options_.tlsPort : FreePort();
+            if (port_ == 0 || (!options_.certPath.empty() && (tlsPort_ == 0 || tlsPort_ == port_))) {
                 return "no free port on 127.0.0.1";
             }
             WriteConfig();
@@ -106,6 +124,7 @@ public:
     }
 
     int Port() const { return port_; }
+    int TlsPort() const { return tlsPort_; } // POP3S; 0 without a certificate
     const std::string& Directory() const { return dir_; }
     std::string Log() const { return ReadFile(dir_ + "/dovecot.log"); }
 
@@ -232,9 +251,11 @@ private:
              << "instance_name = tegalo-test-" << port_ << "\n"
              << "protocols = pop3\n"
              << "listen = 127.0.0.1\n"
-             << "ssl = no\n"
+             << (options_.certPath.empty() ? std::string("ssl = no\n")
+                                            : "ssl = yes\nssl_cert = <" + options_.certPath + "\nssl_key = <" +
+                                                  options_.keyPath + "\nssl_min_protocol = TLSv1.2\n")
              << "disable_plaintext_auth = no\n"
-             << "auth_mechanisms = plain\n"
+             << "auth_mechanisms = " << options_.mechanisms << "\n"
              << "auth_failure_delay = 0\n"
              << "log_path = " << dir_ << "/dovecot.log\n"
              << "info_log_path = " << dir_ << "/dovecot.log\n"
@@ -248,7 +269,11 @@ private:
              << "userdb {\n  driver = static\n  args = uid=" << mailUid_ << " gid=" << mailGid_ << " home=" << dir_
              << "/home/%u\n}\n"
              << "service pop3-login {\n  chroot =\n  inet_listener pop3 {\n    address = 127.0.0.1\n    port = "
-             << port_ << "\n  }\n}\n"
+             << port_ << "\n  }\n"
+             << (tlsPort_ == 0 ? std::string()
+                               : "  inet_listener pop3s {\n    address = 127.0.0.1\n    port = " +
+                                     std::to_string(tlsPort_) + "\n    ssl = yes\n  }\n")
+             << "}\n"
              << "service anvil {\n  chroot =\n}\n"
              << "service stats {\n  chroot =\n}\n";
     }
@@ -291,11 +316,13 @@ private:
         return "dovecot did not listen within 10 seconds:\n" + Log();
     }
 
-    bool Listening() const {
+    bool Listening() const { return Listening(port_) && (tlsPort_ == 0 || Listening(tlsPort_)); }
+
+    static bool Listening(int port) {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port_));
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
         ::close(fd);
@@ -316,6 +343,8 @@ private:
     std::string dir_;
     pid_t pid_ = -1;
     int port_ = 0;
+    int tlsPort_ = 0;
+    Options options_;
     int delivered_ = 0;
     uid_t mailUid_ = 0;
     gid_t mailGid_ = 0;

@@ -1,7 +1,8 @@
 // A real SMTP server for the send tests: tests/support/smtp_sink.py (on
 // Debian's python3-aiosmtpd) listening on 127.0.0.1 on a free port, keeping
 // every command and every message it was sent in a temporary directory.
-// Stop() (or the destructor) ends it and removes the directory.
+// Stop() (or the destructor) ends it and removes the directory. Options make
+// it a server that wants STARTTLS or TLS from the start and a login.
 #pragma once
 
 #include <algorithm>
@@ -41,6 +42,14 @@ struct SinkMessage {
     std::string decodeError; // empty when Python's email package read it
 };
 
+struct SinkOptions {
+    std::string certPath; // PEM, with keyPath: the certificate for TLS
+    std::string keyPath;
+    std::string tls;      // "", "starttls" or "smtps"
+    std::string auth;     // "user:password": mail only after that login
+    bool authInClear = false; // the login is offered without TLS too
+};
+
 class MailSink {
 public:
     MailSink() = default;
@@ -67,7 +76,7 @@ public:
 
     // Starts the sink. Returns an empty string on success, else what went
     // wrong (with the sink's error output).
-    std::string Start() {
+    std::string Start(const SinkOptions& options = {}) {
         const std::string python = FindPython();
         if (python.empty()) {
             return "no python3 with aiosmtpd (Debian package python3-aiosmtpd)";
@@ -84,6 +93,25 @@ public:
         if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
             return std::string("pipe: ") + std::strerror(errno);
         }
+        // The arguments are ready before the fork: the child only execs.
+        std::vector<std::string> args = {python, script, Out()};
+        if (!options.certPath.empty()) {
+            args.insert(args.end(), {"--cert", options.certPath, "--key", options.keyPath});
+        }
+        if (!options.tls.empty()) {
+            args.insert(args.end(), {"--tls", options.tls});
+        }
+        if (!options.auth.empty()) {
+            args.insert(args.end(), {"--auth", options.auth});
+        }
+        if (options.authInClear) {
+            args.emplace_back("--auth-in-clear");
+        }
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
         const pid_t pid = ::fork();
         if (pid < 0) {
             return std::string("fork: ") + std::strerror(errno);
@@ -94,7 +122,7 @@ public:
             if (err >= 0) {
                 ::dup2(err, 2);
             }
-            ::execlp(python.c_str(), python.c_str(), script.c_str(), Out().c_str(), static_cast<char*>(nullptr));
+            ::execvp(python.c_str(), argv.data());
             ::_exit(127);
         }
         pid_ = pid;

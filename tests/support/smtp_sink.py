@@ -1,9 +1,16 @@
 """A mail sink for Tegalo's send tests: an SMTP server (aiosmtpd, Debian
 package python3-aiosmtpd) on 127.0.0.1 that keeps every message it is sent.
 
-    python3 smtp_sink.py OUTDIR
+    python3 smtp_sink.py OUTDIR [--cert PEM --key PEM] [--tls starttls|smtps]
+                                [--auth USER:PASSWORD [--auth-in-clear]]
 
 Prints "PORT <n>" once it listens on a free port, and runs until SIGTERM.
+
+With --tls starttls it offers STARTTLS and takes no mail before it; with
+--tls smtps it speaks TLS from the start. With --auth it takes mail only
+after a login (PLAIN or LOGIN) as that user, and offers the login only
+inside TLS unless --auth-in-clear. Logins are logged as "AUTH <user> ok"
+or "AUTH <user> refused", the handshake as "STARTTLS".
 
 Every command it is given goes into OUTDIR/commands.log, one a line. Every
 message whose data arrived goes into its own directory OUTDIR/NNN:
@@ -23,6 +30,7 @@ The recipient's local part chooses how a message is answered:
     anything else       250
 """
 
+import argparse
 import asyncio
 import email
 import email.header
@@ -30,9 +38,9 @@ import email.policy
 import email.utils
 import os
 import signal
-import sys
+import ssl
 
-from aiosmtpd.smtp import SMTP
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
 def recipient_starts(envelope, prefix):
@@ -70,8 +78,13 @@ def decode_message(directory, data):
     parts = [p for p in msg.get_payload() if p.keys() or p.get_payload().strip()]
     write(directory, "text", decode_jis(parts[0].get_payload(decode=True)))
     for n, part in enumerate(parts[1:], start=1):
-        raw_name = part.get_param("name") or ""
-        write(directory, f"part{n}.name", decode_jis(raw_name.encode("latin-1", "surrogateescape")))
+        # filename*= (RFC 2231) first, as readers do; then name=, whose
+        # value may be encoded words or raw ISO-2022-JP.
+        name = part.get_filename()
+        if name is None or "=?" in name:
+            raw_name = part.get_param("name") or ""
+            name = decode_words(decode_jis(raw_name.encode("latin-1", "surrogateescape")))
+        write(directory, f"part{n}.name", name)
         write(directory, f"part{n}.data", part.get_payload(decode=True) or b"")
 
 
@@ -133,7 +146,26 @@ class Sink:
         return answer
 
 
+class Authenticator:
+    def __init__(self, sink, user, password):
+        self.sink = sink
+        self.user = user
+        self.password = password
+
+    def __call__(self, server, session, envelope, mechanism, auth_data):
+        if not isinstance(auth_data, LoginPassword):
+            return AuthResult(success=False, handled=False)
+        login = auth_data.login.decode("utf-8", "replace")
+        ok = login == self.user and auth_data.password.decode("utf-8", "replace") == self.password
+        self.sink.log("AUTH %s %s %s" % (mechanism, login, "ok" if ok else "refused"))
+        return AuthResult(success=ok, handled=False)  # refused: aiosmtpd answers 535
+
+
 class SinkSMTP(SMTP):
+    async def smtp_STARTTLS(self, arg):
+        self.event_handler.log("STARTTLS")
+        await super().smtp_STARTTLS(arg)
+
     async def smtp_DATA(self, arg):
         if recipient_starts(self.envelope, "refuse-data"):
             self.event_handler.log("DATA refused")
@@ -142,10 +174,25 @@ class SinkSMTP(SMTP):
         await super().smtp_DATA(arg)
 
 
-async def main(out):
-    sink = Sink(out)
+async def main(args):
+    sink = Sink(args.out)
     loop = asyncio.get_running_loop()
-    server = await loop.create_server(lambda: SinkSMTP(sink, hostname="sink.tegalo.test"), "127.0.0.1", 0)
+    context = None
+    if args.cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.minimum_version = ssl.TLSVersion.TLSv1_2
+        context.load_cert_chain(args.cert, args.key)
+    options = {"hostname": "sink.tegalo.test"}
+    if args.tls == "starttls":
+        options.update(tls_context=context, require_starttls=True)
+    if args.auth:
+        user, password = args.auth.split(":", 1)
+        # With TLS from the start aiosmtpd does not know the connection is
+        # encrypted, so it must not wait for STARTTLS to offer the login.
+        options.update(authenticator=Authenticator(sink, user, password), auth_required=True,
+                       auth_require_tls=not args.auth_in_clear and args.tls != "smtps")
+    server = await loop.create_server(lambda: SinkSMTP(sink, **options), "127.0.0.1", 0,
+                                      ssl=context if args.tls == "smtps" else None)
     print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
     stop = loop.create_future()
     loop.add_signal_handler(signal.SIGTERM, stop.set_result, None)
@@ -154,4 +201,11 @@ async def main(out):
 
 
 if __name__ == "__main__":
-    asyncio.run(main(sys.argv[1]))
+    parser = argparse.ArgumentParser()
+    parser.add_argument("out")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--tls", choices=["starttls", "smtps"])
+    parser.add_argument("--auth")
+    parser.add_argument("--auth-in-clear", action="store_true")
+    asyncio.run(main(parser.parse_args()))

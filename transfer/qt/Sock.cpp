@@ -4,6 +4,9 @@
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
 
+#include <QCryptographicHash>
+#include <QSslConfiguration>
+
 namespace tegalo {
 
 namespace {
@@ -41,15 +44,26 @@ bool CSock::RefuseWhileBusy() {
     return true;
 }
 
+std::string CSock::TrustRefusedCertificate() {
+    if (!refused_) {
+        return "no certificate was refused";
+    }
+    std::string error = TrustedCertsFile(doc_.BaseDir()).Trust(refused_->host, refused_->port, refused_->fingerprint);
+    if (error.empty()) {
+        refused_.reset();
+    }
+    return error;
+}
+
 void CSock::StartReceive(const AccountSettings& settings) {
     if (smtp_.Busy() && RefuseWhileBusy()) {
         return;
     }
     if (!pop3_.Busy()) {
+        refused_.reset();
         reportedReceived_ = 0;
         mode_ = Mode::Pop3;
-        account_ = Pop3Account{settings.serverName, settings.pop3Port, settings.userName, settings.password,
-                               settings.keepOnServer};
+        account_ = Pop3AccountFrom(settings);
     }
     Apply(pop3_.StartReceive(account_));
 }
@@ -59,6 +73,7 @@ void CSock::SendWaiting(const AccountSettings& settings) {
         return;
     }
     if (!smtp_.Busy()) {
+        refused_.reset();
         reportedSent_ = 0;
         mode_ = Mode::Smtp;
     }
@@ -69,46 +84,125 @@ bool CSock::SendComposed(const AccountSettings& settings, OutgoingMessage messag
     if (RefuseWhileBusy()) {
         return false;
     }
+    refused_.reset();
     reportedSent_ = 0;
     mode_ = Mode::Smtp;
     Apply(smtp_.SendComposed(SmtpAccountFrom(settings), std::move(message)));
     return true;
 }
 
-void CSock::Connect(const std::string& host, int port) {
+void CSock::Connect(const std::string& host, int port, bool tls) {
     // The socket is made only once the session checked the server and port.
     if (socket_) {
         socket_->disconnect(this);
         socket_->abort();
         socket_->deleteLater();
     }
-    socket_ = new QTcpSocket(this);
+    socket_ = new QSslSocket(this);
     connected_ = false;
-    connect(socket_, &QTcpSocket::connected, this, &CSock::OnConnected);
-    connect(socket_, &QTcpSocket::readyRead, this, &CSock::OnReadyRead);
-    connect(socket_, &QTcpSocket::disconnected, this, &CSock::OnDisconnected);
+    handshaking_ = tls;
+    SetEncrypted(false);
+    host_ = SjisToUtf8(host);
+    port_ = port;
+    QSslConfiguration tlsConfig = QSslConfiguration::defaultConfiguration();
+    tlsConfig.setProtocol(QSsl::TlsV1_2OrLater);
+    tlsConfig.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    socket_->setSslConfiguration(tlsConfig);
+    connect(socket_, &QSslSocket::connected, this, &CSock::OnConnected);
+    connect(socket_, &QSslSocket::encrypted, this, &CSock::OnEncrypted);
+    connect(socket_, &QSslSocket::sslErrors, this, &CSock::OnSslErrors);
+    connect(socket_, &QSslSocket::readyRead, this, &CSock::OnReadyRead);
+    connect(socket_, &QSslSocket::disconnected, this, &CSock::OnDisconnected);
     connect(socket_, &QAbstractSocket::errorOccurred, this, &CSock::OnError);
-    connect(socket_, &QTcpSocket::bytesWritten, this, [this] {
+    connect(socket_, &QSslSocket::bytesWritten, this, [this] {
         if (mode_ == Mode::Smtp) {
             Apply(smtp_.OnBytesWritten());
         }
     });
-    socket_->connectToHost(QString::fromUtf8(SjisToUtf8(host)), static_cast<quint16>(port));
+    const QString name = QString::fromUtf8(host_);
+    if (tls) {
+        socket_->connectToHostEncrypted(name, static_cast<quint16>(port));
+    } else {
+        socket_->connectToHost(name, static_cast<quint16>(port));
+    }
+}
+
+void CSock::StartTls() {
+    if (!socket_) {
+        return;
+    }
+    // Whatever the server sent in the clear after its go-ahead is not read:
+    // anyone on the way could have put it there.
+    socket_->readAll();
+    handshaking_ = true;
+    socket_->startClientEncryption();
+}
+
+void CSock::OnEncrypted() {
+    handshaking_ = false;
+    SetEncrypted(true);
+    if (!connected_) {
+        OnConnected(); // TLS from the start: the session starts now
+        return;
+    }
+    if (mode_ == Mode::Smtp) {
+        Apply(smtp_.OnTlsStarted());
+    } else {
+        Apply(pop3_.OnTlsStarted());
+    }
+}
+
+void CSock::OnSslErrors(const QList<QSslError>& errors) {
+    if (!socket_) {
+        return;
+    }
+    const QSslCertificate certificate = socket_->peerCertificate();
+    if (certificate.isNull()) {
+        return; // refused: the handshake fails
+    }
+    const QByteArray hex = certificate.digest(QCryptographicHash::Sha256).toHex();
+    const std::string fingerprint(hex.constData(), static_cast<std::size_t>(hex.size()));
+    const CertTrust trust = CheckPinned(TrustedCertsFile(doc_.BaseDir()).Load(), host_, port_, fingerprint);
+    if (trust == CertTrust::Pinned) {
+        // The user trusts exactly this certificate for this server, whoever
+        // signed it and whatever name it carries.
+        socket_->ignoreSslErrors(errors);
+        return;
+    }
+    refused_ = RefusedCert{host_, port_, fingerprint};
+    std::string reason = UntrustedCertificateText(Utf8ToSjis(host_).text, port_, fingerprint, trust);
+    if (!errors.isEmpty()) {
+        reason += " (" + SjisReason(errors.front().errorString()) + ")";
+    }
+    refusedReason_ = std::move(reason);
+}
+
+void CSock::SetEncrypted(bool on) {
+    if (encrypted_ == on) {
+        return;
+    }
+    encrypted_ = on;
+    if (onEncrypted) {
+        onEncrypted(on);
+    }
 }
 
 template <typename Output>
 void CSock::Apply(Output out) {
     if (out.connect) {
         if constexpr (std::is_same_v<Output, SmtpOutput>) {
-            Connect(out.host, out.port);
+            Connect(out.host, out.port, out.tls);
         } else {
-            Connect(account_.serverName, account_.pop3Port);
+            Connect(account_.serverName, account_.pop3Port, out.tls);
         }
     }
     if (!out.send.empty() && socket_) {
         // QTcpSocket keeps what the network does not take at once and writes
         // it as the connection allows: the whole text goes out.
         socket_->write(out.send.data(), static_cast<qint64>(out.send.size()));
+    }
+    if (out.startTls) {
+        StartTls();
     }
     for (const std::string& text : out.statusTexts) {
         if (onStatusText) {
@@ -125,6 +219,8 @@ void CSock::Apply(Output out) {
         socket_->disconnectFromHost();
         socket_->deleteLater();
         socket_ = nullptr;
+        handshaking_ = false;
+        SetEncrypted(false);
     }
     if (Busy() && !ticker_.isActive()) {
         ticker_.start();
@@ -149,6 +245,9 @@ void CSock::Apply(Output out) {
 }
 
 void CSock::OnConnected() {
+    if (handshaking_ && !connected_ && !encrypted_) {
+        return; // TLS from the start: the session hears of the connection once it is encrypted
+    }
     connected_ = true;
     if (socket_) {
         // Commands are short and each waits for its answer: send them at once.
@@ -175,6 +274,11 @@ void CSock::OnReadyRead() {
 }
 
 void CSock::OnDisconnected() {
+    if (handshaking_) {
+        // The server gave up on the handshake.
+        OnError(QAbstractSocket::SslHandshakeFailedError);
+        return;
+    }
     if (mode_ == Mode::Smtp) {
         Apply(smtp_.OnServerClose());
     } else {
@@ -186,7 +290,20 @@ void CSock::OnError(QAbstractSocket::SocketError error) {
     if (!socket_ || error == QAbstractSocket::RemoteHostClosedError) {
         return; // a closed connection is reported by OnDisconnected
     }
-    const std::string reason = SjisReason(socket_->errorString());
+    std::string reason = SjisReason(socket_->errorString());
+    if (handshaking_) {
+        // No plain-text fallback: a failed handshake ends the session.
+        if (!refusedReason_.empty()) {
+            reason = std::exchange(refusedReason_, {});
+        }
+        handshaking_ = false;
+        if (mode_ == Mode::Smtp) {
+            Apply(smtp_.OnTlsFailed(reason));
+        } else {
+            Apply(pop3_.OnTlsFailed(reason));
+        }
+        return;
+    }
     if (mode_ == Mode::Smtp) {
         Apply(connected_ ? smtp_.OnSocketError(reason) : smtp_.OnConnectFailed(reason));
     } else {

@@ -1,21 +1,30 @@
 // The program's one connection to a mail server. CSock moves bytes and
-// events between a QTcpSocket and the session state machines (POP3 to
+// events between a QSslSocket and the session state machines (POP3 to
 // receive, SMTP to send); it holds no protocol logic of its own. One session
 // runs at a time. The same driver runs in the window and without one.
+//
+// TLS: 1.2 or newer, the server's certificate checked against the system's
+// authorities and the host name. A certificate they do not vouch for is
+// accepted only when the mailbox's "trusted-certs" pins exactly it for that
+// server; otherwise the session ends and the certificate is kept as
+// RefusedCertificate(), which the window may offer the user to trust.
 #pragma once
 
 #include "transfer/DocReceiveStore.h"
 #include "transfer/DocSendStore.h"
 #include "transfer/Pop3Session.h"
 #include "transfer/SmtpSession.h"
+#include "transfer/TrustedCerts.h"
 #include "transfer/UidlFile.h"
 
 #include <QObject>
-#include <QTcpSocket>
+#include <QSslError>
+#include <QSslSocket>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tegalo {
@@ -39,6 +48,8 @@ public:
     // moved from the waiting folder to the sent one).
     std::function<void()> onReceived;
     std::function<void()> onSent;
+    // The connection became encrypted (true) or the encrypted one ended (false).
+    std::function<void(bool)> onEncrypted;
 
     // Starts a receive session with the account's settings.
     void StartReceive(const AccountSettings& settings);
@@ -49,6 +60,20 @@ public:
     bool SendComposed(const AccountSettings& settings, OutgoingMessage message);
 
     bool Busy() const { return pop3_.Busy() || smtp_.Busy(); }
+    // The session runs over TLS.
+    bool Encrypted() const { return encrypted_; }
+
+    // The certificate the last session refused, if any: "host", port and
+    // SHA-256 fingerprint (64 lowercase hex). Cleared when a session starts.
+    struct RefusedCert {
+        std::string host;
+        int port = 0;
+        std::string fingerprint;
+    };
+    const std::optional<RefusedCert>& RefusedCertificate() const { return refused_; }
+    // Pins the refused certificate in "trusted-certs". Returns an empty
+    // string on success, else what went wrong.
+    [[nodiscard]] std::string TrustRefusedCertificate();
     const Pop3Session& pop3() const { return pop3_; }
     const SmtpSession& smtp() const { return smtp_; }
 
@@ -58,7 +83,11 @@ private:
     // Carries out what a session asked for.
     template <typename Output>
     void Apply(Output out);
-    void Connect(const std::string& host, int port);
+    void Connect(const std::string& host, int port, bool tls);
+    void StartTls();
+    void OnEncrypted();
+    void OnSslErrors(const QList<QSslError>& errors);
+    void SetEncrypted(bool on);
     bool RefuseWhileBusy();
     void OnConnected();
     void OnReadyRead();
@@ -74,9 +103,15 @@ private:
     SmtpSession smtp_;
     Mode mode_ = Mode::Pop3;
     Pop3Account account_;
-    QTcpSocket* socket_ = nullptr;
+    QSslSocket* socket_ = nullptr;
     QTimer ticker_;
-    bool connected_ = false;
+    bool connected_ = false;   // the session was told the connection is open
+    bool handshaking_ = false; // a TLS handshake runs
+    bool encrypted_ = false;
+    std::string host_;         // the server of the connection and its port
+    int port_ = 0;
+    std::optional<RefusedCert> refused_;
+    std::string refusedReason_; // the status text of a certificate just refused
     int reportedReceived_ = 0;
     int reportedSent_ = 0;
 };
