@@ -25,11 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_CHECK(DecodeAttachment(blanked, "base64") == bytes);
 
-    const std::string_view name = bytes.substr(0, 200);
-    const std::string header = PartHeader(name, "base64\r\n");
+    const std::string_view partName = bytes.substr(0, 200);
+    const std::string header = PartHeader(partName, "base64\r\n");
     FUZZ_CHECK(header.size() == kPartHeaderSize);
-    if (name.size() <= kPartNameSize && !name.ends_with(' ')) {
-        FUZZ_CHECK(PartRecordName(header) == name);
+    if (partName.size() <= kPartNameSize && !partName.ends_with(' ')) {
+        FUZZ_CHECK(PartRecordName(header) == partName);
     }
 
     const std::string name = SafeAttachmentName(bytes.substr(0, 400));

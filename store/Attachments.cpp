@@ -140,6 +140,13 @@ std::string DecodeUuencodedContent(std::string_view content) {
     std::string_view rest = content;
     while (!rest.empty()) {
         if (TakeLine(rest).starts_with("begin ")) {
+            // A long name of the begin line may be folded onto lines that
+            // start with a blank; they hold no data.
+            std::string_view next = rest;
+            while (!next.empty() && (next[0] == ' ' || next[0] == '\t') &&
+                   TakeLine(next).find_first_not_of(" \t") != std::string_view::npos) {
+                rest = next;
+            }
             content = rest;
             break;
         }

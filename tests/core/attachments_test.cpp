@@ -46,6 +46,8 @@ TEST(DecodeAttachment, ByEncoding) {
         {"x-uuencode", "begin 644 abc.txt\r\n#86)C\r\n`\r\nend\r\n", "x-uuencod", "abc"},
         {"uuencode with trailing blanks cut off", "begin 600 h\r\n32&5L;&\\L(\'=O<FQD(2 Q,C,T-0\r\n`\r\nend",
          "x-uue", "Hello, world! 12345"},
+        {"uuencode with a folded begin line", "begin 664 =?UTF-8?B?YQ==?=\r\n =?UTF-8?B?Yg==?=\r\n#86)C\r\n`\r\nend",
+         "uuencode", "abc"},
         {"uuencode without begin", "#86)C\r\nend\r\n", "uuencode", "abc"},
         {"base64 stops at the stored delimiter line", "QUJD\r\n------=_NextPart_000_0017_01C3CBA8.DEA1DD40\r\n",
          "base64", "ABC"},

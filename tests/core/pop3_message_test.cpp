@@ -208,16 +208,18 @@ TEST(Pop3SplitMessage, LongAttachmentNamesKeepTheirExtension) {
         kanji += "報告書";
     }
     const std::string sjisName = Sjis(kanji) + ".xlsx";
-    const std::string_view sjisCut = PartRecordName(PartHeader(sjisName, "base64"));
+    const std::string sjisHeader = PartHeader(sjisName, "base64");
+    const std::string_view sjisCut = PartRecordName(sjisHeader);
     EXPECT_EQ(sjisCut, Sjis(kanji).substr(0, 92) + ".xlsx");
 
     // One byte less room: the character that would not fit whole goes.
     const std::string odd = "x" + sjisName;
-    EXPECT_EQ(PartRecordName(PartHeader(odd, "")), "x" + Sjis(kanji).substr(0, 92) + ".xlsx");
+    EXPECT_EQ(std::string(PartRecordName(PartHeader(odd, ""))), "x" + Sjis(kanji).substr(0, 92) + ".xlsx");
 
     // An ISO-2022-JP name closes its cut run before the extension.
     const std::string jisName = Jis(kanji) + ".pdf";
-    const std::string_view jisCut = PartRecordName(PartHeader(jisName, ""));
+    const std::string jisHeader = PartHeader(jisName, "");
+    const std::string_view jisCut = PartRecordName(jisHeader);
     EXPECT_LE(jisCut.size(), 98u);
     EXPECT_TRUE(jisCut.ends_with("\x1b(B.pdf")) << jisCut;
     bool jisError = true;
@@ -226,7 +228,7 @@ TEST(Pop3SplitMessage, LongAttachmentNamesKeepTheirExtension) {
 
     // No usable extension (too long, or none): cut at the end as before.
     const std::string noExtension = std::string(120, 'a') + "." + std::string(30, 'b');
-    EXPECT_EQ(PartRecordName(PartHeader(noExtension, "")), std::string(98, 'a'));
+    EXPECT_EQ(std::string(PartRecordName(PartHeader(noExtension, ""))), std::string(98, 'a'));
 }
 
 TEST(Pop3SplitMessage, RecordLayout) {
