@@ -239,12 +239,20 @@ std::string EncodingLine(std::string_view headers) {
 }
 
 // The record of an attachment: its part header, then its content still in
-// its transfer encoding (ISO-2022-JP in it converted, as Tegalo has always
-// stored attachments).
+// its transfer encoding. A 7bit part has its ISO-2022-JP converted, as
+// Tegalo has always stored attachments; a forwarded message and 8bit or
+// binary content are kept byte for byte, since converting them changes
+// what the sender sent.
 std::string AttachmentRecord(std::string_view headers, std::string_view content, std::string_view type,
                              bool htmlForm, ReceivedMessage& message, DecodeTally& tally) {
-    std::string record = PartHeader(PartName(headers, type, htmlForm, tally), EncodingLine(headers));
-    record += DecodeToSjis(content, message.jisError);
+    const std::string encodingLine = EncodingLine(headers);
+    std::string record = PartHeader(PartName(headers, type, htmlForm, tally), encodingLine);
+    const std::string_view encoding = std::string_view(encodingLine).substr(0, encodingLine.size() - kCrLf.size());
+    if (type.starts_with("message/") || encoding == "8bit" || encoding == "binary") {
+        record += content;
+    } else {
+        record += DecodeToSjis(content, message.jisError);
+    }
     return record;
 }
 
@@ -429,6 +437,14 @@ ReceivedMessage SplitReceivedMessage(std::string_view input) {
     FinishBody(text, rawHeader, rawBody, blankFrom, message, tally);
     message.replaced = tally.replaced;
     message.jisError = message.jisError || tally.jisError;
+    // Decoding (base64 or quoted-printable text, encoded words) can bring
+    // back NUL bytes that the record cannot hold.
+    for (std::string* piece : {&message.subject, &message.from, &message.date, &message.header, &message.body}) {
+        if (piece->find('\0') != std::string::npos) {
+            std::erase(*piece, '\0');
+            message.nulRemoved = true;
+        }
+    }
     return message;
 }
 

@@ -22,8 +22,10 @@ struct NameCut {
     bool closeRun = false;
 };
 
-NameCut CutName(std::string_view name) {
-    constexpr std::size_t kEscapeLength = 3;
+constexpr std::size_t kEscapeLength = 3;
+
+// Cuts `name` to at most `limit` bytes at a character boundary.
+NameCut CutName(std::string_view name, std::size_t limit) {
     NameCut cut;
     bool doubleByte = false; // inside an ESC $ run
     std::size_t i = 0;
@@ -41,7 +43,7 @@ NameCut CutName(std::string_view name) {
         width = std::min(width, name.size() - i);
         // Room for the closing sequence, should the run still be open here.
         const std::size_t closing = nextDoubleByte ? kEscapeLength : 0;
-        if (i + width + closing > kPartNameSize) {
+        if (i + width + closing > limit) {
             break;
         }
         i += width;
@@ -49,6 +51,31 @@ NameCut CutName(std::string_view name) {
         cut = NameCut{i, doubleByte};
     }
     return cut;
+}
+
+// The extension of a name (from its last "." outside any double-byte
+// character or run): 2 to 16 printable ASCII bytes, else empty.
+std::string_view NameExtension(std::string_view name) {
+    constexpr std::size_t kExtensionMax = 16;
+    std::size_t dot = std::string_view::npos;
+    bool doubleByte = false;
+    for (std::size_t i = 0; i < name.size();) {
+        if (name[i] == kEsc && i + kEscapeLength <= name.size()) {
+            doubleByte = name[i + 1] == '$';
+            i += kEscapeLength;
+        } else if (doubleByte || IsSjisLead(static_cast<unsigned char>(name[i]))) {
+            i += 2;
+        } else {
+            dot = name[i] == '.' ? i : dot;
+            ++i;
+        }
+    }
+    if (dot == std::string_view::npos || dot == 0) {
+        return {};
+    }
+    const std::string_view extension = name.substr(dot);
+    const bool plain = std::all_of(extension.begin(), extension.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+    return plain && extension.size() >= 2 && extension.size() <= kExtensionMax ? extension : std::string_view();
 }
 
 } // namespace
@@ -149,11 +176,14 @@ std::string PartHeader(std::string_view name, std::string_view encoding) {
     if (name.size() <= kPartNameSize) {
         header.assign(name);
     } else {
-        const NameCut cut = CutName(name);
+        // The middle goes: the start of the name and its extension stay.
+        const std::string_view extension = NameExtension(name);
+        const NameCut cut = CutName(name.substr(0, name.size() - extension.size()), kPartNameSize - extension.size());
         header.assign(name.substr(0, cut.length));
         if (cut.closeRun) {
             header.append("\x1b(B");
         }
+        header.append(extension);
     }
     header.resize(kPartNameSize, ' ');
     header.append(kCrLf);

@@ -103,10 +103,12 @@ inline constexpr std::size_t kPartEncodingStart = kPartNameSize + 2;
 inline constexpr std::size_t kPartEncodingSize = 9;
 inline constexpr std::size_t kPartHeaderSize = kPartEncodingStart + kPartEncodingSize;
 
-// Builds a part header. A name longer than 98 bytes is cut at a character
-// boundary: never inside a Shift_JIS double-byte character, and in an
-// ISO-2022-JP name never inside an escape sequence or a two-byte character,
-// a cut double-byte run being closed with ESC ( B within the 98 bytes.
+// Builds a part header. A name longer than 98 bytes loses its middle: its
+// extension (up to 16 ASCII bytes after the last ".") stays at the end, and
+// what stands before it is cut at a character boundary: never inside a
+// Shift_JIS double-byte character, and in an ISO-2022-JP name never inside
+// an escape sequence or a two-byte character, a cut double-byte run being
+// closed with ESC ( B within the 98 bytes.
 std::string PartHeader(std::string_view name, std::string_view encoding);
 
 // The name of a part record: its first 98 characters without trailing

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,17 +25,6 @@ void SetError(std::string* error, std::string text) {
     if (error) {
         *error = std::move(text);
     }
-}
-
-bool IsBase64Text(std::string_view line) {
-    static const auto allowed = [] {
-        std::array<bool, 256> table{};
-        for (const char c : std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=")) {
-            table[static_cast<unsigned char>(c)] = true;
-        }
-        return table;
-    }();
-    return std::all_of(line.begin(), line.end(), [](char c) { return allowed[static_cast<unsigned char>(c)]; });
 }
 
 // Cuts a UTF-8 string to at most `max` bytes without splitting a character.
@@ -75,38 +65,149 @@ std::string AttachmentDirectory(std::string* error) {
     return dir;
 }
 
+namespace {
+
+constexpr bool IsBase64Letter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+}
+
+// The line at the start of `text` without its line end (CR LF or LF), and
+// `text` moved past it.
+std::string_view TakeLine(std::string_view& text) {
+    const std::size_t lf = text.find('\n');
+    std::string_view line = text.substr(0, lf);
+    text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
+    if (line.ends_with('\r')) {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
+// Base64 content of a part. Characters outside the alphabet (a blank at a
+// line end, a stray byte) are left out and groups may run across lines
+// (RFC 2045 6.8). The data ends with the content, after a group padded with
+// "=", or at a delimiter line ("--..."), which older records keep after it.
+std::string DecodeBase64Content(std::string_view content) {
+    std::string out;
+    out.reserve(content.size() / 4 * 3 + 3);
+    std::string pending; // letters of a group not yet complete
+    bool padded = false;
+    while (!content.empty() && !padded) {
+        const std::string_view line = TakeLine(content);
+        if (line.starts_with("--")) {
+            break;
+        }
+        if (pending.empty() && line.size() % 4 == 0 && std::all_of(line.begin(), line.end(), IsBase64Letter)) {
+            // The usual line: decoded in place at the end of the output.
+            const std::size_t at = out.size();
+            out.append(line);
+            out.resize(at + DecodeBase64Line(out.data() + at, line.size()));
+            continue;
+        }
+        for (const char c : line) {
+            if (IsBase64Letter(c)) {
+                pending.push_back(c);
+            } else if (c == '=') {
+                padded = true;
+                break;
+            }
+        }
+        const std::size_t whole = pending.size() / 4 * 4;
+        const std::size_t at = out.size();
+        out.append(pending, 0, whole);
+        out.resize(at + DecodeBase64Line(out.data() + at, whole));
+        pending.erase(0, whole);
+    }
+    // A last group of two or three letters holds one or two bytes, padded or not.
+    if (pending.size() >= 2) {
+        pending.resize(4, '=');
+        const std::size_t at = out.size();
+        out.append(pending);
+        out.resize(at + DecodeBase64Line(out.data() + at, 4));
+    }
+    return out;
+}
+
+constexpr unsigned UuValue(char c) {
+    return static_cast<unsigned>(static_cast<unsigned char>(c) - 0x20) & 0x3F;
+}
+
+// Uuencoded content: the lines after "begin <mode> <name>" (or from the
+// start when there is none) up to "end" or a line that holds no bytes.
+// Each line starts with its byte count; every four characters after it
+// give three bytes, characters cut off at the line end counting as zero.
+std::string DecodeUuencodedContent(std::string_view content) {
+    std::string_view rest = content;
+    while (!rest.empty()) {
+        if (TakeLine(rest).starts_with("begin ")) {
+            // A long name of the begin line may be folded onto lines that
+            // start with a blank; they hold no data.
+            std::string_view next = rest;
+            while (!next.empty() && (next[0] == ' ' || next[0] == '\t') &&
+                   TakeLine(next).find_first_not_of(" \t") != std::string_view::npos) {
+                rest = next;
+            }
+            content = rest;
+            break;
+        }
+    }
+    std::string out;
+    out.reserve(content.size() / 4 * 3);
+    while (!content.empty()) {
+        std::string_view line = TakeLine(content);
+        if (line.empty()) {
+            continue;
+        }
+        if (line.starts_with("end")) {
+            break;
+        }
+        const unsigned count = UuValue(line[0]);
+        if (count == 0) {
+            break;
+        }
+        line.remove_prefix(1);
+        for (unsigned done = 0, at = 0; done < count; at += 4) {
+            const auto value = [&](unsigned k) { return at + k < line.size() ? UuValue(line[at + k]) : 0u; };
+            const unsigned group = value(0) << 18 | value(1) << 12 | value(2) << 6 | value(3);
+            for (int shift = 16; shift >= 0 && done < count; shift -= 8, ++done) {
+                out.push_back(static_cast<char>((group >> shift) & 0xFF));
+            }
+        }
+    }
+    return out;
+}
+
+bool IsUuencoding(std::string_view encoding) {
+    // The record keeps nine characters of the encoding's name.
+    return encoding == "x-uuencod" || encoding == "x-uuencode" || encoding == "uuencode" || encoding == "x-uue" ||
+           encoding == "uue";
+}
+
+} // namespace
+
 std::string DecodeAttachment(std::string_view content, std::string_view encoding) {
     // An attachment of a composed message is stored with the delimiter line
     // that closes it; it is no part of the file.
     if (content.ends_with(kDelimiterLine)) {
         content.remove_suffix(kDelimiterLine.size());
     }
+    if (encoding == "base64") {
+        return DecodeBase64Content(content);
+    }
+    if (IsUuencoding(encoding)) {
+        return DecodeUuencodedContent(content);
+    }
     std::string decodedText;
     if (encoding == "quoted-pr") {
         decodedText = DecodeQuotedPrintable(content);
         content = decodedText;
     }
-    const bool base64 = encoding == "base64";
     std::string out;
     out.reserve(content.size() + 2);
     while (!content.empty()) {
         const std::size_t eol = content.find("\r\n");
-        const std::string_view text = content.substr(0, eol);
-        if (base64) {
-            if (text.empty() || !IsBase64Text(text)) {
-                break;
-            }
-            // Decode in place at the end of the output, which has room for the line.
-            const std::size_t at = out.size();
-            out.append(text);
-            out.resize(at + DecodeBase64Line(out.data() + at, text.size()));
-            if (eol == std::string_view::npos) {
-                break;
-            }
-        } else {
-            out.append(text);
-            out.append("\r\n");
-        }
+        out.append(content.substr(0, eol));
+        out.append("\r\n");
         content.remove_prefix(eol == std::string_view::npos ? content.size() : eol + 2);
     }
     return out;
@@ -137,12 +238,81 @@ std::string SafeAttachmentName(std::string_view sjisName) {
     return name;
 }
 
+namespace {
+
+// The name of the n-th copy under one name: "name.ext", "name (2).ext", ...
+std::string NumberedName(const std::string& name, int n) {
+    if (n == 1) {
+        return name;
+    }
+    const std::string number = " (" + std::to_string(n) + ")";
+    const std::size_t dot = name.rfind('.');
+    const std::size_t stemEnd = dot == std::string::npos || dot == 0 ? name.size() : dot;
+    const std::string_view extension = std::string_view(name).substr(stemEnd);
+    std::string numbered(CutUtf8(std::string_view(name).substr(0, stemEnd), kNameMax - extension.size() - number.size()));
+    numbered += number;
+    numbered += extension;
+    return numbered;
+}
+
+// True when `path` is a plain file (not a link) holding exactly `bytes`.
+bool HoldsBytes(const std::string& path, std::string_view bytes) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) != bytes.size()) {
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
+    }
+    std::string held(bytes.size(), '\0');
+    std::size_t got = 0;
+    while (got < held.size()) {
+        const ssize_t n = ::read(fd, held.data() + got, held.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return got == bytes.size() && held == bytes;
+}
+
+constexpr int kMaxCopies = 999;
+
+} // namespace
+
 std::string WriteAttachmentCopy(const std::string& directory, const std::string& name, std::string_view bytes,
                                 std::string* error) {
+    // A name is taken only when nothing stands under it, so no copy of
+    // another attachment is overwritten and no planted link replaced; the
+    // directory is the user's own, closed to others.
+    std::string chosen;
+    for (int n = 1; n <= kMaxCopies && chosen.empty(); ++n) {
+        const std::string candidate = NumberedName(name, n);
+        const std::string path = directory + "/" + candidate;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) {
+            if (errno != ENOENT) {
+                SetError(error, path + ": " + std::strerror(errno));
+                return {};
+            }
+            chosen = candidate;
+        } else if (HoldsBytes(path, bytes)) {
+            return path; // the same attachment opened again
+        }
+    }
+    if (chosen.empty()) {
+        SetError(error, directory + "/" + name + ": too many copies of that name");
+        return {};
+    }
     AtomicFile file;
     // Another Tegalo (another mailbox) may write to the same directory, so
     // the temporary file gets a name of its own.
-    int failed = file.Open(directory, name, 0600, TempName::kUnique, ".tegalo-");
+    int failed = file.Open(directory, chosen, 0600, TempName::kUnique, ".tegalo-");
     if (failed == 0) {
         failed = file.Write(bytes);
     }

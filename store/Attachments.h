@@ -18,9 +18,11 @@ std::string AttachmentDirectory(std::string* error = nullptr);
 
 // The decoded bytes of an attachment as stored (still in its transfer
 // encoding):
-// - "base64": line by line (CR LF), up to the first line that is empty or
-//   holds anything but base64 characters, so that what stands after the
-//   content in older records (a delimiter line) adds nothing;
+// - "base64": characters outside the base64 alphabet are left out (blanks
+//   at line ends, stray bytes); the data ends with the content, after a
+//   group padded with "=", or at a delimiter line ("--..."), so that what
+//   stands after the content in older records adds nothing;
+// - "x-uuencode" (and its other names): the lines after "begin" up to "end";
 // - "quoted-pr": quoted-printable decoded, then written line by line;
 // - anything else: as stored.
 // Text lines, the last one too, come out ending in CR LF. The delimiter line
@@ -33,10 +35,12 @@ std::string DecodeAttachment(std::string_view content, std::string_view encoding
 std::string SafeAttachmentName(std::string_view sjisName);
 
 // Writes `bytes` as the file `name` (already safe) in `directory`, through a
-// new temporary file renamed over the old one, so that a symbolic link
-// planted under that name is replaced, never followed. The file is readable
-// and writable by the user only and never executable. Returns the full path,
-// or an empty string with *error set.
+// new temporary file linked under its name. Nothing standing there is
+// replaced or followed: a file with other bytes (another attachment of the
+// same name) or a link makes the copy "name (2).ext", "name (3).ext" and so
+// on, while a plain file with the same bytes (the attachment opened again)
+// is used as it is. The file is readable and writable by the user only and
+// never executable. Returns the full path, or an empty string with *error set.
 std::string WriteAttachmentCopy(const std::string& directory, const std::string& name, std::string_view bytes,
                                 std::string* error = nullptr);
 

@@ -59,6 +59,9 @@ std::map<long, std::string> ParseUidlListing(std::string_view listing, long mess
         bool digits = !number.empty() && number.size() <= 7;
         for (const char c : number) {
             digits = digits && c >= '0' && c <= '9';
+            if (!digits) {
+                break; // nor is a longer number read on: it could overflow
+            }
             n = n * 10 + (c - '0');
         }
         if (!digits || n < 1 || n > messageCount || !IsValidUidl(id) || ids.count(n) != 0) {

@@ -37,7 +37,18 @@ TEST(DecodeAttachment, ByEncoding) {
     };
     const std::vector<Row> rows = {
         {"base64 lines", "QUJD\r\nRA==", "base64", "ABCD"},
-        {"base64 stops at an empty line", "QUJD\r\n\r\nRA==\r\n", "base64", "ABC"},
+        {"base64 skips an empty line", "QUJD\r\n\r\nRA==\r\n", "base64", "ABCD"},
+        {"base64 lines ending in a blank", "QUJD \r\nRA== \r\n", "base64", "ABCD"},
+        {"base64 leaves out characters outside its alphabet", "QU*JD\r\nR\tA==\r\n", "base64", "ABCD"},
+        {"base64 groups across lines, LF line ends", "QUJ\nDRA==\n", "base64", "ABCD"},
+        {"base64 without padding", "QUJDRA", "base64", "ABCD"},
+        {"base64 ends after its padding", "RA==\r\nQUJD\r\n", "base64", "D"},
+        {"x-uuencode", "begin 644 abc.txt\r\n#86)C\r\n`\r\nend\r\n", "x-uuencod", "abc"},
+        {"uuencode with trailing blanks cut off", "begin 600 h\r\n32&5L;&\\L(\'=O<FQD(2 Q,C,T-0\r\n`\r\nend",
+         "x-uue", "Hello, world! 12345"},
+        {"uuencode with a folded begin line", "begin 664 =?UTF-8?B?YQ==?=\r\n =?UTF-8?B?Yg==?=\r\n#86)C\r\n`\r\nend",
+         "uuencode", "abc"},
+        {"uuencode without begin", "#86)C\r\nend\r\n", "uuencode", "abc"},
         {"base64 stops at the stored delimiter line", "QUJD\r\n------=_NextPart_000_0017_01C3CBA8.DEA1DD40\r\n",
          "base64", "ABC"},
         {"base64 stops at a delimiter tail", "QUJD\r\n------", "base64", "ABC"},
@@ -101,24 +112,34 @@ TEST_F(AttachmentDir, IsPrivateAndCopiesAreNotExecutable) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(ReadFile(path), "#!/bin/sh\n");
 
-    EXPECT_EQ(WriteAttachmentCopy(dir, "script.sh", "replaced", &error), path);
-    EXPECT_EQ(ReadFile(path), "replaced");
+    // The same attachment again uses its copy; another one of the same
+    // name gets a name of its own instead of overwriting it.
+    EXPECT_EQ(WriteAttachmentCopy(dir, "script.sh", "#!/bin/sh\n", &error), path);
+    EXPECT_EQ(WriteAttachmentCopy(dir, "script.sh", "other", &error), dir + "/script (2).sh");
+    EXPECT_EQ(WriteAttachmentCopy(dir, "script.sh", "third", &error), dir + "/script (3).sh");
+    EXPECT_EQ(WriteAttachmentCopy(dir, "script.sh", "other", &error), dir + "/script (2).sh");
+    EXPECT_EQ(ReadFile(path), "#!/bin/sh\n");
+    EXPECT_EQ(ReadFile(dir + "/script (2).sh"), "other");
+    EXPECT_EQ(WriteAttachmentCopy(dir, "README", "x", &error), dir + "/README");
+    EXPECT_EQ(WriteAttachmentCopy(dir, "README", "y", &error), dir + "/README (2)");
 
     ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
     EXPECT_EQ(AttachmentDirectory(&error), "") << "a directory open to others is refused";
 }
 
-TEST_F(AttachmentDir, PlantedSymbolicLinkIsReplacedNotFollowed) {
+TEST_F(AttachmentDir, PlantedSymbolicLinkIsNeitherFollowedNorReplaced) {
     const std::string dir = AttachmentDirectory();
     const std::string target = runtime.Path() + "/victim";
     std::ofstream(target) << "precious";
     ASSERT_EQ(symlink(target.c_str(), (dir + "/photo.jpg").c_str()), 0);
     std::string error;
-    ASSERT_FALSE(WriteAttachmentCopy(dir, "photo.jpg", "jpeg bytes", &error).empty()) << error;
+    const std::string path = WriteAttachmentCopy(dir, "photo.jpg", "jpeg bytes", &error);
+    EXPECT_EQ(path, dir + "/photo (2).jpg") << error;
     EXPECT_EQ(ReadFile(target), "precious");
     struct stat st {};
-    ASSERT_EQ(lstat((dir + "/photo.jpg").c_str(), &st), 0);
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFile(path), "jpeg bytes");
 }
 
 TEST(AttachmentPaths, OnlyFilesDirectlyInsideTheDirectory) {

@@ -180,6 +180,57 @@ TEST(Pop3SplitMessage, FlagsWhatDoesNotMakeItWhole) {
     EXPECT_EQ(large.Sizes()[10], 0);
 }
 
+// Only the text is converted: a forwarded message and 8bit or binary
+// content reach the record as the sender sent them.
+TEST(Pop3SplitMessage, AttachmentsAreStoredByteForByte) {
+    const std::string forwarded = "From: x@example.jp\r\nSubject: " + Word("転送") + "\r\n\r\n" + Jis("本文") + "\r\n";
+    const std::string eightBit = "raw " + Jis("漢字") + " \x81\xfe\xff";
+    const std::string text =
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\n\r\n" +
+        Jis("本文です") + "\r\n--b\r\nContent-Type: message/rfc822\r\n\r\n" + forwarded +
+        "--b\r\nContent-Type: application/octet-stream; name=a.bin\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" +
+        eightBit + "\r\n--b\r\nContent-Type: text/plain; name=j.txt\r\nContent-Disposition: attachment\r\n\r\n" +
+        Jis("添付") + "\r\n--b--";
+    const ReceivedMessage message = SplitReceivedMessage(text);
+    EXPECT_EQ(message.body, Part("", "", Sjis("本文です")));
+    ASSERT_EQ(message.attachments.size(), 3u);
+    EXPECT_EQ(PartRecordContent(message.attachments[0]), forwarded.substr(0, forwarded.size() - 2));
+    EXPECT_EQ(PartRecordContent(message.attachments[1]), eightBit);
+    // A 7bit attachment keeps the conversion Tegalo has always applied.
+    EXPECT_EQ(PartRecordContent(message.attachments[2]), Sjis("添付"));
+    EXPECT_FALSE(message.jisError);
+}
+
+// A long name loses its middle, never its extension nor half a character.
+TEST(Pop3SplitMessage, LongAttachmentNamesKeepTheirExtension) {
+    std::string kanji;
+    for (int i = 0; i < 30; ++i) {
+        kanji += "報告書";
+    }
+    const std::string sjisName = Sjis(kanji) + ".xlsx";
+    const std::string sjisHeader = PartHeader(sjisName, "base64");
+    const std::string_view sjisCut = PartRecordName(sjisHeader);
+    EXPECT_EQ(sjisCut, Sjis(kanji).substr(0, 92) + ".xlsx");
+
+    // One byte less room: the character that would not fit whole goes.
+    const std::string odd = "x" + sjisName;
+    EXPECT_EQ(std::string(PartRecordName(PartHeader(odd, ""))), "x" + Sjis(kanji).substr(0, 92) + ".xlsx");
+
+    // An ISO-2022-JP name closes its cut run before the extension.
+    const std::string jisName = Jis(kanji) + ".pdf";
+    const std::string jisHeader = PartHeader(jisName, "");
+    const std::string_view jisCut = PartRecordName(jisHeader);
+    EXPECT_LE(jisCut.size(), 98u);
+    EXPECT_TRUE(jisCut.ends_with("\x1b(B.pdf")) << jisCut;
+    bool jisError = true;
+    EXPECT_EQ(JisToSjis(jisCut, &jisError), Sjis(kanji).substr(0, 88) + ".pdf");
+    EXPECT_FALSE(jisError);
+
+    // No usable extension (too long, or none): cut at the end as before.
+    const std::string noExtension = std::string(120, 'a') + "." + std::string(30, 'b');
+    EXPECT_EQ(std::string(PartRecordName(PartHeader(noExtension, ""))), std::string(98, 'a'));
+}
+
 TEST(Pop3SplitMessage, RecordLayout) {
     EXPECT_EQ(PartHeader("", ""), std::string(98, ' ') + "\r\n" + std::string(9, ' '));
     EXPECT_EQ(PartHeader("a.txt", "quoted-printable\r\n").substr(98), "\r\nquoted-pr");
