@@ -19,9 +19,10 @@ struct StartOptions {
     bool init = false;    // --init: create a mailbox and stop
     bool receive = false; // --receive: one receive session without a window
     bool sendWaiting = false; // --send-waiting: send the waiting folder without a window
+    bool repair = false;  // --repair: repair damaged folder files without a window
 };
 
-// Reads `tegalo [--dir DIR] [--init | --receive | --send-waiting]`. On a
+// Reads `tegalo [--dir DIR] [--init | --receive | --send-waiting | --repair]`. On a
 // wrong command line returns nullopt and sets *error.
 std::optional<StartOptions> ParseStartOptions(const QStringList& arguments, QString* error);
 
@@ -34,6 +35,11 @@ public:
     // received folder) and shows the main window. False when the program
     // is to end.
     bool InitInstance(const QString& dir);
+
+    // --repair: in every damaged folder file of `dir`, keeps the whole
+    // records and moves the damaged tail into a side file; prints what it
+    // kept and moved. 0 when nothing failed.
+    static int RepairWithoutWindow(const QString& dir);
 
     // --init: creates a new mailbox in `dir` without a window; messages go
     // to standard error. Returns the exit status.

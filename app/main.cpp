@@ -1,4 +1,4 @@
-// tegalo [--dir DIR] [--init | --receive | --send-waiting]
+// tegalo [--dir DIR] [--init | --receive | --send-waiting | --repair]
 #include "app/TegaloApp.h"
 #include "app/Translations.h"
 
@@ -14,8 +14,11 @@ int main(int argc, char** argv) {
     QString error;
     const std::optional<tegalo::StartOptions> options = tegalo::ParseStartOptions(arguments, &error);
     if (!options) {
-        QTextStream(stderr) << error << "\nusage: tegalo [--dir DIR] [--init | --receive | --send-waiting]\n";
+        QTextStream(stderr) << error << "\nusage: tegalo [--dir DIR] [--init | --receive | --send-waiting | --repair]\n";
         return 2;
+    }
+    if (options->repair) {
+        return tegalo::CTegaloApp::RepairWithoutWindow(options->dir);
     }
     if (options->init) {
         return tegalo::CTegaloApp::CreateMailboxOnly(options->dir);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -211,10 +212,39 @@ bool UnchangedOnDisk(const std::string& path, const RecordList& list) {
            now.inode == list.Stamp().inode && now.size == list.Stamp().size;
 }
 
+int WriteProtected(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return errno == ENOENT ? 0 : errno;
+    }
+    // The owner's write bit, not access(2): the user protected the file,
+    // and that holds even for a process that could write it anyway.
+    return (st.st_mode & S_IWUSR) == 0 ? EACCES : 0;
+}
+
 int RewriteFolderFile(const std::string& dir, const RecordList& list, const FolderEdit& edit, FileStamp& stamp) {
+    std::string targetDir = dir;
+    std::string targetName(FolderName(list.Folder()));
+    const std::string path = dir + targetName;
+    if (const int error = WriteProtected(path); error != 0) {
+        return error;
+    }
+    // A folder file that is a symbolic link stays one: the file it points
+    // to is rewritten, beside itself.
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+        if (!real) {
+            return errno;
+        }
+        const std::string target(real.get());
+        const std::size_t slash = target.rfind('/');
+        targetDir = target.substr(0, slash + 1);
+        targetName = target.substr(slash + 1);
+    }
     AtomicFile file;
     const mode_t mode = list.Stamp().mode != 0 ? list.Stamp().mode : 0600;
-    int error = file.Open(dir, FolderName(list.Folder()), mode);
+    int error = file.Open(targetDir, targetName, mode);
     if (error != 0) {
         return error;
     }
@@ -239,7 +269,7 @@ int RewriteFolderFile(const std::string& dir, const RecordList& list, const Fold
     if (error == 0 && edit.kind == FolderEdit::Kind::kAppend) {
         error = file.Write(edit.record);
     }
-    if (error == 0) {
+    if (error == 0 && edit.keepTail) {
         error = file.Write(list.UnreadTail());
     }
     if (error == 0) {
@@ -272,6 +302,10 @@ namespace {
 // list was read from (same file, same length). Otherwise the result is not
 // valid and `error` is ESTALE, or the errno of opening it.
 UniqueFd OpenLoaded(const std::string& dir, const RecordList& list, int flags, int& error) {
+    if ((flags & O_ACCMODE) != O_RDONLY &&
+        (error = WriteProtected(dir + std::string(FolderName(list.Folder())))) != 0) {
+        return UniqueFd();
+    }
     UniqueFd fd = OpenFile(dir + std::string(FolderName(list.Folder())), flags, 0, error);
     if (!fd.Valid()) {
         return fd;

@@ -66,16 +66,27 @@ struct FolderEdit {
     Kind kind;
     std::size_t index = 0;
     std::string_view record;
+    // False to leave the unread tail of a damaged file out (a repair, which
+    // keeps it elsewhere first).
+    bool keepTail = true;
 };
 
 // True when the file at `path` is still the one `list` was read from (same
 // file, same length).
 bool UnchangedOnDisk(const std::string& path, const RecordList& list);
 
+// EACCES when the file at `path` (followed when a link) exists and its
+// owner may not write it: the user protected it, and it is left as it is.
+// 0 when it may be written or is not there; another errno when it cannot be
+// examined.
+[[nodiscard]] int WriteProtected(const std::string& path);
+
 // Writes the file of `list`'s folder in `dir` anew with `edit` applied: the
 // count, the records, the unread tail. The old file stays untouched unless
 // the whole new file reached the disk. Returns 0 or errno; on success
-// `stamp` describes the new file. `list` itself is not changed.
+// `stamp` describes the new file. `list` itself is not changed. A folder
+// file that is a symbolic link stays one: its target is rewritten. A
+// write-protected file is left alone (EACCES).
 [[nodiscard]] int RewriteFolderFile(const std::string& dir, const RecordList& list, const FolderEdit& edit,
                                     FileStamp& stamp);
 

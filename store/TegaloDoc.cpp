@@ -40,6 +40,12 @@ CTegaloDoc::CTegaloDoc(StoreUi& ui) : ui_(ui) {}
 
 void CTegaloDoc::FileMessage(Routine routine, std::string_view fileName, int error) {
     const int r = static_cast<int>(routine);
+    if (error == EACCES && routine != Routine::kLoadList) {
+        ui_.Message("フォルダファイルが書き込み禁止になっています（"_sjis + std::string(fileName) +
+                    "）：変更しませんでした"_sjis);
+        ui_.Trace(Trace(std::string(RoutineName(r)) + ": write-protected", fileName, error));
+        return;
+    }
     ui_.Message("ファイルが開けません"_sjis + std::string(RoutineNumber(r)) + " " + std::string(RoutineName(r)));
     if (routine == Routine::kLoadList) {
         ui_.Trace("Can't open file " + std::string(fileName) + ", error = " + std::to_string(error) + "\n");
@@ -269,6 +275,10 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
         return StoreStatus::kLimitExceeded;
     }
     const Routine routine = source != nullptr ? Routine::kDelData : Routine::kAddData;
+    if (const int error = WriteProtected(baseDir + name); error != 0) {
+        FileMessage(routine, name, error); // the user protected it: nothing is written
+        return StoreStatus::kCannotWrite;
+    }
     auto changed = [this](std::string_view fileName) {
         ui_.Message("フォルダファイルが読み込んだ後で変更されています（"_sjis + std::string(fileName) + "）"_sjis);
         return StoreStatus::kChangedOnDisk;

@@ -216,6 +216,7 @@ Pop3Output Pop3Session::OnServerConnect() {
     messageCount_ = 0;
     retrievePlan_.clear();
     retrieveIndex_ = 0;
+    retrieveAll_ = false;
     uidOf_.clear();
     deletePlan_.clear();
     deleteIndex_ = 0;
@@ -404,8 +405,11 @@ void Pop3Session::StepSession() {
         case Pop3Reader::Result::NeedMore:
             return;
         case Pop3Reader::Result::TooLong:
-            Fail("(reply longer than " + std::to_string(Pop3Reader::kMaxStatusLine) + " bytes)");
             reader_.Clear();
+            if (sessionState == Pop3State::QuitSent) {
+                return CloseSocket(pendingEnd_); // QUIT goes out once, whatever follows
+            }
+            Fail("(reply longer than " + std::to_string(Pop3Reader::kMaxStatusLine) + " bytes)");
             return;
         case Pop3Reader::Result::Complete:
             OnStatusLine(line);
@@ -526,8 +530,9 @@ void Pop3Session::OnStatusLine(const std::string& line) {
             // Deleted for good: their ids can go, the server may use them again.
             for (std::size_t i = 0; i < deleteIndex_; ++i) {
                 const int number = deletePlan_[i];
-                if (static_cast<std::size_t>(number) < uidOf_.size() && !uidOf_[number].empty()) {
-                    uidlChanged_ = uidl_.marks.erase(uidOf_[number]) > 0 || uidlChanged_;
+                const auto id = uidOf_.find(number);
+                if (id != uidOf_.end()) {
+                    uidlChanged_ = uidl_.marks.erase(id->second) > 0 || uidlChanged_;
                 }
             }
         }
@@ -540,19 +545,17 @@ void Pop3Session::OnStatusLine(const std::string& line) {
 void Pop3Session::OnUidlListing(const std::string& listing, bool truncated) {
     bool ok = false;
     const std::map<long, std::string> ids = ParseUidlListing(listing, messageCount_, ok);
-    if (!ok || truncated) {
+    // A listing that leaves messages out cannot be trusted either; nothing
+    // is sized by the count STAT claimed, only by the ids that came.
+    if (!ok || truncated || ids.size() != static_cast<std::size_t>(messageCount_)) {
         PlanAll();
         return RetrieveNextOrFinish();
     }
-    uidOf_.assign(static_cast<std::size_t>(messageCount_) + 1, std::string());
+    uidOf_.clear();
     std::map<std::string, UidlMark, std::less<>> stillThere;
-    for (int number = 1; number <= messageCount_; ++number) {
-        const auto id = ids.find(number);
-        if (id == ids.end()) {
-            retrievePlan_.push_back(number); // no id: nothing can be known about it
-            continue;
-        }
-        uidOf_[static_cast<std::size_t>(number)] = id->second;
+    for (const auto& [listed, uid] : ids) {
+        const int number = static_cast<int>(listed);
+        const auto id = uidOf_.emplace(number, uid).first;
         const auto known = uidl_.marks.find(id->second);
         if (known == uidl_.marks.end()) {
             retrievePlan_.push_back(number);
@@ -628,25 +631,29 @@ void Pop3Session::OnMessageText(const std::string& text, bool truncated) {
     // Remembered unless the store could not write: that may pass, so such a
     // message is tried again by the next session.
     const bool transient = reason == KeptReason::NotWritten || reason == KeptReason::FolderFull;
-    if (useUidl_ && static_cast<std::size_t>(number) < uidOf_.size() && !uidOf_[number].empty() && !transient) {
-        uidl_.marks[uidOf_[number]] = reason ? UidlMark::Kept : UidlMark::Stored;
+    const auto id = uidOf_.find(number);
+    if (useUidl_ && id != uidOf_.end() && !transient) {
+        uidl_.marks[id->second] = reason ? UidlMark::Kept : UidlMark::Stored;
         uidlChanged_ = true;
     }
     RetrieveNextOrFinish();
 }
 
 void Pop3Session::PlanAll() {
+    // Every number up to the count, one after the other: a server that
+    // claims millions is answered by RETR, not by reserving room for them.
     retrievePlan_.clear();
-    for (int number = 1; number <= messageCount_; ++number) {
-        retrievePlan_.push_back(number);
-    }
+    retrieveIndex_ = 0;
+    retrieveAll_ = true;
 }
 
 void Pop3Session::RetrieveNextOrFinish() {
     const std::size_t window = pipelining_ ? kWindow : 1;
-    while (retrInFlight_.size() < window && retrieveIndex_ < retrievePlan_.size() && !stopRetrieving_) {
-        nextRetrieve = retrievePlan_[retrieveIndex_++];
-        retrieveLeft = static_cast<int>(retrievePlan_.size() - retrieveIndex_);
+    const std::size_t planned = retrieveAll_ ? static_cast<std::size_t>(messageCount_) : retrievePlan_.size();
+    while (retrInFlight_.size() < window && retrieveIndex_ < planned && !stopRetrieving_) {
+        nextRetrieve = retrieveAll_ ? static_cast<int>(retrieveIndex_) + 1 : retrievePlan_[retrieveIndex_];
+        ++retrieveIndex_;
+        retrieveLeft = static_cast<int>(planned - retrieveIndex_);
         retrInFlight_.push_back(nextRetrieve);
         SendCommand("RETR " + std::to_string(nextRetrieve));
     }

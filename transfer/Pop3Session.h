@@ -36,6 +36,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <map>
 #include <vector>
 
 namespace tegalo {
@@ -206,7 +207,8 @@ private:
     int messageCount_ = 0;               // from STAT
     std::vector<int> retrievePlan_;      // message numbers to fetch, in order
     std::size_t retrieveIndex_ = 0;
-    std::vector<std::string> uidOf_;     // by message number; empty when unknown
+    bool retrieveAll_ = false;           // every number up to messageCount_, not retrievePlan_
+    std::map<int, std::string> uidOf_;   // by message number; only those listed
     std::vector<int> deletePlan_;        // message numbers to delete
     std::size_t deleteIndex_ = 0;
     bool stopRetrieving_ = false;        // the store cannot take more this session

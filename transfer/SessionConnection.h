@@ -15,6 +15,7 @@
 #include "text/unicode.h"
 #include "transfer/SessionEnd.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -26,6 +27,13 @@ class SessionConnection {
 public:
     // A session with no byte from the server for this many ticks ends.
     static constexpr int kReplyTimeoutTicks = 60;
+    // Silence is not the only way to stall: a server may send a byte now
+    // and then and never finish. So every step (from a command sent to the
+    // next one, such as a whole message fetched) must end within
+    // kReplyTimeoutTicks plus one tick for each kMinBytesPerTick bytes the
+    // server sent in it: its answers must keep coming at that rate on
+    // average, however large they are.
+    static constexpr std::size_t kMinBytesPerTick = 1024;
 
     // A session is connecting or running.
     bool Busy() const { return phase_ != Phase::Idle; }
@@ -46,6 +54,7 @@ public:
         }
         if (phase_ == Phase::Running) {
             idleTicks_ = 0;
+            stepBytes_ += recvData.size();
             self().reader_.Feed(recvData);
             self().StepSession();
         }
@@ -94,6 +103,7 @@ public:
             tlsPending_ = false;
             encrypted_ = true;
             idleTicks_ = 0;
+            Progressed();
             self().reader_.Clear();
             self().TlsStarted();
         }
@@ -120,6 +130,15 @@ public:
 
     // One second passed. The adapter ticks while Busy().
     Output OnTick() {
+        if (phase_ == Phase::Running && ++stepTicks_ > StepAllowance()) {
+            if (self().QuitSent()) {
+                self().CloseSocket(pendingEnd_);
+            } else {
+                Status("Server Too Slow: Session Ended");
+                self().CloseSocket(SessionEnd::Failed);
+            }
+            return Take();
+        }
         if (phase_ != Phase::Idle && ++idleTicks_ >= kReplyTimeoutTicks) {
             if (phase_ == Phase::Connecting) {
                 self().ConnectFailed("no answer in 60 seconds");
@@ -136,7 +155,24 @@ public:
 protected:
     enum class Phase { Idle, Connecting, Running };
 
-    Output Take() { return std::exchange(out_, {}); }
+    Output Take() {
+        if (!out_.send.empty()) {
+            Progressed(); // a command went out: the next step begins
+        }
+        return std::exchange(out_, {});
+    }
+
+    // The session moved on (a command sent, the connection opened or made
+    // secure, bytes of ours taken by the connection): the step begins anew.
+    void Progressed() {
+        stepTicks_ = 0;
+        stepBytes_ = 0;
+    }
+
+    // The ticks the current step may last.
+    std::size_t StepAllowance() const {
+        return static_cast<std::size_t>(kReplyTimeoutTicks) + stepBytes_ / kMinBytesPerTick;
+    }
 
     // Asks the adapter for the TLS handshake, after what is to be sent now.
     // Bytes already read and not taken are dropped.
@@ -149,6 +185,7 @@ protected:
     // Called by a session's OnServerConnect: the connection starts plain or,
     // when `implicitTls`, encrypted.
     void ConnectionOpened(bool implicitTls) {
+        Progressed();
         tlsPending_ = false;
         encrypted_ = implicitTls;
     }
@@ -166,6 +203,8 @@ protected:
     Output out_;
     Phase phase_ = Phase::Idle;
     int idleTicks_ = 0;
+    std::size_t stepTicks_ = 0; // ticks since the step began
+    std::size_t stepBytes_ = 0; // bytes the server sent in the step
     SessionEnd pendingEnd_ = SessionEnd::None; // the outcome once QUIT is answered
     bool tlsPending_ = false; // the handshake was asked for and has not ended
     bool encrypted_ = false;  // the connection is encrypted

@@ -40,6 +40,7 @@ std::string SmtpReply::Text() const {
 
 void SmtpReader::Feed(std::string_view bytes) {
     recvData.append(bytes);
+    fed_ += bytes.size();
 }
 
 SmtpReader::Result SmtpReader::TakeReply(SmtpReply& reply) {
@@ -62,6 +63,8 @@ SmtpReader::Result SmtpReader::TakeReply(SmtpReply& reply) {
             reply.code = SmtpReplyCode(line);
             reply.lines = std::move(lines_);
             lines_.clear();
+            lastReplyStart_ = dropped_;
+            dropped_ += lineStart_;
             recvData.erase(0, lineStart_);
             lineStart_ = 0;
             searchedTo_ = 0;
@@ -71,6 +74,7 @@ SmtpReader::Result SmtpReader::TakeReply(SmtpReply& reply) {
 }
 
 void SmtpReader::Clear() {
+    dropped_ += recvData.size();
     recvData.clear();
     lineStart_ = 0;
     searchedTo_ = 0;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,11 +48,20 @@ public:
     // Bytes fed and not yet taken.
     std::size_t Pending() const { return recvData.size(); }
 
+    // Every byte fed since the reader was made, counted across Clear: the
+    // place in the server's stream where the next arrival will begin.
+    std::uint64_t Fed() const { return fed_; }
+    // Where in that stream the reply last taken began.
+    std::uint64_t LastReplyStart() const { return lastReplyStart_; }
+
 private:
     std::string recvData;       // bytes fed and not taken; the reply being read starts at 0
     std::size_t lineStart_ = 0; // where the line being read starts
     std::size_t searchedTo_ = 0; // no LF stands before this offset in recvData
     std::vector<std::string> lines_; // the lines of the reply so far
+    std::uint64_t fed_ = 0;            // bytes fed in all
+    std::uint64_t dropped_ = 0;        // bytes taken or cleared in all: recvData starts here
+    std::uint64_t lastReplyStart_ = 0;
 };
 
 // The code of one reply line as SmtpReply::code defines it.

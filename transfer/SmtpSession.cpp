@@ -390,6 +390,8 @@ SmtpOutput SmtpSession::OnServerConnect() {
     ConnectionOpened(account_.security == Security::Implicit);
     idleTicks_ = 0;
     reader_.Clear();
+    repliesDue_.clear();
+    repliesDue_.push_back(reader_.Fed()); // the greeting
     sasl_.Reset();
     sessionState = SmtpState::Greeting;
     recipientsLeft = recipientsTotal = 0;
@@ -511,6 +513,7 @@ bool SmtpSession::LooksLikePortBlocking(const SmtpReply& reply) const {
 
 SmtpOutput SmtpSession::OnBytesWritten() {
     idleTicks_ = 0;
+    Progressed();
     return std::exchange(out_, {});
 }
 
@@ -529,10 +532,27 @@ void SmtpSession::StepSession() {
                                                    " bytes)"));
             return;
         case SmtpReader::Result::Complete:
+            if (!InTurn() && sessionState != SmtpState::QuitSent && reply.code != kServiceClosing) {
+                // Taken as the answer to the next command, it would put every
+                // later answer one step off.
+                Fail(SmtpFailureText(sessionState, "(reply out of turn) " + reply.Text()));
+                return;
+            }
             OnReply(reply);
             break;
         }
     }
+}
+
+bool SmtpSession::InTurn() {
+    // A reply answers the oldest command not yet answered, and only when it
+    // began after that command went out: bytes the server sent before it
+    // cannot be its answer.
+    if (repliesDue_.empty() || reader_.LastReplyStart() < repliesDue_.front()) {
+        return false;
+    }
+    repliesDue_.pop_front();
+    return true;
 }
 
 void SmtpSession::OnReply(const SmtpReply& reply) {
@@ -705,6 +725,7 @@ void SmtpSession::SendMessageText() {
     CurrentMessage.header = std::move(wire.header);
     CurrentMessage.body = std::move(wire.body);
     out_.send += DataForWire(CurrentMessage.header + CurrentMessage.body);
+    repliesDue_.push_back(reader_.Fed());
     sessionState = SmtpState::MessageSent;
 }
 
@@ -765,6 +786,7 @@ void SmtpSession::NextOrFinish(bool afterRefusal) {
 
 void SmtpSession::SendCommand(std::string line) {
     sendLine = std::move(line);
+    repliesDue_.push_back(reader_.Fed());
     out_.send += sendLine;
     out_.send += kCrLf;
 }
@@ -788,6 +810,7 @@ void SmtpSession::CloseSocket(SessionEnd outcome) {
     phase_ = Phase::Idle;
     grouped_ = dataInFlight_ = false;
     reader_.Clear();
+    repliesDue_.clear();
     queue_.clear();
     out_.close = true;
     out_.ended = outcome;

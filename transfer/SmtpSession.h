@@ -43,6 +43,8 @@
 #include "transfer/SessionEnd.h"
 #include "transfer/SmtpReader.h"
 
+#include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -205,6 +207,9 @@ public:
     // is still to be sent.
     int RecipientsTotal() const { return recipientsTotal; }
     int RecipientsLeft() const { return recipientsLeft; }
+    // Replies the server owes: one for each command (and message text) sent
+    // and not yet answered, and the greeting.
+    std::size_t RepliesDue() const { return repliesDue_.size(); }
     // The last message that went out.
     const SentMessage& LastMessage() const { return CurrentMessage; }
     // The user asked the running session to stop.
@@ -228,6 +233,7 @@ private:
     void OnAuthReply(const SmtpReply& reply, const std::string& text);
     bool LooksLikePortBlocking(const SmtpReply& reply) const;
     void StepSession();
+    bool InTurn();
     void OnReply(const SmtpReply& reply);
     void StartTransaction();
     void SendNextRecipient();
@@ -247,6 +253,9 @@ private:
     SmtpAccount account_;
     SmtpReader reader_;
     SaslClient sasl_;
+    // For each command not yet answered, oldest first: how many bytes the
+    // server had sent when it went out.
+    std::deque<std::uint64_t> repliesDue_;
 
     SmtpState sessionState = SmtpState::Idle;
     std::string sendLine; // the last command sent, without its CR LF

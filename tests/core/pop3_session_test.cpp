@@ -307,7 +307,9 @@ TEST(Pop3Session, ServerThatStopsAnsweringTimesOut) {
     for (int tick = 1; tick < Pop3Session::kReplyTimeoutTicks; ++tick) {
         c.Take(c.session.OnTick());
     }
-    c.Server("part of the text\r\n"); // any byte starts the wait anew
+    // Any byte starts the wait anew (a minute's worth of text, so that the
+    // step does not run out of time first).
+    c.Server(std::string(Pop3Session::kReplyTimeoutTicks * Pop3Session::kMinBytesPerTick, 'a') + "\r\n");
     for (int tick = 1; tick < Pop3Session::kReplyTimeoutTicks; ++tick) {
         c.Take(c.session.OnTick());
     }
@@ -473,6 +475,96 @@ TEST(Pop3Session, StatusCountsCharactersShownAsGeta) {
     EXPECT_EQ(c.LastStatus(), "2 Messages Recieved, 2 Characters Shown as " + SjisLiteral("〓"));
     ASSERT_EQ(c.store.records.size(), 2u);
     EXPECT_EQ(c.store.records[0].Subject(), " " + SjisLiteral("〓"));
+}
+
+// A session is bounded by progress, not only by silence: a byte every 50
+// seconds ends it within the minute, while a large message that keeps coming
+// at a modest rate is fetched however long it takes.
+TEST(Pop3Session, DribblingServerEndsButSlowProgressDoesNot) {
+    const auto login = [](Client& c) {
+        c.Connect();
+        c.Server("+OK ready\r\n");
+        c.Server("+OK\r\n");
+        c.Server("+OK logged in\r\n");
+    };
+    {
+        Client c;
+        login(c);
+        const std::string stat = "+OK 1 320\r\n";
+        int ticks = 0;
+        for (std::size_t i = 0; i < stat.size() && !c.closed; ++i) {
+            for (int t = 0; t < 50 && !c.closed; ++t, ++ticks) {
+                c.Take(c.session.OnTick());
+            }
+            if (!c.closed) {
+                c.Server(stat.substr(i, 1));
+            }
+        }
+        EXPECT_TRUE(c.closed);
+        EXPECT_LE(ticks, Pop3Session::kReplyTimeoutTicks + 1);
+        EXPECT_EQ(c.LastStatus(), "Server Too Slow: Session Ended");
+        EXPECT_EQ(c.ended, SessionEnd::Failed);
+        EXPECT_EQ(c.sent.find("RETR"), std::string::npos);
+    }
+    {
+        Client c;
+        login(c);
+        c.Server("+OK 1 320\r\n");
+        EXPECT_EQ(c.Server(Listing({"a1"})), "RETR 1\r\n");
+        std::string body;
+        for (int line = 0; line < 4000; ++line) {
+            body += std::string(60, 'a') + "\r\n";
+        }
+        const std::string retr = Retr("Subject: big\r\n\r\n" + body);
+        const std::size_t piece = 2 * Pop3Session::kMinBytesPerTick;
+        for (std::size_t at = 0; at < retr.size(); at += piece) {
+            for (int t = 0; t < 2; ++t) {
+                c.Take(c.session.OnTick());
+            }
+            ASSERT_FALSE(c.closed) << "at byte " << at;
+            c.Server(retr.substr(at, piece));
+        }
+        EXPECT_EQ(c.store.records.size(), 1u);
+        EXPECT_FALSE(c.closed);
+    }
+}
+
+// A server that lies: the count STAT claims sizes nothing (the messages are
+// asked for one by one, and the first refusal ends it), a UIDL listing that
+// leaves most of them out is not trusted, and an endless status line gets
+// one QUIT, not one per piece.
+TEST(Pop3Session, LyingServer) {
+    {
+        Client c;
+        c.Connect();
+        c.Server("+OK ready\r\n");
+        c.Server("+OK\r\n");
+        c.Server("+OK logged in\r\n");
+        EXPECT_EQ(c.Server("+OK 9999999 320\r\n"), "UIDL\r\n");
+        EXPECT_EQ(c.Server(Listing({"a1"})), "RETR 1\r\n") << "one id for millions claimed";
+        EXPECT_EQ(c.Server(Retr(kPlain)), "RETR 2\r\n");
+        EXPECT_EQ(c.Server("-ERR no such message\r\n"), "QUIT\r\n");
+        c.Server("+OK bye\r\n");
+        EXPECT_TRUE(c.closed);
+        EXPECT_EQ(c.ended, SessionEnd::Failed);
+        EXPECT_EQ(c.store.records.size(), 1u);
+        EXPECT_EQ(c.sent.find("DELE"), std::string::npos) << "nothing deleted after a refusal";
+    }
+    {
+        Client c;
+        c.Connect();
+        c.Server("+OK ready\r\n");
+        c.Server("+OK\r\n");
+        c.Server("+OK logged in\r\n");
+        const std::string endless(Pop3Reader::kMaxStatusLine / 4, 'x');
+        c.Server("+OK ");
+        for (int i = 0; i < 12; ++i) {
+            c.Server(endless);
+        }
+        EXPECT_EQ(c.sent, "USER taro\r\nPASS secret\r\nSTAT\r\nQUIT\r\n");
+        EXPECT_TRUE(c.closed);
+        EXPECT_EQ(c.ended, SessionEnd::Failed);
+    }
 }
 
 } // namespace

@@ -93,7 +93,32 @@ struct Client {
     void SendComposed(OutgoingMessage message, const SmtpAccount& account = Account()) {
         Start(session.SendComposed(account, std::move(message)));
     }
-    std::string Server(std::string_view bytes) { return Take(session.ReadArrival(bytes)); }
+    // The server's replies, each arriving on its own once the one before
+    // was answered, as a server that answers in turn sends them: a reply
+    // that arrived before its command went out would be out of turn.
+    std::string Server(std::string_view bytes) {
+        std::string sentNow;
+        std::size_t from = 0;
+        std::size_t at = 0;
+        while (at < bytes.size()) {
+            const std::size_t lf = bytes.find('\n', at);
+            if (lf == std::string_view::npos) {
+                break;
+            }
+            const std::string_view line = bytes.substr(at, lf - at);
+            at = lf + 1;
+            if (!(line.size() >= 4 && line[3] == '-')) {
+                sentNow += Take(session.ReadArrival(bytes.substr(from, at - from)));
+                from = at;
+            }
+        }
+        if (from < bytes.size() || bytes.empty()) {
+            sentNow += Take(session.ReadArrival(bytes.substr(from)));
+        }
+        return sentNow;
+    }
+    // Bytes as they come, in one arrival.
+    std::string ServerRaw(std::string_view bytes) { return Take(session.ReadArrival(bytes)); }
     std::string LastStatus() const { return status.empty() ? std::string() : status.back(); }
 };
 
@@ -281,41 +306,124 @@ TEST(SmtpSession, RefusalsOfEachStep) {
 }
 
 // The same conversation whatever the pieces the server's bytes arrive in.
+// The server's replies one at a time, each only once the session owes it
+// one: a reply never leaves before its command arrived. A reply holding a
+// cut (an offset into all the replies joined) arrives in pieces there.
+void ServeInTurn(Client& c, const std::vector<std::string>& replies, const std::vector<std::size_t>& cuts) {
+    std::size_t pos = 0;
+    for (const std::string& reply : replies) {
+        if (c.session.RepliesDue() == 0) {
+            return;
+        }
+        std::size_t from = 0;
+        for (const std::size_t cut : cuts) {
+            if (cut > pos + from && cut < pos + reply.size()) {
+                c.Server(std::string_view(reply).substr(from, cut - pos - from));
+                from = cut - pos;
+            }
+        }
+        c.Server(std::string_view(reply).substr(from));
+        pos += reply.size();
+    }
+}
+
 TEST(SmtpSession, ArrivalsOfAnySizeGiveTheSameResult) {
-    const std::string stream = ReplyFile("greeting-multiline.reply") + EhloWithoutPipelining() +
-                               Accepted(2) + kOk + ReplyFile("rcpt-refused-multiline.reply") + kOk + Accepted(1) +
-                               kBye;
+    const std::vector<std::string> replies = {
+        ReplyFile("greeting-multiline.reply"), EhloWithoutPipelining(),
+        kOk, kOk, kOk, kGoAhead, "250 2.0.0 Ok: queued\r\n", // two recipients
+        kOk, ReplyFile("rcpt-refused-multiline.reply"), kOk,   // refused, RSET
+        kOk, kOk, kGoAhead, "250 2.0.0 Ok: queued\r\n", kBye};
+    std::size_t total = 0;
+    for (const std::string& reply : replies) {
+        total += reply.size();
+    }
     const auto run = [&](const std::vector<std::size_t>& cuts) {
         auto c = std::make_unique<Client>();
         c->store.Wait(Composed("one", "a@example.jp, b@example.jp", "1"));
         c->store.Wait(Composed("two", "bad@example.jp", "2"));
         c->store.Wait(Composed("three", "c@example.jp", "3"));
         c->SendWaiting();
-        std::size_t from = 0;
-        for (const std::size_t cut : cuts) {
-            c->Server(std::string_view(stream).substr(from, cut - from));
-            from = cut;
-        }
-        c->Server(std::string_view(stream).substr(from));
+        ServeInTurn(*c, replies, cuts);
         return c;
     };
     const auto whole = run({});
     EXPECT_EQ(whole->LastStatus(), "2 Messages Sent, 1 Refused");
     EXPECT_TRUE(whole->closed);
     EXPECT_EQ(whole->store.WaitingSubjects(), std::vector<std::string>{"two"});
-    for (std::size_t cut = 1; cut < stream.size(); ++cut) {
+    for (std::size_t cut = 1; cut < total; ++cut) {
         const auto split = run({cut});
         ASSERT_EQ(WithMessageIdsMasked(split->sent), WithMessageIdsMasked(whole->sent)) << "cut at " << cut;
         ASSERT_EQ(split->status, whole->status) << "cut at " << cut;
         ASSERT_EQ(split->store.WaitingSubjects(), whole->store.WaitingSubjects()) << "cut at " << cut;
     }
     std::vector<std::size_t> everyByte;
-    for (std::size_t i = 1; i < stream.size(); ++i) {
+    for (std::size_t i = 1; i < total; ++i) {
         everyByte.push_back(i);
     }
     const auto bytes = run(everyByte);
     EXPECT_EQ(WithMessageIdsMasked(bytes->sent), WithMessageIdsMasked(whole->sent));
     EXPECT_EQ(bytes->status, whole->status);
+}
+
+// A server out of step: a reply nobody asked for, sent before the command
+// it would answer, ends the session at once with one QUIT, wherever the
+// arrivals are cut; nothing is taken as accepted on its word.
+TEST(SmtpSession, ReplyOutOfTurnEndsTheSession) {
+    const std::string early = kGreeting + "250 2.0.0 Ok\r\n";
+    for (std::size_t cut = 0; cut <= early.size(); ++cut) {
+        if (cut == kGreeting.size()) {
+            continue; // apart, the second reply would come after EHLO: in turn
+        }
+        Client c;
+        c.store.Wait(Composed("one", "a@example.jp", "1"));
+        c.SendWaiting();
+        if (cut > 0) {
+            c.ServerRaw(early.substr(0, cut));
+        }
+        c.ServerRaw(early.substr(cut));
+        ASSERT_NE(c.LastStatus().find("out of turn"), std::string::npos) << "cut at " << cut << ": " << c.LastStatus();
+        ASSERT_EQ(c.sent, "EHLO example.jp\r\nQUIT\r\n") << "cut at " << cut;
+        c.Server("250 late answer to EHLO\r\n" + kBye);
+        ASSERT_TRUE(c.closed);
+        EXPECT_EQ(c.ended, SessionEnd::Failed);
+        EXPECT_EQ(c.store.WaitingSubjects(), std::vector<std::string>{"one"});
+    }
+    // A second acceptance of the same text does not stand for the next message's MAIL FROM.
+    Client c;
+    c.store.Wait(Composed("one", "a@example.jp", "1"));
+    c.store.Wait(Composed("two", "b@example.jp", "2"));
+    c.SendWaiting();
+    c.Server(kGreeting);
+    c.Server(ReplyFile("ehlo-multiline.reply"));
+    c.Server(kOk);
+    c.Server(kOk);
+    c.Server(kGoAhead);
+    c.ServerRaw("250 2.0.0 Ok: queued\r\n250 2.0.0 Ok: queued again\r\n");
+    EXPECT_NE(c.LastStatus().find("out of turn"), std::string::npos) << c.LastStatus();
+    EXPECT_EQ(c.store.WaitingSubjects(), std::vector<std::string>{"two"});
+    EXPECT_EQ(c.session.Sent(), 1);
+}
+
+// A greeting that comes a byte every 50 seconds ends the session within the
+// minute, although the connection is never silent for 60 seconds.
+TEST(SmtpSession, DribblingServerEnds) {
+    Client c;
+    c.store.Wait(Composed("one", "a@example.jp", "1"));
+    c.SendWaiting();
+    int ticks = 0;
+    for (std::size_t i = 0; i < kGreeting.size() && !c.closed; ++i) {
+        for (int t = 0; t < 50 && !c.closed; ++t, ++ticks) {
+            c.Take(c.session.OnTick());
+        }
+        if (!c.closed) {
+            c.Server(kGreeting.substr(i, 1));
+        }
+    }
+    EXPECT_TRUE(c.closed);
+    EXPECT_LE(ticks, SmtpSession::kReplyTimeoutTicks + 1);
+    EXPECT_EQ(c.LastStatus(), "Server Too Slow: Session Ended");
+    EXPECT_EQ(c.sent, "");
+    EXPECT_EQ(c.store.WaitingSubjects(), std::vector<std::string>{"one"});
 }
 
 TEST(SmtpSession, DataOnTheWire) {

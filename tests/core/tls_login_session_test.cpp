@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <type_traits>
 #include <variant>
 
 namespace tegalo {
@@ -81,11 +82,37 @@ void Feed(Session& session, Seen& seen, const std::vector<Step>& steps, std::siz
             seen.Take(session.OnTlsStarted());
             continue;
         }
-        std::string_view bytes = std::get<std::string>(step);
-        while (!bytes.empty()) {
-            const std::size_t n = cut == 0 ? bytes.size() : std::min(cut, bytes.size());
-            seen.Take(session.ReadArrival(bytes.substr(0, n)));
-            bytes.remove_prefix(n);
+        std::string_view all = std::get<std::string>(step);
+        // An SMTP server answers in turn: each reply comes once the one
+        // before was answered (a reply sent ahead of its command is out of
+        // turn). POP3 runs are fed as they are.
+        std::vector<std::string_view> runs;
+        if constexpr (std::is_same_v<Session, SmtpSession>) {
+            std::size_t from = 0;
+            for (std::size_t at = 0; at < all.size();) {
+                const std::size_t lf = all.find('\n', at);
+                if (lf == std::string_view::npos) {
+                    break;
+                }
+                const bool continues = lf - at >= 4 && all[at + 3] == '-';
+                at = lf + 1;
+                if (!continues) {
+                    runs.push_back(all.substr(from, at - from));
+                    from = at;
+                }
+            }
+            if (from < all.size()) {
+                runs.push_back(all.substr(from));
+            }
+        } else {
+            runs.push_back(all);
+        }
+        for (std::string_view bytes : runs) {
+            while (!bytes.empty()) {
+                const std::size_t n = cut == 0 ? bytes.size() : std::min(cut, bytes.size());
+                seen.Take(session.ReadArrival(bytes.substr(0, n)));
+                bytes.remove_prefix(n);
+            }
         }
     }
 }
