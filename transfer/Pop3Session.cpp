@@ -176,6 +176,10 @@ std::string EarlierMessagesDeletedText(int count) {
     return "No New Message! " + std::to_string(count) + " Stored Messages Deleted from Server";
 }
 
+std::string ReceiveStoppedText(int count) {
+    return "受信を中止しました（"_sjis + std::to_string(count) + "件受信）"_sjis;
+}
+
 Pop3Session::Pop3Session(ReceiveStore& store, UidlStore* uidl) : store_(store), uidlStore_(uidl) {}
 
 Pop3Output Pop3Session::StartReceive(const Pop3Account& account) {
@@ -190,6 +194,7 @@ Pop3Output Pop3Session::StartReceive(const Pop3Account& account) {
     account_ = account;
     phase_ = Phase::Connecting;
     idleTicks_ = 0;
+    stopping_ = false;
     out_.connect = true;
     out_.tls = account.security == Security::Implicit;
     return std::exchange(out_, {});
@@ -218,6 +223,7 @@ Pop3Output Pop3Session::OnServerConnect() {
     deleteIndex_ = 0;
     stopRetrieving_ = false;
     deletionsSent_ = false;
+    stopping_ = false;
     pendingEnd_ = SessionEnd::None;
     received_ = 0;
     earlierStored_ = 0;
@@ -849,12 +855,18 @@ void Pop3Session::Fail(std::string_view reply) {
 void Pop3Session::Quit(SessionEnd outcome) {
     SendCommand("QUIT");
     sessionState = Pop3State::QuitSent;
+    if (stopping_ && outcome == SessionEnd::Normal) {
+        Status(ReceiveStoppedText(received_));
+        outcome = SessionEnd::Stopped;
+    }
     pendingEnd_ = outcome;
 }
 
 void Pop3Session::CloseSocket(SessionEnd outcome) {
     phase_ = Phase::Idle;
-    if (!store_.Commit()) {
+    // A session that ends early (stopped, failed) commits its batch here,
+    // the ids of the batch with it.
+    if (!CommitBatchAndIds()) {
         out_.notices.push_back("Messages Not Saved to Disk");
         outcome = SessionEnd::Failed;
     }
