@@ -6,10 +6,12 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tegalo {
 
@@ -333,6 +335,13 @@ int StartAppendJournal(const std::string& dir, const RecordList& list, std::size
         return error;
     }
     journal.targetSize = list.Stamp().size;
+    FileStamp identity;
+    if ((error = StampOf(fd.Get(), identity)) != 0) {
+        return error;
+    }
+    journal.hasIdentity = true;
+    journal.targetDevice = identity.device;
+    journal.targetInode = identity.inode;
     journal.targetHead.assign(kFieldWidth, '\0');
     const ssize_t n = ReadFull(fd.Get(), journal.targetHead.data(), kFieldWidth, error);
     if (n < 0) {
@@ -471,10 +480,17 @@ std::string FormatJournal(const ChangeJournal& journal) {
     AppendLine(out, "head", std::to_string(journal.targetHead.size()) + ":" + journal.targetHead);
     AppendLine(out, "newsize", std::to_string(journal.newSize));
     AppendLine(out, "newhead", journal.newHead);
+    if (journal.hasIdentity) {
+        AppendLine(out, "tdevice", std::to_string(journal.targetDevice));
+        AppendLine(out, "tinode", std::to_string(journal.targetInode));
+    }
     if (!journal.source.empty()) {
         AppendLine(out, "source", journal.source);
         AppendLine(out, "device", std::to_string(journal.sourceStamp.device));
         AppendLine(out, "inode", std::to_string(journal.sourceStamp.inode));
+    }
+    if (!journal.companion.empty()) {
+        AppendLine(out, "companion", journal.companion);
     }
     out += "end";
     out += kCrLf;
@@ -533,6 +549,14 @@ std::optional<ChangeJournal> ParseJournal(std::string_view bytes) {
         } else if (key == "newhead") {
             journal.newHead = std::string(value);
             ok = ParseField(journal.newHead).has_value();
+        } else if (key == "companion") {
+            journal.companion = std::string(value);
+            ok = !value.empty() && value.find('/') == std::string_view::npos && value[0] != '.';
+        } else if (key == "tdevice") {
+            ok = ParseNumber(value, journal.targetDevice);
+            journal.hasIdentity = true;
+        } else if (key == "tinode") {
+            ok = ParseNumber(value, journal.targetInode);
         } else if (key == "source") {
             journal.source = std::string(value);
         } else if (key == "device") {
@@ -631,13 +655,82 @@ bool ChangeCompleted(const std::string& dir, const ChangeJournal& journal) {
            head == journal.newHead;
 }
 
+
+// True when the target of `journal` is still the file the journal was
+// written for (or is gone, so that nothing can be undone wrongly).
+bool SameTarget(const std::string& dir, const ChangeJournal& journal) {
+    FileStamp now;
+    const int error = StampOfPath(dir + journal.target, now);
+    if (error == ENOENT) {
+        return true;
+    }
+    return error == 0 && journal.hasIdentity && now.device == journal.targetDevice &&
+           now.inode == journal.targetInode && now.size >= journal.targetSize;
+}
+
+// Renames the journal aside under the first free name. Returns 0 or errno.
+int SetJournalAside(const std::string& dir) {
+    for (int n = 1; n < 1000; ++n) {
+        const std::string aside = dir + std::string(kAsideJournalPrefix) + std::to_string(n);
+        FileStamp there;
+        if (StampOfPath(aside, there) == ENOENT) {
+            if (const int error = RenameFile(dir + std::string(kJournalFileName), aside); error != 0) {
+                return error;
+            }
+            return SyncDirectory(dir);
+        }
+    }
+    return EEXIST;
+}
+
+bool IsOrphanedTemporary(std::string_view name) {
+    constexpr std::string_view kUidlTemp = "recv.uidl.";
+    constexpr std::string_view kDigestTemp = "recv.digest.";
+    constexpr std::string_view kUniqueTemp = ".tegalo-";
+    return (name.size() > kTempSuffix.size() && name.ends_with(kTempSuffix)) ||
+           (name.starts_with(kUidlTemp) && name.size() == kUidlTemp.size() + 6) || name.ends_with(kPendingSuffix) ||
+           (name.starts_with(kDigestTemp) && name.size() == kDigestTemp.size() + 6) ||
+           (name.starts_with(kUniqueTemp) && name.size() > kUniqueTemp.size());
+}
+
 } // namespace
+
+int PutCompanionInPlace(const std::string& dir, std::string_view companion) {
+    const std::string target = dir + std::string(companion);
+    const int error = RenameFile(target + std::string(kPendingSuffix), target);
+    if (error == ENOENT) {
+        return 0;
+    }
+    return error != 0 ? error : SyncDirectory(dir);
+}
+
+void RemoveOrphanedTemporaries(const std::string& dir) {
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(dir.c_str()), ::closedir);
+    if (!listing) {
+        return;
+    }
+    std::vector<std::string> orphans;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string_view name = entry->d_name;
+        struct stat st {};
+        if (IsOrphanedTemporary(name) && ::lstat((dir + std::string(name)).c_str(), &st) == 0 &&
+            S_ISREG(st.st_mode)) {
+            orphans.emplace_back(name);
+        }
+    }
+    for (const std::string& name : orphans) {
+        RemoveFile(dir + name);
+    }
+}
 
 Recovery RecoverInterruptedChange(const std::string& dir, int& error) {
     error = 0;
-    for (std::string_view name : {"recv", "reserv", "sent", "recycle", "addr", "comconfig"}) {
-        RemoveFile(dir + std::string(name) + std::string(kTempSuffix));
-    }
+    // Leftovers go after the journal was dealt with: a pending file it names
+    // is put in place first.
+    struct Cleanup {
+        const std::string& dir;
+        ~Cleanup() { RemoveOrphanedTemporaries(dir); }
+    } cleanup{dir};
     std::string bytes;
     error = ReadWholeFile(dir + std::string(kJournalFileName), bytes);
     if (error == ENOENT) {
@@ -652,6 +745,15 @@ Recovery RecoverInterruptedChange(const std::string& dir, int& error) {
     if (journal) {
         if (ChangeCompleted(dir, *journal)) {
             result = Recovery::kCompleted;
+            if (!journal->companion.empty() && (error = PutCompanionInPlace(dir, journal->companion)) != 0) {
+                return Recovery::kFailed;
+            }
+        } else if (!SameTarget(dir, *journal)) {
+            // Undoing would cut a file the journal never described.
+            if ((error = SetJournalAside(dir)) != 0) {
+                return Recovery::kFailed;
+            }
+            return Recovery::kSetAside;
         } else if ((error = UndoAppend(dir, *journal)) != 0) {
             return Recovery::kFailed;
         }

@@ -139,9 +139,28 @@ struct ChangeJournal {
     std::string newHead;       // its count after the append
     std::string source;        // for a move, the folder the record leaves
     FileStamp sourceStamp;     // for a move, the source file before its rewrite
+    bool hasIdentity = false;  // targetDevice and targetInode were recorded
+    dev_t targetDevice = 0;    // which file the target was: an undo touches
+    ino_t targetInode = 0;     // only that file, never one put in its place
+    // For a committed batch: a file of the mailbox whose new content waits as
+    // companion + kPendingSuffix and is put in place with the batch.
+    std::string companion;
 };
 
 inline constexpr std::string_view kJournalFileName = "tegalo.journal";
+inline constexpr std::string_view kAsideJournalPrefix = "tegalo.journal.aside.";
+inline constexpr std::string_view kPendingSuffix = ".pending";
+
+// Puts `dir` + companion + kPendingSuffix in place of `dir` + companion and
+// syncs the directory. A pending file that is not there is no error.
+[[nodiscard]] int PutCompanionInPlace(const std::string& dir, std::string_view companion);
+
+// Removes what interrupted writes left in the mailbox `dir`: "<name>.tmp"
+// files, received-id lists in the making ("recv.uidl.XXXXXX", and a pending
+// "recv.uidl.pending" no journal confirms) and unique
+// temporary files (".tegalo-XXXXXX"). Only plain files directly in `dir`.
+// The caller holds the mailbox lock, so no other writer is at work.
+void RemoveOrphanedTemporaries(const std::string& dir);
 
 std::string FormatJournal(const ChangeJournal& journal);
 // nullopt for a journal that was not written to its end.
@@ -159,6 +178,9 @@ enum class Recovery {
     kNothing,   // no journal, or one cut short before anything was changed
     kUndone,    // an interrupted append or move was taken back
     kCompleted, // the change had been made in full: it stands
+    kSetAside,  // the journal named another file than the one there now (a
+                // mailbox restored from a backup): the folder was left as it
+                // is, the journal renamed to kAsideJournalPrefix + a number
     kFailed,    // the journal stays; `error` says why
 };
 

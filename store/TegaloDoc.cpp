@@ -108,7 +108,10 @@ StoreStatus CTegaloDoc::Start(std::string_view workDir) {
         lock_.Release();
         return StoreStatus::kUnfinishedChange;
     }
-    if (recovery == Recovery::kUndone) {
+    if (recovery == Recovery::kSetAside) {
+        ui_.Message("中断した操作の記録がフォルダと合わないため、フォルダはそのままにし、記録は tegalo.journal.aside として残しました"_sjis);
+        ui_.Trace("A journal that did not match its folder was set aside\n");
+    } else if (recovery == Recovery::kUndone) {
         ui_.Trace("An interrupted change was taken back\n");
     } else if (recovery == Recovery::kCompleted) {
         ui_.Trace("An interrupted change had been made in full\n");
@@ -142,8 +145,16 @@ void CTegaloDoc::BeginBatch(std::string_view name) {
     batchFolder_ = FolderFromName(name);
 }
 
-StoreStatus CTegaloDoc::CommitBatch() {
-    if (batchFolder_ == kNoFolder) {
+StoreStatus CTegaloDoc::CommitBatch(std::string_view companion) {
+    if (batchFolder_ == kNoFolder || !batchJournal_) {
+        // Nothing appended: the companion has nothing to wait for.
+        batchFolder_ = kNoFolder;
+        if (!companion.empty()) {
+            if (const int error = PutCompanionInPlace(baseDir, companion); error != 0) {
+                FileMessage(Routine::kAddData, companion, error);
+                return StoreStatus::kCannotWrite;
+            }
+        }
         return StoreStatus::kOk;
     }
     if (batchJournal_) {
@@ -161,9 +172,21 @@ StoreStatus CTegaloDoc::CommitBatch() {
         ChangeJournal done = batchChange_;
         done.newSize = list->Stamp().size;
         done.newHead = std::string(list->CountField());
+        done.companion = std::string(companion);
         int error = SyncFolderFile(baseDir, *list);
         if (error == 0) {
             error = WriteJournal(baseDir, done);
+        }
+        if (error == 0 && !companion.empty()) {
+            // The batch stands from the journal on; should this fail, the
+            // journal stays and the next start puts the companion in place.
+            if ((error = PutCompanionInPlace(baseDir, companion)) != 0) {
+                unfinished_ = true;
+                batchFolder_ = kNoFolder;
+                batchJournal_ = false;
+                FileMessage(Routine::kAddData, companion, error);
+                return StoreStatus::kCannotWrite;
+            }
         }
         if (error != 0) {
             FileMessage(Routine::kAddData, name, error);

@@ -116,7 +116,11 @@ public:
     void BeginBatch(std::string_view name);
     // Makes the batch's appends durable and ends the batch. On failure the
     // batch stays open (and would be taken back after a crash).
-    [[nodiscard]] StoreStatus CommitBatch();
+    // `companion`, when not empty, names a file of the mailbox whose new
+    // content the caller has written, synced, as companion + ".pending": it
+    // is put in place at the moment the batch becomes durable, so that a
+    // crash leaves both old or both new (the received ids of the batch).
+    [[nodiscard]] StoreStatus CommitBatch(std::string_view companion = {});
 
     // Replaces record `index` (from 0) of the folder shown with a whole
     // record (size block and text) and writes the folder anew. `name` must

@@ -24,4 +24,12 @@ bool DocReceiveStore::Commit() {
     return doc_.CommitBatch() == StoreStatus::kOk;
 }
 
+bool DocReceiveStore::CommitWith(std::string_view companion) {
+    if (!batch_) {
+        doc_.BeginBatch("recv"); // nothing appended: the companion alone
+    }
+    batch_ = false;
+    return doc_.CommitBatch(companion) == StoreStatus::kOk;
+}
+
 } // namespace tegalo

@@ -13,6 +13,8 @@ public:
     // Messages of a session are appended as one batch of the store.
     [[nodiscard]] StoreResult AddReceived(const PartSizes& sizes, std::string_view recordText) override;
     [[nodiscard]] bool Commit() override;
+    bool TakesCompanion() const override { return true; }
+    [[nodiscard]] bool CommitWith(std::string_view companion) override;
 
 private:
     CTegaloDoc& doc_;

@@ -7,6 +7,7 @@
 #include "transfer/ShownText.h"
 
 #include <nettle/md5.h>
+#include <nettle/sha2.h>
 
 #include <algorithm>
 #include <cctype>
@@ -174,6 +175,10 @@ std::string MessagesReceivedDeletedText(int count) {
     return std::to_string(count) + " Messages Received! Server messages Deleted";
 }
 
+std::string EarlierMessagesDeletedText(int count) {
+    return "No New Message! " + std::to_string(count) + " Stored Messages Deleted from Server";
+}
+
 std::string ReceiveStoppedText(int count) {
     return "受信を中止しました（"_sjis + std::to_string(count) + "件受信）"_sjis;
 }
@@ -225,14 +230,35 @@ Pop3Output Pop3Session::OnServerConnect() {
     discardInFlight_ = false;
     retrInFlight_.clear();
     deleInFlight_ = 0;
+    deleRefused_.clear();
     deletionsSent_ = false;
     stopping_ = false;
     pendingEnd_ = SessionEnd::None;
     received_ = 0;
+    earlierStored_ = 0;
     replaced_ = 0;
     kept_ = 0;
     keptReasons_.clear();
 
+    useDigests_ = false;
+    digestsChanged_ = false;
+    plannedAll_ = false;
+    retrievedAll_ = false;
+    digests_ = {};
+    digestOf_.clear();
+    seenDigests_.clear();
+    if (digestStore_ != nullptr) {
+        UidlLoad loaded = digestStore_->Load();
+        if (loaded.ok) {
+            useDigests_ = true;
+            digests_.account = AccountKey();
+            if (SameAccount(loaded.list.account, digests_.account)) {
+                digests_.marks = std::move(loaded.list.marks);
+            }
+        } else {
+            out_.notices.push_back(loaded.error);
+        }
+    }
     useUidl_ = false;
     uidlChanged_ = false;
     uidl_ = {};
@@ -519,6 +545,8 @@ void Pop3Session::OnStatusLine(const std::string& line) {
                 Status(Pop3FailureText(Pop3State::DeleSent, line));
             }
             commandRefused_ = true;
+            // The refused message stays on the server: its id must stay too.
+            deleRefused_.insert(deletePlan_[deleteIndex_ - static_cast<std::size_t>(deleInFlight_) - 1]);
         }
         return DeleteNextOrFinish();
     case Pop3State::QuitSent:
@@ -531,10 +559,11 @@ void Pop3Session::OnStatusLine(const std::string& line) {
             for (std::size_t i = 0; i < deleteIndex_; ++i) {
                 const int number = deletePlan_[i];
                 const auto id = uidOf_.find(number);
-                if (id != uidOf_.end()) {
+                if (id != uidOf_.end() && deleRefused_.count(number) == 0) {
                     uidlChanged_ = uidl_.marks.erase(id->second) > 0 || uidlChanged_;
                 }
             }
+            ForgetDeletedDigests();
         }
         return CloseSocket(pendingEnd_);
     default:
@@ -564,6 +593,7 @@ void Pop3Session::OnUidlListing(const std::string& listing, bool truncated) {
         stillThere.insert(*known);
         if (known->second == UidlMark::Stored && !account_.keepOnServer) {
             deletePlan_.push_back(number); // stored whole by an earlier session
+            ++earlierStored_;
         }
     }
     // Ids the server no longer lists are forgotten.
@@ -587,6 +617,9 @@ void Pop3Session::OnMessageText(const std::string& text, bool truncated) {
     if (truncated) {
         CurrentMessage = {};
         reason = KeptReason::TooLarge;
+    } else if (KnownByDigest(number, text)) {
+        // Stored or kept by an earlier session (a server without UIDL).
+        return RetrieveNextOrFinish();
     } else {
         CurrentMessage = SplitReceivedMessage(text);
         if (CurrentMessage.jisError) {
@@ -636,12 +669,64 @@ void Pop3Session::OnMessageText(const std::string& text, bool truncated) {
         uidl_.marks[id->second] = reason ? UidlMark::Kept : UidlMark::Stored;
         uidlChanged_ = true;
     }
+    if (!transient) {
+        RememberDigest(number, reason ? UidlMark::Kept : UidlMark::Stored);
+    }
     RetrieveNextOrFinish();
+}
+
+bool Pop3Session::KnownByDigest(int number, const std::string& text) {
+    const bool hasId = useUidl_ && uidOf_.count(number) > 0;
+    if (!useDigests_ || hasId) {
+        return false;
+    }
+    sha256_ctx context;
+    sha256_init(&context);
+    sha256_update(&context, text.size(), reinterpret_cast<const std::uint8_t*>(text.data()));
+    std::uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&context, sizeof digest, digest);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (const std::uint8_t byte : digest) {
+        hex += kHex[byte >> 4];
+        hex += kHex[byte & 0x0f];
+    }
+    if (digestOf_.size() <= static_cast<std::size_t>(number)) {
+        digestOf_.resize(static_cast<std::size_t>(number) + 1);
+    }
+    digestOf_[static_cast<std::size_t>(number)] = hex;
+    seenDigests_.insert(hex);
+    const auto known = digests_.marks.find(hex);
+    if (known == digests_.marks.end()) {
+        return false;
+    }
+    if (known->second == UidlMark::Stored && !account_.keepOnServer) {
+        deletePlan_.push_back(number);
+        ++earlierStored_;
+    }
+    return true;
+}
+
+void Pop3Session::RememberDigest(int number, UidlMark mark) {
+    if (useDigests_ && static_cast<std::size_t>(number) < digestOf_.size() && !digestOf_[number].empty()) {
+        digests_.marks[digestOf_[number]] = mark;
+        digestsChanged_ = true;
+    }
+}
+
+void Pop3Session::ForgetDeletedDigests() {
+    for (std::size_t i = 0; i < deleteIndex_; ++i) {
+        const auto number = static_cast<std::size_t>(deletePlan_[i]);
+        if (number < digestOf_.size() && !digestOf_[number].empty() && deleRefused_.count(deletePlan_[i]) == 0) {
+            digestsChanged_ = digests_.marks.erase(digestOf_[number]) > 0 || digestsChanged_;
+        }
+    }
 }
 
 void Pop3Session::PlanAll() {
     // Every number up to the count, one after the other: a server that
     // claims millions is answered by RETR, not by reserving room for them.
+    plannedAll_ = true;
     retrievePlan_.clear();
     retrieveIndex_ = 0;
     retrieveAll_ = true;
@@ -665,14 +750,19 @@ void Pop3Session::RetrieveNextOrFinish() {
     if (commandRefused_) {
         return Quit(SessionEnd::Failed);
     }
-    // What was stored must be on the disk before anything is deleted.
-    if (!store_.Commit()) {
+    retrievedAll_ = plannedAll_ && !stopRetrieving_;
+    // What was stored must be on the disk before anything is deleted, and
+    // the ids of the batch with it, at the same moment: a session stopped
+    // anywhere after (the server then deletes nothing) leaves the next one
+    // to delete these messages, not to store them again.
+    if (!CommitBatchAndIds()) {
         Status("Messages Not Saved to Disk: Nothing Deleted from the Server");
         return Quit(SessionEnd::Failed);
     }
+    SaveUidl();
     if (account_.keepOnServer || deletePlan_.empty()) {
         Status(FinalText(false));
-        return Quit(SessionEnd::Normal);
+        return Quit(EndOutcome());
     }
     std::sort(deletePlan_.begin(), deletePlan_.end());
     deleteIndex_ = 0;
@@ -697,11 +787,65 @@ void Pop3Session::DeleteNextOrFinish() {
         return Quit(SessionEnd::Failed);
     }
     Status(FinalText(true));
-    Quit(SessionEnd::Normal);
+    Quit(EndOutcome());
+}
+
+SessionEnd Pop3Session::EndOutcome() const {
+    // Messages the store could not take are still on the server, but the
+    // session did not do its work: the caller must learn it.
+    const bool storeFailed =
+        keptReasons_.count(KeptReason::NotWritten) > 0 || keptReasons_.count(KeptReason::FolderFull) > 0;
+    return storeFailed ? SessionEnd::Failed : SessionEnd::Normal;
+}
+
+bool Pop3Session::CommitBatchAndIds() {
+    if (useUidl_ && uidlChanged_ && uidlStore_ != nullptr && store_.TakesCompanion() &&
+        !uidlStore_->StagedName().empty()) {
+        if (std::string error = uidlStore_->Stage(uidl_); !error.empty()) {
+            out_.notices.push_back(std::move(error));
+            return store_.Commit(); // the ids are saved after, as before
+        }
+        if (!store_.CommitWith(uidlStore_->StagedName())) {
+            return false;
+        }
+        uidlChanged_ = false;
+        return true;
+    }
+    return store_.Commit();
+}
+
+void Pop3Session::SaveUidl() {
+    if (useDigests_ && retrievedAll_) {
+        // Every message on the server was seen: digests of the others name
+        // messages no longer there.
+        for (auto it = digests_.marks.begin(); it != digests_.marks.end();) {
+            if (seenDigests_.count(it->first) == 0) {
+                it = digests_.marks.erase(it);
+                digestsChanged_ = true;
+            } else {
+                ++it;
+            }
+        }
+    }
+    if (useDigests_ && digestsChanged_) {
+        if (std::string error = digestStore_->Save(digests_); !error.empty()) {
+            out_.notices.push_back(std::move(error));
+        }
+        digestsChanged_ = false;
+    }
+    if (useUidl_ && uidlChanged_ && uidlStore_ != nullptr) {
+        if (std::string error = uidlStore_->Save(uidl_); !error.empty()) {
+            out_.notices.push_back(std::move(error));
+        }
+        uidlChanged_ = false;
+    }
 }
 
 std::string Pop3Session::FinalText(bool deleted) const {
     if (received_ == 0 && kept_ == 0) {
+        if (deleted && earlierStored_ > 0) {
+            return EarlierMessagesDeletedText(earlierStored_);
+        }
         return "No New Message";
     }
     std::string text = deleted ? MessagesReceivedDeletedText(received_) : MessagesReceivedText(received_);
@@ -768,19 +912,16 @@ void Pop3Session::Quit(SessionEnd outcome) {
 
 void Pop3Session::CloseSocket(SessionEnd outcome) {
     phase_ = Phase::Idle;
-    if (!store_.Commit()) {
+    // A session that ends early (stopped, failed) commits its batch here,
+    // the ids of the batch with it.
+    if (!CommitBatchAndIds()) {
         out_.notices.push_back("Messages Not Saved to Disk");
         outcome = SessionEnd::Failed;
     }
     reader_.Clear();
     out_.close = true;
     out_.ended = outcome;
-    if (useUidl_ && uidlChanged_ && uidlStore_ != nullptr) {
-        if (std::string error = uidlStore_->Save(uidl_); !error.empty()) {
-            out_.notices.push_back(std::move(error));
-        }
-        uidlChanged_ = false;
-    }
+    SaveUidl();
 }
 
 } // namespace tegalo

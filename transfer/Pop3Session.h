@@ -109,6 +109,8 @@ std::string LoginRefusedText(std::string_view reply);
 // The status texts of a session that ends well, for `count` messages.
 std::string MessagesReceivedText(int count);        // "<n> Messages Recieved"
 std::string MessagesReceivedDeletedText(int count); // "<n> Messages Received! Server messages Deleted"
+// Nothing new, but messages stored by an earlier session were deleted.
+std::string EarlierMessagesDeletedText(int count); // "No New Message! <n> Stored Messages Deleted from Server"
 // The last status text of a session the user stopped, for `count` messages stored.
 std::string ReceiveStoppedText(int count);
 
@@ -122,6 +124,12 @@ public:
     // `uidl` may be null; the session then fetches every message, as it
     // does from a server without UIDL.
     Pop3Session(ReceiveStore& store, UidlStore* uidl);
+
+    // Where the digests of messages without an id (a server without UIDL)
+    // are kept, so that a message left on such a server is recognised and
+    // not stored again. May be null (the default): then such messages are
+    // stored at every session.
+    void SetDigestStore(UidlStore* digests) { digestStore_ = digests; }
 
     // Starts a session: checks the server and port and asks the adapter to
     // connect. While a session runs, a new one is refused with a status text.
@@ -183,6 +191,9 @@ private:
     void RetrieveNextOrFinish();
     void DeleteNextOrFinish();
     std::string FinalText(bool deleted) const;
+    SessionEnd EndOutcome() const;
+    void SaveUidl();
+    bool CommitBatchAndIds();
     std::string AccountKey() const;
 
     ReceiveStore& store_;
@@ -216,6 +227,7 @@ private:
     bool commandRefused_ = false;        // a RETR or DELE was refused: QUIT once the rest is answered
     std::deque<int> retrInFlight_;       // RETRs sent and not yet answered whole, in order
     std::size_t deleInFlight_ = 0;       // DELEs sent and not yet answered
+    std::set<int> deleRefused_;          // messages whose DELE the server refused
     bool deletionsSent_ = false;
     bool stopping_ = false;              // the user stopped the session
 
@@ -223,7 +235,20 @@ private:
     bool uidlChanged_ = false; // the list needs saving
     UidlList uidl_;
 
+    UidlStore* digestStore_ = nullptr;
+    bool useDigests_ = false;
+    bool digestsChanged_ = false;
+    bool plannedAll_ = false;            // every message was to be fetched
+    bool retrievedAll_ = false;          // and every one was
+    UidlList digests_;
+    std::vector<std::string> digestOf_;  // by message number, when one was taken
+    std::set<std::string> seenDigests_;
+    bool KnownByDigest(int number, const std::string& text);
+    void RememberDigest(int number, UidlMark mark);
+    void ForgetDeletedDigests();
+
     int received_ = 0;
+    int earlierStored_ = 0; // stored by an earlier session, to delete now
     int replaced_ = 0; // characters of the stored messages shown as 〓
     int kept_ = 0;
     std::set<KeptReason> keptReasons_;

@@ -28,6 +28,16 @@ public:
     // calls it before it deletes anything from the server, and when it ends.
     // False when that failed: then nothing may be deleted.
     [[nodiscard]] virtual bool Commit() { return true; }
+
+    // Commit that also puts the file `companion` + ".pending" of the mailbox
+    // in place of `companion` at the moment the messages become durable: a
+    // crash leaves both as before or both as after. Only called when
+    // TakesCompanion().
+    virtual bool TakesCompanion() const { return false; }
+    [[nodiscard]] virtual bool CommitWith(std::string_view companion) {
+        static_cast<void>(companion);
+        return false;
+    }
 };
 
 } // namespace tegalo

@@ -69,9 +69,9 @@ UidlList ParseUidlList(std::string_view text) {
     return list;
 }
 
-UidlFile::UidlFile(std::string directory)
-    : directory_(directory.empty() ? std::string(".") : std::move(directory)),
-      path_(directory_ + (directory_.ends_with('/') ? "" : "/") + std::string(kFileName)) {}
+UidlFile::UidlFile(std::string directory, std::string_view fileName)
+    : directory_(directory.empty() ? std::string(".") : std::move(directory)), fileName_(fileName),
+      path_(directory_ + (directory_.ends_with('/') ? "" : "/") + fileName_) {}
 
 UidlLoad UidlFile::Load() {
     UidlLoad result;
@@ -108,8 +108,17 @@ UidlLoad UidlFile::Load() {
 }
 
 std::string UidlFile::Save(const UidlList& list) {
+    return Write(list, fileName_);
+}
+
+std::string UidlFile::Stage(const UidlList& list) {
+    return Write(list, fileName_ + ".pending");
+}
+
+std::string UidlFile::Write(const UidlList& list, const std::string& name) {
+    const std::string path = directory_ + (directory_.empty() || directory_.back() == '/' ? "" : "/") + name;
     AtomicFile file;
-    int error = file.Open(directory_, kFileName, 0600, TempName::kUnique, std::string(kFileName) + ".");
+    int error = file.Open(directory_, name, 0600, TempName::kUnique, fileName_ + ".");
     if (error == 0) {
         error = file.Write(FormatUidlList(list));
     }
@@ -120,7 +129,7 @@ std::string UidlFile::Save(const UidlList& list) {
     case AtomicStep::kNone:
         return {};
     case AtomicStep::kCreate:
-        return ErrorText("cannot create a file beside", path_, error);
+        return ErrorText("cannot create a file beside", path, error);
     case AtomicStep::kMode:
         return ErrorText("cannot set the mode of", file.TempPath(), error);
     case AtomicStep::kWrite:
@@ -130,10 +139,10 @@ std::string UidlFile::Save(const UidlList& list) {
     case AtomicStep::kClose:
         return ErrorText("cannot close", file.TempPath(), error);
     case AtomicStep::kRename:
-        return ErrorText("cannot rename to", path_, error);
+        return ErrorText("cannot rename to", path, error);
     case AtomicStep::kSyncDirectory:
         // The rename itself reaches the disk with the directory.
-        return ErrorText("cannot flush the directory of", path_, file.DirectorySyncError());
+        return ErrorText("cannot flush the directory of", path, file.DirectorySyncError());
     }
     return {};
 }

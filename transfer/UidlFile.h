@@ -46,6 +46,17 @@ public:
     // Replaces the kept list as a whole. Returns an empty string on success,
     // else what went wrong; the old list then stays as it was.
     [[nodiscard]] virtual std::string Save(const UidlList& list) = 0;
+
+    // For a store that commits the list together with its messages: writes
+    // the list, synced, as the file StagedName() + ".pending" beside the kept
+    // one, for the store to put in place (see ReceiveStore::CommitWith).
+    // Returns an empty string on success, else what went wrong.
+    [[nodiscard]] virtual std::string Stage(const UidlList& list) {
+        static_cast<void>(list);
+        return "staging not supported";
+    }
+    // The kept file's name in the mailbox; empty when Stage is not supported.
+    virtual std::string StagedName() const { return {}; }
 };
 
 // The list as the file "recv.uidl" of the working directory. Saving writes a
@@ -53,16 +64,24 @@ public:
 class UidlFile final : public UidlStore {
 public:
     static constexpr std::string_view kFileName = "recv.uidl";
+    // The digests (SHA-256, hex) of messages received from a server without
+    // UIDL, kept in the same form under this name.
+    static constexpr std::string_view kDigestFileName = "recv.digest";
 
-    explicit UidlFile(std::string directory);
+    explicit UidlFile(std::string directory, std::string_view fileName = kFileName);
 
     UidlLoad Load() override;
     [[nodiscard]] std::string Save(const UidlList& list) override;
+    [[nodiscard]] std::string Stage(const UidlList& list) override;
+    std::string StagedName() const override { return fileName_; }
 
     const std::string& Path() const { return path_; }
 
 private:
+    [[nodiscard]] std::string Write(const UidlList& list, const std::string& name);
+
     std::string directory_;
+    std::string fileName_;
     std::string path_;
 };
 

@@ -162,7 +162,8 @@ TEST(Pop3Session, KeptOnServerIsNotFetchedAgain) {
     c.Connect(Account(false));
     c.Server("+OK\r\n+OK\r\n+OK\r\n+OK 3 0\r\n" + Listing({"a1", "a2", "a3"}) + "+OK\r\n+OK\r\n+OK\r\n+OK\r\n");
     EXPECT_EQ(c.sent, "USER taro\r\nPASS secret\r\nSTAT\r\nUIDL\r\nDELE 1\r\nDELE 2\r\nDELE 3\r\nQUIT\r\n");
-    EXPECT_EQ(c.LastStatus(), "No New Message");
+    // Not "No New Message": the session did delete something.
+    EXPECT_EQ(c.LastStatus(), "No New Message! 3 Stored Messages Deleted from Server");
     EXPECT_EQ(c.store.records.size(), 3u);
 }
 
@@ -373,6 +374,93 @@ TEST(Pop3Session, UnwritableFolderStopsFetching) {
     EXPECT_EQ(c.sent, "USER taro\r\nPASS secret\r\nSTAT\r\nUIDL\r\nRETR 1\r\nQUIT\r\n");
     EXPECT_EQ(c.LastStatus(), "0 Messages Recieved, 1 Kept on Server (received folder not written)");
     EXPECT_FALSE(c.uidl.list.has_value() && c.uidl.list->marks.count("a1"));
+    // Messages the store could not take make the session a failure (the
+    // program's exit status), though the server did everything asked.
+    c.Server("+OK\r\n");
+    EXPECT_EQ(c.ended, SessionEnd::Failed);
+}
+
+// A server without UIDL: the digest of each message tells what an earlier
+// session stored or kept, so a message left on the server is not stored
+// again, and is deleted once mail is no longer kept.
+TEST(Pop3Session, ServerWithoutUidlRecognisesStoredMessagesByDigest) {
+    Client c;
+    FakeUidlStore digests;
+    c.session.SetDigestStore(&digests);
+    const std::string noUidl = "+OK\r\n+OK\r\n+OK\r\n+OK 2 0\r\n-ERR unknown command\r\n";
+    c.Connect(Account(true));
+    c.Server(noUidl + Retr(kPlain) + Retr(kMixed) + "+OK\r\n");
+    EXPECT_EQ(c.store.records.size(), 2u);
+    ASSERT_TRUE(digests.list.has_value());
+    EXPECT_EQ(digests.list->marks.size(), 2u);
+
+    // The same two again, and a new one: only the new one is stored.
+    c.sent.clear();
+    c.Connect(Account(true));
+    c.Server("+OK\r\n+OK\r\n+OK\r\n+OK 3 0\r\n-ERR unknown command\r\n" + Retr(kPlain) + Retr(kNested) +
+             Retr(kMixed) + "+OK\r\n");
+    EXPECT_EQ(c.sent, "USER taro\r\nPASS secret\r\nSTAT\r\nUIDL\r\nRETR 1\r\nRETR 2\r\nRETR 3\r\nQUIT\r\n");
+    EXPECT_EQ(c.store.records.size(), 3u);
+    EXPECT_EQ(c.LastStatus(), "1 Messages Recieved");
+    EXPECT_EQ(digests.list->marks.size(), 3u);
+
+    // Mail no longer kept: the known ones are deleted, not stored, and once
+    // the QUIT made that final their digests go.
+    c.sent.clear();
+    c.Connect(Account(false));
+    c.Server(noUidl + Retr(kPlain) + Retr(kMixed) + "+OK\r\n+OK\r\n+OK\r\n");
+    EXPECT_EQ(c.sent,
+              "USER taro\r\nPASS secret\r\nSTAT\r\nUIDL\r\nRETR 1\r\nRETR 2\r\nDELE 1\r\nDELE 2\r\nQUIT\r\n");
+    EXPECT_EQ(c.store.records.size(), 3u);
+    EXPECT_EQ(c.LastStatus(), "No New Message! 2 Stored Messages Deleted from Server");
+    EXPECT_EQ(c.ended, SessionEnd::Normal);
+    // kNested is no longer on the server either: every digest is gone.
+    EXPECT_TRUE(digests.list->marks.empty()) << digests.list->marks.size() << " " << digests.saves;
+}
+
+// The ids of a batch are saved when the batch is committed, before the first
+// DELE: a session that dies in the DELE phase (the server then deletes
+// nothing) leaves the next session to delete the messages, not to store them
+// a second time.
+TEST(Pop3Session, IdsOfTheBatchSavedBeforeTheFirstDele) {
+    Client c;
+    c.Connect();
+    EXPECT_TRUE(c.Server("+OK\r\n+OK\r\n+OK\r\n+OK 2 0\r\n" + Listing({"a1", "a2"}) + Retr(kPlain) + Retr(kPlain))
+                    .ends_with("RETR 2\r\nDELE 1\r\n"));
+    ASSERT_TRUE(c.uidl.list.has_value());
+    EXPECT_EQ(c.uidl.list->marks,
+              (std::map<std::string, UidlMark, std::less<>>{{"a1", UidlMark::Stored}, {"a2", UidlMark::Stored}}));
+    EXPECT_EQ(c.store.records.size(), 2u);
+
+    // Killed here; the next session finds both still on the server.
+    Client next;
+    next.uidl.list = c.uidl.list;
+    next.Connect();
+    next.Server("+OK\r\n+OK\r\n+OK\r\n+OK 2 0\r\n" + Listing({"a1", "a2"}) + "+OK\r\n+OK\r\n+OK\r\n");
+    EXPECT_EQ(next.sent, "USER taro\r\nPASS secret\r\nSTAT\r\nUIDL\r\nDELE 1\r\nDELE 2\r\nQUIT\r\n");
+    EXPECT_TRUE(next.store.records.empty());
+    EXPECT_EQ(next.ended, SessionEnd::Normal);
+    EXPECT_TRUE(next.uidl.list->marks.empty()); // deleted for good: ids forgotten
+}
+
+// A DELE the server refuses leaves that message on the server: its id stays,
+// so that the next session deletes it instead of storing it again. The ids of
+// the messages deleted before it go with the QUIT that makes them final.
+TEST(Pop3Session, RefusedDeleKeepsTheId) {
+    Client c;
+    c.Connect();
+    c.Server("+OK\r\n+OK\r\n+OK\r\n+OK 2 0\r\n" + Listing({"a1", "a2"}) + Retr(kPlain) + Retr(kPlain) +
+             "+OK\r\n-ERR locked\r\n+OK\r\n");
+    EXPECT_EQ(c.sent, "USER taro\r\nPASS secret\r\nSTAT\r\nUIDL\r\nRETR 1\r\nRETR 2\r\nDELE 1\r\nDELE 2\r\nQUIT\r\n");
+    EXPECT_EQ(c.ended, SessionEnd::Failed);
+    EXPECT_EQ(c.uidl.list->marks, (std::map<std::string, UidlMark, std::less<>>{{"a2", UidlMark::Stored}}));
+
+    Client next;
+    next.uidl.list = c.uidl.list;
+    next.Connect();
+    next.Server("+OK\r\n+OK\r\n+OK\r\n+OK 1 0\r\n" + Listing({"a2"}) + "+OK\r\n+OK\r\n");
+    EXPECT_EQ(next.sent, "USER taro\r\nPASS secret\r\nSTAT\r\nUIDL\r\nDELE 1\r\nQUIT\r\n");
+    EXPECT_TRUE(next.store.records.empty());
 }
 
 TEST(Pop3Session, RequestsWhileBusyAndBadSettings) {

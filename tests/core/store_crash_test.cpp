@@ -10,6 +10,10 @@
 #include "config/NewMailbox.h"
 #include "store/Mailbox.h"
 #include "store/TegaloDoc.h"
+#include "store/FolderFile.h"
+#include "transfer/DocReceiveStore.h"
+#include "transfer/Pop3Session.h"
+#include "transfer/UidlFile.h"
 
 #include "store_test_support.h"
 
@@ -18,7 +22,10 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <set>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -218,6 +225,227 @@ void StopAtEveryStep(Operation operation) {
             << "the mailbox is neither as before nor as after the operation";
     }
     EXPECT_GT(stops, 0);
+}
+
+// --- A whole receive, stopped at every step ---
+//
+// A scripted POP3 server in the child's process: three messages with ids,
+// deletions made final only by QUIT (as RFC 1939 has it), which records them
+// in a file beside the mailbox that the test reads after the child ended.
+
+constexpr int kServerMessages = 3;
+constexpr std::string_view kServerDeleted = "server-deleted.txt"; // not a file the store knows
+
+std::string ServerMessage(int number) {
+    return "Subject: message " + std::to_string(number) + "\r\nFrom: sender@example.jp\r\n\r\nbody marker-" +
+           std::to_string(number) + "-end\r\n";
+}
+
+std::set<int> ServerDeleted(const std::string& dir) {
+    std::set<int> deleted;
+    std::ifstream in(dir + std::string(kServerDeleted));
+    for (int number = 0; in >> number;) {
+        deleted.insert(number);
+    }
+    return deleted;
+}
+
+// Runs one receive session against the server holding the messages not in
+// `deleted`. False when the mailbox would not start.
+bool ReceiveSession(const std::string& dir) {
+    QuietUi ui;
+    CTegaloDoc doc(ui);
+    if (doc.Start(dir) != StoreStatus::kOk) {
+        return false;
+    }
+    DocReceiveStore store(doc);
+    UidlFile uidl(dir);
+    Pop3Session session(store, &uidl);
+    const std::set<int> gone = ServerDeleted(dir);
+    std::vector<int> present; // the server's message numbers, 1 up, map to these
+    for (int number = 1; number <= kServerMessages; ++number) {
+        if (gone.count(number) == 0) {
+            present.push_back(number);
+        }
+    }
+    std::set<int> marked;
+    static_cast<void>(session.StartReceive({"pop.example.jp", 110, "taro", "secret", false}));
+    Pop3Output out = session.OnServerConnect();
+    std::string reply = "+OK ready\r\n";
+    for (int round = 0; round < 100 && !out.close; ++round) {
+        out = session.ReadArrival(reply);
+        reply.clear();
+        std::istringstream commands(out.send);
+        for (std::string line; std::getline(commands, line);) {
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            const std::size_t blank = line.find(' ');
+            const std::string verb = line.substr(0, blank);
+            const bool numbered = verb == "RETR" || verb == "DELE";
+            const int arg = numbered && blank != std::string::npos ? std::atoi(line.c_str() + blank + 1) : 0;
+            if (verb == "STAT") {
+                reply += "+OK " + std::to_string(present.size()) + " 0\r\n";
+            } else if (verb == "UIDL") {
+                reply += "+OK\r\n";
+                for (std::size_t i = 0; i < present.size(); ++i) {
+                    reply += std::to_string(i + 1) + " uid-" + std::to_string(present[i]) + "\r\n";
+                }
+                reply += ".\r\n";
+            } else if (verb == "RETR") {
+                reply += "+OK\r\n" + ServerMessage(present.at(static_cast<std::size_t>(arg - 1))) + ".\r\n";
+            } else if (verb == "DELE") {
+                marked.insert(present.at(static_cast<std::size_t>(arg - 1)));
+                reply += "+OK\r\n";
+            } else if (verb == "QUIT") {
+                std::ofstream record(dir + std::string(kServerDeleted), std::ios::app);
+                for (const int number : marked) {
+                    record << number << "\n";
+                }
+                record.close();
+                reply += "+OK bye\r\n";
+            } else {
+                reply += "+OK\r\n";
+            }
+        }
+    }
+    return out.close;
+}
+
+// How often each server message is in the received folder.
+std::vector<int> StoredCounts(const std::string& dir) {
+    const std::string recv = ReadFile(dir + "recv");
+    std::vector<int> counts;
+    for (int number = 1; number <= kServerMessages; ++number) {
+        const std::string marker = "marker-" + std::to_string(number) + "-end";
+        int count = 0;
+        for (std::size_t at = recv.find(marker); at != std::string::npos; at = recv.find(marker, at + 1)) {
+            ++count;
+        }
+        counts.push_back(count);
+    }
+    return counts;
+}
+
+// A receive stopped after each of its durable steps in turn (the batch, its
+// commit, the saved ids, through the DELE phase and the QUIT), then a whole
+// receive: each message is stored exactly once and the server is empty.
+TEST(StoreCrash, ReceiveStoppedAtEveryStepStoresEachMessageOnce) {
+    if (const char* childDir = std::getenv(kChildDirVariable)) {
+        std::_Exit(ReceiveSession(childDir) ? 0 : 3);
+    }
+    const Files before = Seed();
+    TempDir work;
+    const std::vector<int> seeded = (PutFiles(work.Path(), before), StoredCounts(work.Path()));
+    ASSERT_EQ(seeded, std::vector<int>(kServerMessages, 0));
+    int stops = 0;
+    for (int step = 1;; ++step) {
+        SCOPED_TRACE("stopped after step " + std::to_string(step));
+        ASSERT_LT(step, kMaxSteps) << "the receive never completes";
+        PutFiles(work.Path(), before);
+        const int ended = RunChild(work.Path(), step);
+        ASSERT_TRUE(ended == 0 || ended == kFailAfterStepExit) << "the child ended with " << ended;
+        ASSERT_TRUE(ReceiveSession(work.Path())) << "the next session";
+        EXPECT_EQ(StoredCounts(work.Path()), std::vector<int>(kServerMessages, 1));
+        EXPECT_EQ(ServerDeleted(work.Path()).size(), static_cast<std::size_t>(kServerMessages));
+        EXPECT_EQ(CheckStart(work.Path()), "");
+        if (ended == 0) {
+            break;
+        }
+        ++stops;
+    }
+    EXPECT_GT(stops, 5);
+}
+
+// --- What the start finds left behind ---
+
+// A journal that does not describe the folder there now (a mailbox restored
+// from a backup, a journal copied in) must not cut the folder: it is set
+// aside, the folder kept, the user told.
+TEST(StoreStart, ForeignJournalIsSetAsideAndTheFolderKept) {
+    const Files seeded = Seed();
+    struct Row {
+        const char* name;
+        bool identity;
+    };
+    for (const Row row : {Row{"another file's identity", true}, Row{"no identity recorded", false}}) {
+        SCOPED_TRACE(row.name);
+        TempDir work;
+        PutFiles(work.Path(), seeded);
+        ChangeJournal journal;
+        journal.target = "recv";
+        journal.targetSize = 6;
+        journal.targetHead = "     0";
+        journal.newSize = 400;
+        journal.newHead = "     1";
+        journal.hasIdentity = row.identity;
+        journal.targetDevice = 1;
+        journal.targetInode = 1;
+        WriteFile(work.Path() + std::string(kJournalFileName), FormatJournal(journal));
+
+        ScriptedUi ui;
+        CTegaloDoc doc(ui);
+        ASSERT_EQ(doc.Start(work.Path()), StoreStatus::kOk) << ui.Shown();
+        EXPECT_EQ(ReadFile(work.Path() + "recv"), seeded.at("recv"));
+        EXPECT_EQ(ui.messages.size(), 1u);
+        EXPECT_FALSE(std::filesystem::exists(work.Path() + std::string(kJournalFileName)));
+        EXPECT_EQ(ReadFile(work.Path() + std::string(kAsideJournalPrefix) + "1"), FormatJournal(journal));
+    }
+}
+
+// The journal of this very file, as an interrupted append leaves it, is
+// still undone.
+TEST(StoreStart, OwnJournalIsUndone) {
+    const Files seeded = Seed();
+    TempDir work;
+    PutFiles(work.Path(), seeded);
+    {
+        QuietUi ui;
+        CTegaloDoc doc(ui);
+        ASSERT_EQ(doc.Start(work.Path()), StoreStatus::kOk);
+        ASSERT_TRUE(Loaded(doc.LoadList("recv").status));
+        ChangeJournal journal;
+        ASSERT_EQ(StartAppendJournal(work.Path(), doc.GetRecordList(), 100, journal), 0);
+        EXPECT_TRUE(journal.hasIdentity);
+        WriteFile(work.Path() + std::string(kJournalFileName), FormatJournal(journal));
+        std::ofstream(work.Path() + "recv", std::ios::app) << std::string(50, 'z');
+    }
+    ScriptedUi ui;
+    CTegaloDoc doc(ui);
+    ASSERT_EQ(doc.Start(work.Path()), StoreStatus::kOk) << ui.Shown();
+    EXPECT_EQ(ReadFile(work.Path() + "recv"), seeded.at("recv"));
+    EXPECT_TRUE(ui.messages.empty()) << ui.Shown();
+}
+
+// Temporary files an interrupted write left in the mailbox go at the start;
+// nothing else does.
+TEST(StoreStart, OrphanedTemporariesAreRemoved) {
+    const Files seeded = Seed();
+    TempDir work;
+    PutFiles(work.Path(), seeded);
+    for (const char* orphan : {"recv.uidl.a1B2c3", "recv.tmp", "addr.tmp", "comconfig.tmp", ".tegalo-Xy12Zq"}) {
+        WriteFile(work.Path() + orphan, "left over");
+    }
+    for (const char* kept : {"recv.uidl", "notes.txt", "recv.uidl.backup-copy", "tmp"}) {
+        WriteFile(work.Path() + kept, "mine");
+    }
+    std::filesystem::create_directory(work.Path() + "dir.tmp");
+    ScriptedUi ui;
+    CTegaloDoc doc(ui);
+    ASSERT_EQ(doc.Start(work.Path()), StoreStatus::kOk) << ui.Shown();
+    Files expected = seeded;
+    for (const char* kept : {"recv.uidl", "notes.txt", "recv.uidl.backup-copy", "tmp"}) {
+        expected[kept] = "mine";
+    }
+    Files found;
+    for (const auto& entry : std::filesystem::directory_iterator(work.Path())) {
+        const std::string name = entry.path().filename().string();
+        if (name != kLockFileName && !entry.is_directory()) {
+            found[name] = ReadFile(entry.path().string());
+        }
+    }
+    EXPECT_EQ(found, expected);
+    EXPECT_TRUE(std::filesystem::is_directory(work.Path() + "dir.tmp"));
 }
 
 TEST(StoreCrash, AppendStoppedAtEveryStep) {

@@ -333,9 +333,19 @@ TEST_F(StoreRecovery, JournalCutShortChangedNothing) {
 }
 
 TEST(StoreJournal, RoundTrip) {
-    ChangeJournal journal{"recycle", 797, std::string("  \r\n 3", 6), 1000, "     4", "recv", {}};
+    ChangeJournal journal;
+    journal.target = "recycle";
+    journal.targetSize = 797;
+    journal.targetHead = std::string("  \r\n 3", 6);
+    journal.newSize = 1000;
+    journal.newHead = "     4";
+    journal.source = "recv";
     journal.sourceStamp.device = 2049;
     journal.sourceStamp.inode = 1234567;
+    journal.hasIdentity = true;
+    journal.targetDevice = 2050;
+    journal.targetInode = 7654321;
+    journal.companion = "recv.uidl";
     const std::string text = FormatJournal(journal);
     const std::optional<ChangeJournal> back = ParseJournal(text);
     ASSERT_TRUE(back.has_value());
@@ -343,6 +353,10 @@ TEST(StoreJournal, RoundTrip) {
     EXPECT_EQ(back->targetSize, 797);
     EXPECT_EQ(back->targetHead, journal.targetHead);
     EXPECT_EQ(back->newSize, 1000);
+    EXPECT_TRUE(back->hasIdentity);
+    EXPECT_EQ(back->targetDevice, 2050u);
+    EXPECT_EQ(back->targetInode, 7654321u);
+    EXPECT_EQ(back->companion, "recv.uidl");
     EXPECT_EQ(back->newHead, "     4");
     EXPECT_EQ(back->source, "recv");
     EXPECT_EQ(back->sourceStamp.inode, 1234567u);

@@ -193,6 +193,48 @@ TEST(StoreStepOrder, ReceiveBatchIsSyncedBeforeTheFirstDele) {
     EXPECT_EQ(box.doc.GetRecordList().Count(), 2);
 }
 
+// The ids of the session's messages become the kept list at the very moment
+// the batch does: staged beside it before the commit, renamed in place while
+// the journal says the batch stands, all before the first DELE. A crash on
+// either side of that rename finds the batch and the ids agreeing.
+TEST(StoreStepOrder, ReceivedIdsCommittedWithTheBatchBeforeTheFirstDele) {
+    Mailbox box;
+    ASSERT_TRUE(Loaded(box.Open())) << box.ui.Shown();
+    DocReceiveStore store(box.doc);
+    UidlFile uidl(box.dir.Path());
+    Pop3Session session(store, &uidl);
+    StepLog log;
+    static_cast<void>(session.StartReceive({"pop.example.jp", 110, "taro", "secret", false}));
+    static_cast<void>(session.OnServerConnect());
+    const std::vector<std::string> replies = {
+        "+OK ready\r\n", "+OK\r\n", "+OK logged in\r\n", "+OK 2 200\r\n",
+        "+OK\r\n1 id1\r\n2 id2\r\n.\r\n",
+        "+OK\r\nSubject: one\r\n\r\nfirst\r\n.\r\n",
+        "+OK\r\nSubject: two\r\n\r\nsecond\r\n.\r\n",
+    };
+    std::string sent;
+    for (const std::string& reply : replies) {
+        sent += session.ReadArrival(reply).send;
+    }
+    ASSERT_NE(sent.find("DELE 1\r\n"), std::string::npos) << sent;
+    // Everything logged so far came before the DELE.
+    const int staged = log.Find(Is(DurableStep::kRename, "recv.uidl.pending"));
+    const int batchSynced = log.FindLast(Is(DurableStep::kSync, "recv"));
+    const int doneJournal = log.FindLast(Is(DurableStep::kSync, kJournal));
+    const int inPlace = log.Find(Is(DurableStep::kRename, "recv.uidl"));
+    const int journalGone = log.FindLast(Is(DurableStep::kUnlink, kJournal));
+    ASSERT_GE(staged, 0) << log.Dump();
+    EXPECT_LT(staged, batchSynced) << log.Dump();
+    EXPECT_LT(batchSynced, doneJournal) << log.Dump();
+    EXPECT_LT(doneJournal, inPlace) << "the ids go in place once the batch stands\n" << log.Dump();
+    EXPECT_LT(inPlace, journalGone) << log.Dump();
+    const UidlLoad loaded = uidl.Load();
+    ASSERT_TRUE(loaded.ok);
+    EXPECT_EQ(loaded.list.marks,
+              (std::map<std::string, UidlMark, std::less<>>{{"id1", UidlMark::Stored}, {"id2", UidlMark::Stored}}));
+    EXPECT_FALSE(std::filesystem::exists(box.dir / "recv.uidl.pending"));
+}
+
 std::vector<DurableStep> Kinds(const StepLog& log) {
     std::vector<DurableStep> kinds;
     for (const Step& s : log.steps) {

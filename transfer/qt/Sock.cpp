@@ -20,7 +20,10 @@ std::string SjisReason(const QString& text) {
 
 CSock::CSock(CTegaloDoc& doc, QObject* parent)
     : QObject(parent), doc_(doc), receiveStore_(doc), sendStore_(doc),
-      uidl_(std::make_unique<UidlFile>(doc.BaseDir())), pop3_(receiveStore_, uidl_.get()), smtp_(sendStore_) {
+      uidl_(std::make_unique<UidlFile>(doc.BaseDir())),
+      digests_(std::make_unique<UidlFile>(doc.BaseDir(), UidlFile::kDigestFileName)), pop3_(receiveStore_, uidl_.get()),
+      smtp_(sendStore_) {
+    pop3_.SetDigestStore(digests_.get());
     ticker_.setInterval(1000);
     connect(&ticker_, &QTimer::timeout, this, &CSock::OnTick);
 }

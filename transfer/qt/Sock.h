@@ -110,6 +110,7 @@ private:
     DocReceiveStore receiveStore_;
     DocSendStore sendStore_;
     std::unique_ptr<UidlFile> uidl_;
+    std::unique_ptr<UidlFile> digests_;
     Pop3Session pop3_;
     SmtpSession smtp_;
     Mode mode_ = Mode::Pop3;
