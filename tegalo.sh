@@ -8,7 +8,7 @@ cd "$(dirname "$0")"
 
 build_packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libssl-dev qt6-base-dev libgumbo-dev
     libgsasl-dev nettle-dev
-    qt6-qpa-plugins fonts-noto-cjk)
+    qt6-qpa-plugins qt6-translations-l10n fonts-noto-cjk)
 test_packages=(nkf python3 dovecot-pop3d python3-aiosmtpd libmime-tools-perl openssl)
 
 install_missing() {

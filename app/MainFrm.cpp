@@ -1,25 +1,35 @@
 #include "app/MainFrm.h"
 
 #include "app/AboutDlg.h"
+#include "app/NewMailNotifier.h"
 #include "app/TegaloTreeView.h"
+#include "app/WindowState.h"
 #include "gui/Commands.h"
 #include "gui/Icons.h"
 #include "gui/Prompter.h"
 #include "gui/QtText.h"
 #include "session/MailSessions.h"
 #include "store/TegaloDoc.h"
+#include "ui/ListFilter.h"
 #include "ui/TegaloListView.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace tegalo {
 
@@ -65,7 +75,7 @@ void CMainFrame::createActions() {
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     addCommand(ID_FILE_PRINT, QStringLiteral("印刷(&P)..."), QStringLiteral("作業中のﾌｧｲﾙを印刷\n印刷"))
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
-    addCommand(ID_SEND_WAITING, QStringLiteral("送信待"));
+    addCommand(ID_SEND_WAITING, QStringLiteral("送信待"))->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5));
     addCommand(ID_REPLY, QStringLiteral("返信"));
     addCommand(ID_FORWARD, QStringLiteral("転送"));
     // Tegalo opens no document files, so the recent-file list stays empty.
@@ -90,9 +100,22 @@ void CMainFrame::createActions() {
     addCommand(ID_HELP_CONTENTS, QStringLiteral("目次"));
     addCommand(ID_APP_ABOUT, QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Tegalo) (&A)..."),
                QStringLiteral("ﾌﾟﾛｸﾞﾗﾑの情報、ﾊﾞｰｼﾞｮﾝそして著作権を表示\nﾊﾞｰｼﾞｮﾝ情報"));
-    addCommand(ID_START_RECEIVE, QStringLiteral("送受信開始"), QStringLiteral("送受信開始"));
+    addCommand(ID_START_RECEIVE, QStringLiteral("送受信開始"), QStringLiteral("送受信開始"))
+        ->setShortcut(QKeySequence(Qt::Key_F5));
+    // Enabled only while a session runs, so that Esc reaches the other
+    // windows' own uses of it the rest of the time.
+    QAction* stop = addCommand(ID_STOP_SESSION, QStringLiteral("中止"), QStringLiteral("実行中の送受信を中止\n中止"));
+    stop->setShortcut(QKeySequence(Qt::Key_Escape));
+    stop->setEnabled(false);
+    connect(&sessions_, &MailSessions::busyChanged, stop, &QAction::setEnabled);
     addCommand(ID_NEXT_PANE, QStringLiteral("次のペイン"))->setShortcut(QKeySequence(Qt::Key_F6));
     addCommand(ID_PREV_PANE, QStringLiteral("前のペイン"))->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
+    // Ctrl+F: the filter field above the list.
+    auto* find = new QAction(QStringLiteral("絞り込み"), this);
+    find->setObjectName(QStringLiteral("find"));
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(find, &QAction::triggered, this, [this] { filter_->Activate(); });
+    addAction(find);
 }
 
 void CMainFrame::createMenus() {
@@ -102,10 +125,12 @@ void CMainFrame::createMenus() {
     file->addSeparator();
     file->addAction(action(ID_FILE_PRINT));
     file->addSeparator();
+    file->addAction(action(ID_START_RECEIVE));
     QMenu* send = file->addMenu(QStringLiteral("送信(&D)..."));
     send->addAction(action(ID_SEND_WAITING));
     send->addAction(action(ID_REPLY));
     send->addAction(action(ID_FORWARD));
+    file->addAction(action(ID_STOP_SESSION));
     file->addSeparator();
     file->addAction(action(ID_FILE_MRU_FILE1));
     file->addSeparator();
@@ -145,14 +170,33 @@ void CMainFrame::createToolBar() {
     action(ID_FILE_OPEN)->setIcon(icons::OpenMessage());
     action(ID_FILE_PRINT)->setIcon(icons::Print());
     action(ID_START_RECEIVE)->setIcon(icons::SendReceive());
+    action(ID_STOP_SESSION)->setIcon(icons::Stop());
     action(ID_APP_ABOUT)->setIcon(icons::About());
-    for (int id : {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_PRINT, ID_START_RECEIVE, ID_APP_ABOUT}) {
+    for (int id : {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_PRINT, ID_START_RECEIVE, ID_STOP_SESSION, ID_APP_ABOUT}) {
         toolBar_->addAction(action(id));
     }
     connect(toolBar_, &QToolBar::visibilityChanged, action(ID_VIEW_TOOLBAR), &QAction::setChecked);
 }
 
 void CMainFrame::createStatusBar() {
+    // The running session: what it does and how far it got.
+    // Hidden while no session runs.
+    progressLabel_ = new QLabel(this);
+    progressLabel_->setObjectName(QStringLiteral("sessionProgress"));
+    progressLabel_->hide();
+    statusBar()->addPermanentWidget(progressLabel_);
+    progressBar_ = new QProgressBar(this);
+    progressBar_->setObjectName(QStringLiteral("sessionProgressBar"));
+    progressBar_->setMaximumWidth(120);
+    progressBar_->setMaximumHeight(statusBar()->fontMetrics().height());
+    progressBar_->setTextVisible(false);
+    progressBar_->hide();
+    statusBar()->addPermanentWidget(progressBar_);
+    connect(&sessions_, &MailSessions::progress, this, &CMainFrame::OnSessionProgress);
+    connect(&sessions_, &MailSessions::ended, this, [this](SessionEnd how) { OnSessionEnded(static_cast<int>(how)); });
+    notifier_ = new NewMailNotifier(this);
+    connect(&sessions_, &MailSessions::newMail, notifier_, &NewMailNotifier::Notify);
+
     // The lock sign: a padlock drawn at the bar's text height.
     const int size = fontMetrics().height();
     QPixmap lock(size, size);
@@ -183,9 +227,11 @@ void CMainFrame::createStatusBar() {
     connect(&sessions_, &MailSessions::statusText, this,
             [this](const std::string& text) { SetStatusText(FromSjis(text)); });
     connect(&sessions_, &MailSessions::encryptedChanged, this, &CMainFrame::SetEncrypted);
+    // A tip shown while the mouse is over a button or menu item replaces the
+    // text for that time; then the last text comes back.
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& text) {
         if (text.isEmpty()) {
-            statusBar()->showMessage(kReady);
+            statusBar()->showMessage(statusText_);
         }
     });
 }
@@ -193,9 +239,17 @@ void CMainFrame::createStatusBar() {
 void CMainFrame::createClient() {
     splitter_ = new QSplitter(Qt::Horizontal, this);
     tree_ = new CTegaloTreeView(splitter_);
-    list_ = new CTegaloListView(doc_, sessions_, splitter_);
+    // The right pane: the filter field above the list.
+    auto* right = new QWidget(splitter_);
+    list_ = new CTegaloListView(doc_, sessions_, right);
+    filter_ = new CListFilter(*list_, right);
+    auto* column = new QVBoxLayout(right);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(2);
+    column->addWidget(filter_);
+    column->addWidget(list_, 1);
     splitter_->addWidget(tree_);
-    splitter_->addWidget(list_);
+    splitter_->addWidget(right);
     splitter_->setStretchFactor(1, 1);
     splitter_->setSizes({100, 660});
     setCentralWidget(splitter_);
@@ -207,8 +261,19 @@ void CMainFrame::createClient() {
 
 void CMainFrame::OnInitialUpdate() {
     tree_->OnInitialUpdate();
+    // The tree is at least as wide as its folder names.
+    tree_->resizeColumnToContents(0);
+    const int treeWidth = std::max(100, tree_->columnWidth(0) + 2 * tree_->frameWidth() + 8);
+    const int total = std::max(splitter_->width(), treeWidth + 300);
+    splitter_->setSizes({treeWidth, total - treeWidth});
     list_->OnInitialUpdate();
+    RestoreWindowState(*this, *splitter_, list_->HasColumns() ? list_->header() : nullptr);
     SetActivePane(kListPane);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    SaveWindowState(*this, *splitter_, list_->HasColumns() ? list_->header() : nullptr);
+    QMainWindow::closeEvent(event);
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
@@ -235,8 +300,47 @@ void CMainFrame::SetEncrypted(bool on) {
 }
 
 void CMainFrame::SetStatusText(const QString& text) {
-    statusBar()->showMessage(text);
+    statusText_ = text.isEmpty() ? kReady : text;
+    statusBar()->showMessage(statusText_);
     statusBar()->repaint();
+}
+
+void CMainFrame::OnSessionProgress() {
+    const SessionProgress progress = sessions_.Progress();
+    if (progress.step == SessionProgress::Step::Idle) {
+        progressLabel_->hide();
+        progressBar_->hide();
+        return;
+    }
+    progressLabel_->setText(FromSjis(ProgressText(progress)));
+    if (progress.total > 0) {
+        progressBar_->setRange(0, progress.total);
+        progressBar_->setValue(progress.current);
+    } else {
+        progressBar_->setRange(0, 0); // busy, amount not known
+    }
+    progressLabel_->show();
+    progressBar_->show();
+}
+
+void CMainFrame::OnSessionEnded(int how) {
+    progressLabel_->hide();
+    progressBar_->hide();
+    if (static_cast<SessionEnd>(how) != SessionEnd::Failed) {
+        return;
+    }
+    // The window goes on working while the notice is up; one notice shows
+    // the latest failure (a timer's checks do not pile up boxes).
+    if (!failureNotice_) {
+        failureNotice_ = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tegalo"), QString(), QMessageBox::Ok,
+                                         this);
+        failureNotice_->setObjectName(QStringLiteral("sessionFailure"));
+        failureNotice_->setWindowModality(Qt::NonModal);
+    }
+    const QString what = sessions_.socket().Receiving() ? QStringLiteral("受信できませんでした")
+                                                        : QStringLiteral("送信できませんでした");
+    failureNotice_->setText(what + QStringLiteral("\n") + statusText_);
+    failureNotice_->show();
 }
 
 void CMainFrame::UpdateAllViews(int hint) {
@@ -274,6 +378,9 @@ void CMainFrame::OnCommand(int id) {
         return;
     case ID_APP_EXIT:
         close();
+        return;
+    case ID_STOP_SESSION:
+        sessions_.Stop();
         return;
     case ID_VIEW_TOOLBAR:
         toolBar_->setVisible(action(ID_VIEW_TOOLBAR)->isChecked());

@@ -1,5 +1,6 @@
 // tegalo [--dir DIR] [--init | --receive | --send-waiting]
 #include "app/TegaloApp.h"
+#include "app/Translations.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tegalo"));
+    tegalo::InstallQtTranslations(app);
     tegalo::CTegaloApp tegaloApp;
     if (!tegaloApp.InitInstance(options->dir)) {
         return 1;

@@ -17,6 +17,12 @@ list(REMOVE_ITEM TEGALO_APP_SOURCES ${PROJECT_SOURCE_DIR}/app/main.cpp)
 add_library(tegalo_app STATIC ${TEGALO_APP_SOURCES} ${TEGALO_APP_HEADERS})
 set_target_properties(tegalo_app PROPERTIES AUTOMOC ON)
 target_link_libraries(tegalo_app PUBLIC tegalo_core Qt6::Widgets Qt6::PrintSupport Qt6::Network PRIVATE tegalo_warnings)
+# The desktop's notification service, when Qt has D-Bus (Debian's does).
+find_package(Qt6 QUIET COMPONENTS DBus)
+if(TARGET Qt6::DBus)
+  target_link_libraries(tegalo_app PRIVATE Qt6::DBus)
+  target_compile_definitions(tegalo_app PRIVATE TEGALO_HAVE_DBUS)
+endif()
 # Byte strings never turn into QString by accident: Shift_JIS reaches Qt only
 # through gui/QtText.h.
 target_compile_definitions(tegalo_app PUBLIC QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII)

@@ -5,7 +5,7 @@
 namespace tegalo {
 
 enum CommandId : int {
-    ID_START_RECEIVE = 32771,   // "送受信開始", toolbar only
+    ID_START_RECEIVE = 32771,   // "送受信開始", toolbar and the file menu (F5)
     ID_SETTINGS = 32772,        // "設定ﾀﾞｲﾔﾛｸﾞ(&M)"
     ID_NEW_MESSAGE = 32773,     // "新規"
     ID_RIGHT_PANE = 32774,      // "右面有効"
@@ -20,6 +20,7 @@ enum CommandId : int {
     ID_MOVE_TO_SENT = 32787,
     ID_MOVE_TO_DELETED = 32788,
     ID_HELP_CONTENTS = 32789, // "目次"
+    ID_STOP_SESSION = 32790,  // "中止": stops the running session (Esc)
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,
     ID_FILE_SAVE = 57603,

@@ -4,6 +4,8 @@
 #include <QPainterPath>
 #include <QPixmap>
 
+#include <utility>
+
 namespace tegalo::icons {
 
 namespace {
@@ -141,6 +143,23 @@ QIcon SendReceive() {
         p.drawLine(QPointF(11, 1), QPointF(11, 6));
         p.drawLine(QPointF(9, 3.5), QPointF(11, 1));
         p.drawLine(QPointF(13, 3.5), QPointF(11, 1));
+    });
+}
+
+QIcon Stop() {
+    return Make([](QPainter& p) {
+        // A red octagon with a white bar, the common sign for "stop".
+        QPolygonF octagon;
+        for (const auto& [x, y] : {std::pair{5.5, 1.5}, {10.5, 1.5}, {14.5, 5.5}, {14.5, 10.5}, {10.5, 14.5},
+                                   {5.5, 14.5}, {1.5, 10.5}, {1.5, 5.5}}) {
+            octagon << QPointF(x, y);
+        }
+        p.setPen(QPen(QColor(140, 20, 20), 1));
+        p.setBrush(QColor(210, 40, 40));
+        p.drawPolygon(octagon);
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(4, 7, 8, 2));
     });
 }
 

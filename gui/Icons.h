@@ -19,6 +19,7 @@ QIcon NewMessage();
 QIcon OpenMessage();
 QIcon Print();
 QIcon SendReceive();
+QIcon Stop(); // stops the running session
 QIcon About();
 QIcon Application();
 

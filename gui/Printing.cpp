@@ -1,5 +1,6 @@
 #include "gui/Printing.h"
 
+#include "gui/Prompter.h"
 #include "gui/QtText.h"
 
 #include <QFontMetrics>
@@ -38,6 +39,38 @@ bool PrintBody(QPrinter& printer, std::string_view body) {
     }
     painter.end();
     return true;
+}
+
+QString PdfFileName(const QString& subject) {
+    QString name;
+    for (const QChar c : subject.trimmed()) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 32 || c.unicode() == 127) {
+            name += QLatin1Char('_');
+        } else {
+            name += c;
+        }
+    }
+    if (name.isEmpty() || name.startsWith(QLatin1Char('.'))) {
+        name.prepend(QStringLiteral("message"));
+    }
+    return name.left(120) + QStringLiteral(".pdf");
+}
+
+std::unique_ptr<QPrinter> ChoosePrintTarget(QWidget* parent, const QString& subject) {
+    if (Prompter().HasPrinter()) {
+        return Prompter().ChoosePrinter(parent);
+    }
+    QString path = Prompter().ChooseFileToSave(parent, PdfFileName(subject), {QStringLiteral("PDF (*.pdf)")});
+    if (path.isEmpty()) {
+        return nullptr;
+    }
+    if (!path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) {
+        path += QStringLiteral(".pdf");
+    }
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(path);
+    return printer;
 }
 
 } // namespace tegalo

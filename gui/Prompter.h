@@ -29,6 +29,15 @@ public:
     virtual std::unique_ptr<QPrinter> ChoosePrinter(QWidget* parent) = 0;
     // The file-open dialog with the given filters; empty when cancelled.
     virtual QString ChooseFileToOpen(QWidget* parent, const QStringList& filters) = 0;
+
+    // The file-save dialog offering `suggested`; empty when cancelled. The
+    // base answers "cancelled".
+    virtual QString ChooseFileToSave(QWidget* parent, const QString& suggested, const QStringList& filters);
+    // A question with one button per entry of `buttons`; the index of the
+    // one pressed, -1 for Esc or the close box (the base's answer).
+    virtual int Choose(QWidget* parent, const QString& text, const QStringList& buttons);
+    // True when the system has a printer to offer.
+    virtual bool HasPrinter();
 };
 
 // The prompter in use: the real dialogs unless a test installed another.

@@ -14,6 +14,9 @@ namespace tegalo {
 // The lines of the list in file order, without their line ends (CR LF, or
 // LF alone). A last line without a line end is kept whole, and a line of any
 // length stays one line. Empty lines name no recipient and are left out.
+// The file is Shift_JIS, but a line written by hand in UTF-8 is read as
+// UTF-8 when it is valid UTF-8 and not plain ASCII, and converted; a
+// character without a Shift_JIS form becomes "〓".
 std::vector<std::string> RecipientListLines(std::string_view content);
 
 // The recipient field for the picked lines (each ending with CR LF or LF; a

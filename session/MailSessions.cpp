@@ -18,6 +18,7 @@ MailSessions::MailSessions(CTegaloDoc& doc, QObject* parent)
     socket_->onReceived = [this] { emit received(); };
     socket_->onSent = [this] { emit sent(); };
     socket_->onEnded = [this](SessionEnd how) { OnEnded(how); };
+    socket_->onProgress = [this] { emit progress(); };
     socket_->onEncrypted = [this](bool on) { emit encryptedChanged(on); };
     connect(&checkTimer_, &QTimer::timeout, this, [this] { StartReceive(); });
 }
@@ -46,6 +47,14 @@ void MailSessions::StartCheckTimer() {
 
 bool MailSessions::Busy() const {
     return socket_->Busy();
+}
+
+SessionProgress MailSessions::Progress() const {
+    return socket_->Progress();
+}
+
+void MailSessions::Stop() {
+    socket_->Stop();
 }
 
 void MailSessions::Begin() {
@@ -91,13 +100,20 @@ bool MailSessions::SendComposed(OutgoingMessage message, std::function<bool()> k
 
 void MailSessions::OnEnded(SessionEnd how) {
     lastEnd_ = how;
-    if (std::function<bool()> keep = std::exchange(keepIfNotSent_, {}); keep && how != SessionEnd::Normal) {
+    // A composed message the server accepted is filed as sent, whatever
+    // happened after (a broken connection before QUIT's answer, a stop): it
+    // must not wait to be sent a second time.
+    if (std::function<bool()> keep = std::exchange(keepIfNotSent_, {});
+        keep && how != SessionEnd::Normal && socket_->smtp().Sent() == 0) {
         // The composed message did not go out: it waits in the folder for
         // the next "送信待" instead of being lost.
         if (keep()) {
             emit notice("送信できなかったメッセージを送信待ちフォルダーに保存しました"_sjis);
             emit unsentKept();
         }
+    }
+    if (socket_->Receiving() && socket_->pop3().Received() > 0) {
+        emit newMail(socket_->pop3().Received());
     }
     emit ended(how);
     SettleBusy();

@@ -7,6 +7,7 @@
 #include "config/AccountSettings.h"
 #include "transfer/SendStore.h"
 #include "transfer/SessionEnd.h"
+#include "transfer/SessionProgress.h"
 
 #include <QObject>
 #include <QTimer>
@@ -54,8 +55,14 @@ public:
     // `keepIfNotSent` (when given) stores it in the waiting folder.
     bool SendComposed(OutgoingMessage message, std::function<bool()> keepIfNotSent = {});
 
+    // Stops the running session ("中止", Esc): what it stored or sent stands,
+    // nothing is stored or sent twice, and it ends (see CSock::Stop).
+    void Stop();
+
     // True while a session runs.
     bool Busy() const;
+    // Where the running session stands (Idle when none runs).
+    SessionProgress Progress() const;
     // How the last session ended (None while one runs).
     SessionEnd LastEnd() const { return lastEnd_; }
     CSock& socket() { return *socket_; }
@@ -72,6 +79,10 @@ signals:
     // A composed message the server did not take was kept in the waiting folder.
     void unsentKept();
     void ended(tegalo::SessionEnd how);
+    // The running session moved on: see Progress().
+    void progress();
+    // A receive session ended having stored `count` (> 0) new messages.
+    void newMail(int count);
     // True when a command begins a session, false when it ended or was
     // refused before it began.
     void busyChanged(bool busy);

@@ -1,6 +1,7 @@
-// tegalo-screenshots DIR: renders the main window and the message viewer on
-// a sample mailbox with Japanese messages into DIR/main-window.png and
-// DIR/viewer.png, as the README shows them.
+// tegalo-screenshots DIR: renders the main window, the message viewer, the
+// compose dialog and the settings dialog on a sample mailbox with Japanese
+// messages into DIR/main-window.png, viewer.png, compose.png and
+// settings.png.
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
 #include "config/NewMailbox.h"
@@ -114,5 +115,32 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     const bool viewerSaved = viewer.grab().save(out + QStringLiteral("/viewer.png"));
     viewer.hide();
-    return mainSaved && viewerSaved ? 0 : 1;
+
+    // A forward of the message with its attachment, as the user starts it.
+    CSendMailMsg& compose = list.composeDialog();
+    compose.toText = QStringLiteral("佐藤 花子<hanako@example.jp>");
+    compose.subjectText = QStringLiteral("Fwd: 会議の議事録");
+    compose.bodyText = QStringLiteral("佐藤さん\n\n会議の議事録を転送します。\n");
+    compose.attachText = QStringLiteral("/home/taro/ドキュメント/議事録_2026年12月7日_営業部会議_最終版_確認済み.pdf\r\n"
+                                        "/home/taro/写真/旅行.jpg\r\n/home/taro/見積書.xls\r\n");
+    compose.Prepare();
+    compose.resize(520, 460);
+    compose.show();
+    QApplication::processEvents();
+    const bool composeSaved = compose.grab().save(out + QStringLiteral("/compose.png"));
+    compose.hide();
+
+    CMailComset& settings = list.settingsDialog();
+    AccountSettings sample;
+    sample.serverName = "pop.example.jp";
+    sample.mailAccount = "taro@example.jp";
+    sample.displayName = "山田 太郎"_sjis;
+    sample.checkNewMail = true;
+    sample.checkInterval = "10";
+    settings.Prepare(sample);
+    settings.show();
+    QApplication::processEvents();
+    const bool settingsSaved = settings.grab().save(out + QStringLiteral("/settings.png"));
+    settings.hide();
+    return mainSaved && viewerSaved && composeSaved && settingsSaved ? 0 : 1;
 }

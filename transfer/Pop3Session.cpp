@@ -171,6 +171,10 @@ std::string MessagesReceivedDeletedText(int count) {
     return std::to_string(count) + " Messages Received! Server messages Deleted";
 }
 
+std::string ReceiveStoppedText(int count) {
+    return "受信を中止しました（"_sjis + std::to_string(count) + "件受信）"_sjis;
+}
+
 Pop3Session::Pop3Session(ReceiveStore& store, UidlStore* uidl) : store_(store), uidlStore_(uidl) {}
 
 Pop3Output Pop3Session::StartReceive(const Pop3Account& account) {
@@ -185,6 +189,7 @@ Pop3Output Pop3Session::StartReceive(const Pop3Account& account) {
     account_ = account;
     phase_ = Phase::Connecting;
     idleTicks_ = 0;
+    stopping_ = false;
     out_.connect = true;
     out_.tls = account.security == Security::Implicit;
     return std::exchange(out_, {});
@@ -213,6 +218,7 @@ Pop3Output Pop3Session::OnServerConnect() {
     deleteIndex_ = 0;
     stopRetrieving_ = false;
     deletionsSent_ = false;
+    stopping_ = false;
     pendingEnd_ = SessionEnd::None;
     received_ = 0;
     replaced_ = 0;
@@ -706,6 +712,10 @@ void Pop3Session::Fail(std::string_view reply) {
 void Pop3Session::Quit(SessionEnd outcome) {
     SendCommand("QUIT");
     sessionState = Pop3State::QuitSent;
+    if (stopping_ && outcome == SessionEnd::Normal) {
+        Status(ReceiveStoppedText(received_));
+        outcome = SessionEnd::Stopped;
+    }
     pendingEnd_ = outcome;
 }
 

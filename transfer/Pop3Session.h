@@ -101,6 +101,8 @@ std::string LoginRefusedText(std::string_view reply);
 // The status texts of a session that ends well, for `count` messages.
 std::string MessagesReceivedText(int count);        // "<n> Messages Recieved"
 std::string MessagesReceivedDeletedText(int count); // "<n> Messages Received! Server messages Deleted"
+// The last status text of a session the user stopped, for `count` messages stored.
+std::string ReceiveStoppedText(int count);
 
 class Pop3Session : public SessionConnection<Pop3Session, Pop3Output> {
 public:
@@ -117,6 +119,13 @@ public:
 
     // The connection asked for by StartReceive is open.
     Pop3Output OnServerConnect();
+    // The user stops the session. Before any message is fetched it sends
+    // QUIT; while one arrives it finishes that one, stores it, deletes what
+    // was stored whole (unless mail is kept on the server) and sends QUIT.
+    // A second stop, or one while QUIT waits for its answer, closes at once:
+    // without QUIT the server deletes nothing. What was stored and the ids
+    // of what was fetched are kept in every case.
+    Pop3Output Stop();
     // Connection failures, arrivals, a closed or broken connection and the
     // one-second tick: see SessionConnection.
 
@@ -132,6 +141,14 @@ public:
     int NextRetrieve() const { return nextRetrieve; }
     int DeleteLeft() const { return deleteLeft; }
     int NextDelete() const { return nextDelete; }
+    // Progress: the messages this session fetches and the place of the one
+    // under way (0 before the first); the same for the deletions.
+    int RetrieveTotal() const { return static_cast<int>(retrievePlan_.size()); }
+    int RetrieveCurrent() const { return static_cast<int>(retrieveIndex_); }
+    int DeleteTotal() const { return static_cast<int>(deletePlan_.size()); }
+    int DeleteCurrent() const { return static_cast<int>(deleteIndex_); }
+    // The user asked the running session to stop.
+    bool Stopping() const { return stopping_; }
 
 private:
     friend class SessionConnection<Pop3Session, Pop3Output>;
@@ -184,6 +201,7 @@ private:
     std::size_t deleteIndex_ = 0;
     bool stopRetrieving_ = false;        // the store cannot take more this session
     bool deletionsSent_ = false;
+    bool stopping_ = false;              // the user stopped the session
 
     bool useUidl_ = false;     // the list was read and the server is asked
     bool uidlChanged_ = false; // the list needs saving

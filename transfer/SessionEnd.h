@@ -8,6 +8,7 @@ enum class SessionEnd {
     None,   // the session goes on (or none ran)
     Normal, // every step succeeded
     Failed, // it ended on a failure; its status text says which
+    Stopped, // the user stopped it; what was done before the stop stands
 };
 
 } // namespace tegalo

@@ -115,6 +115,10 @@ std::string_view MechanismName(SmtpLogin login) {
 
 } // namespace
 
+std::string SendStoppedText(int sent) {
+    return "送信を中止しました（"_sjis + std::to_string(sent) + "件送信）"_sjis;
+}
+
 SmtpAccount SmtpAccountFrom(const AccountSettings& settings) {
     return {settings.serverName,     settings.serverName2,       settings.smtpPort,
             settings.mailAccount,    settings.displayName,       settings.smtpSecurity,
@@ -368,6 +372,7 @@ SmtpOutput SmtpSession::SendComposed(const SmtpAccount& account, OutgoingMessage
 }
 
 void SmtpSession::Connect() {
+    stopping_ = false;
     phase_ = Phase::Connecting;
     idleTicks_ = 0;
     current_ = 0;
@@ -661,7 +666,7 @@ void SmtpSession::MessageRefused(std::string text) {
 
 void SmtpSession::NextOrFinish(bool afterRefusal) {
     recipientsLeft = recipientsTotal = 0;
-    if (++current_ < queue_.size()) {
+    if (++current_ < queue_.size() && !stopping_) {
         if (afterRefusal) {
             SendCommand("RSET");
             sessionState = SmtpState::RsetSent;
@@ -671,6 +676,10 @@ void SmtpSession::NextOrFinish(bool afterRefusal) {
     }
     if (batchSend) {
         Status(SentSummaryText(sent_, refused_));
+    }
+    if (stopping_) {
+        Status(SendStoppedText(sent_));
+        return Quit(SessionEnd::Stopped);
     }
     Quit(refused_ == 0 ? SessionEnd::Normal : SessionEnd::Failed);
 }

@@ -110,6 +110,9 @@ std::string SubmissionPortHint();
 // message: "<n> Messages Sent", and ", <m> Refused" when any was refused.
 std::string SentSummaryText(int sent, int refused);
 
+// The last status text of a session the user stopped, with `sent` messages accepted.
+std::string SendStoppedText(int sent);
+
 // The server a session connects to: serverName2, or serverName when it is empty.
 std::string SmtpServerName(const SmtpAccount& account);
 
@@ -166,6 +169,13 @@ public:
     // The connection took some of the bytes to send: the server may well
     // stay silent while a long message goes out, so this counts as activity.
     SmtpOutput OnBytesWritten();
+    // The user stops the session. A message whose text went out waits for
+    // the server's answer: accepted, it is filed as sent; otherwise it stays
+    // waiting. A transaction whose text did not go out is abandoned (QUIT,
+    // or closing the connection once DATA was sent), and no further message
+    // starts. A second stop, or one while QUIT waits for its answer, closes
+    // at once; an unanswered message then stays waiting.
+    SmtpOutput Stop();
     // Connection failures, arrivals, a closed or broken connection and the
     // one-second tick (no byte from the server, and none written, for
     // kReplyTimeoutTicks ends the session): see SessionConnection.
@@ -186,6 +196,8 @@ public:
     int RecipientsLeft() const { return recipientsLeft; }
     // The last message that went out.
     const SentMessage& LastMessage() const { return CurrentMessage; }
+    // The user asked the running session to stop.
+    bool Stopping() const { return stopping_; }
 
 private:
     friend class SessionConnection<SmtpSession, SmtpOutput>;
@@ -237,6 +249,7 @@ private:
     std::size_t current_ = 0;   // the one in its transaction
     int sent_ = 0;
     int refused_ = 0;
+    bool stopping_ = false; // the user stopped the session
 };
 
 } // namespace tegalo

@@ -3,6 +3,7 @@
 #include "gui/Prompter.h"
 #include "gui/QtText.h"
 #include "mime/RecipientList.h"
+#include "store/AddressBook.h"
 #include "store/FileIo.h"
 
 #include <QGridLayout>
@@ -10,6 +11,8 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace tegalo {
 
@@ -80,12 +83,26 @@ void CAdrSelDlg::Prepare() {
     toBox_->setPlainText(BoxText(toLines));
     ccBox_->setPlainText(BoxText(ccLines));
     std::string content;
+    std::vector<std::string> lines;
     if (const int error = ReadWholeFile(directory + std::string(kRecipientFile), content); error != 0) {
         qDebug("Can't open file %s, error = %d", (directory + std::string(kRecipientFile)).c_str(), error);
         Prompter().Message(this, QStringLiteral("アドレスファイルが開けません"));
-        return;
+    } else {
+        lines = RecipientListLines(content);
     }
-    for (const std::string& line : RecipientListLines(content)) {
+    // After the list's own lines: the address book, where registered
+    // senders go, each entry once and only with an address.
+    std::vector<AddressEntry> book;
+    if (ReadAddressBook(directory, "addr", book) == 0) {
+        for (const AddressEntry& entry : book) {
+            const std::string line = entry.name + "," + entry.address;
+            if (entry.comma && entry.address.find_first_not_of(' ') != std::string::npos &&
+                std::find(lines.begin(), lines.end(), line) == lines.end()) {
+                lines.push_back(line);
+            }
+        }
+    }
+    for (const std::string& line : lines) {
         list_->addItem(FromSjis(line));
     }
 }

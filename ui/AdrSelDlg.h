@@ -35,9 +35,10 @@ public:
     // The directory of ".\addr.txt", ending with "/".
     std::string directory;
 
-    // Fills the list from the file, in file order, and the boxes from
-    // `toLines` and `ccLines`. Call before each run. A file that cannot be
-    // read gives "アドレスファイルが開けません" and an empty list.
+    // Fills the list from the file, in file order, then with the entries
+    // of the address book ".\addr" not listed yet, and the boxes from
+    // `toLines` and `ccLines`. Call before each run. A list file that cannot
+    // be read gives "アドレスファイルが開けません" and only the address book.
     void Prepare();
 
     // "宛先→" and "CC→": append the selected line to the box, or say

@@ -34,6 +34,19 @@ QString RecipientFieldOf(const QString& lines) {
     return FromUtf8(RecipientField(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size()))));
 }
 
+// A recipient field with the picked recipients added after what it held.
+QString WithPicked(const QString& field, const QString& picked) {
+    QString kept = field.trimmed();
+    while (kept.endsWith(QLatin1Char(','))) {
+        kept.chop(1);
+        kept = kept.trimmed();
+    }
+    if (picked.isEmpty()) {
+        return field;
+    }
+    return kept.isEmpty() ? picked : kept + QLatin1Char(',') + picked;
+}
+
 // What stands in the attachment list for one line: the path, or the name of
 // a stored attachment without its mark.
 QString ShownAttachment(const QString& line) {
@@ -92,7 +105,12 @@ CSendMailMsg::CSendMailMsg(QWidget* parent) : QDialog(parent) {
     attach_->setObjectName(QStringLiteral("1021"));
     attachments_ = new QListWidget(this);
     attachments_->setObjectName(QStringLiteral("1019"));
-    attachments_->setMaximumHeight(attachments_->fontMetrics().height() * kMaxAttachments + 8);
+    // Three lines high; a long path gives way in the middle, so that its
+    // file name always shows whole (the whole path is the line's tooltip).
+    attachments_->setMaximumHeight((attachments_->fontMetrics().lineSpacing() + 6) * kMaxAttachments +
+                                   2 * attachments_->frameWidth());
+    attachments_->setTextElideMode(Qt::ElideMiddle);
+    attachments_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     body_ = new QPlainTextEdit(this);
     body_->setObjectName(QStringLiteral("1010"));
     body_->setMinimumSize(420, 260);
@@ -122,6 +140,14 @@ CSendMailMsg::CSendMailMsg(QWidget* parent) : QDialog(parent) {
             RemoveAttachment(attachments_->currentRow());
         }
     });
+
+    // Ctrl+Enter sends, from any field.
+    auto* sendKey = new QAction(this);
+    sendKey->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    sendKey->setShortcutContext(Qt::WindowShortcut);
+    addAction(sendKey);
+    connect(sendKey, &QAction::triggered, this, &CSendMailMsg::Send);
+    send_->setToolTip(QStringLiteral("Ctrl+Enter"));
 
     auto* layout = new QGridLayout(this);
     auto* editing = new QHBoxLayout;
@@ -158,7 +184,7 @@ CSendMailMsg::CSendMailMsg(QWidget* parent) : QDialog(parent) {
     connect(cancel_, &QPushButton::clicked, this, &CSendMailMsg::reject);
 }
 
-void CSendMailMsg::Prepare() {
+void CSendMailMsg::Prepare(bool again) {
     to_->setText(toText);
     cc_->setText(ccText);
     subject_->setText(subjectText);
@@ -166,6 +192,17 @@ void CSendMailMsg::Prepare() {
     ShowAttachments();
     attachments_->setVisible(!attachText.isEmpty());
     to_->setFocus();
+    if (!again) {
+        opened_ = Snapshot();
+    }
+}
+
+QStringList CSendMailMsg::Snapshot() const {
+    return {to_->text(), cc_->text(), subject_->text(), body_->toPlainText(), attachText};
+}
+
+bool CSendMailMsg::Changed() const {
+    return Snapshot() != opened_;
 }
 
 void CSendMailMsg::Collect() {
@@ -195,6 +232,7 @@ void CSendMailMsg::ShowAttachments() {
     attachments_->clear();
     for (const QString& line : AttachmentLines()) {
         attachments_->addItem(ShownAttachment(line));
+        attachments_->item(attachments_->count() - 1)->setToolTip(ShownAttachment(line));
     }
 }
 
@@ -239,9 +277,10 @@ void CSendMailMsg::ChooseRecipients() {
     if (addressDialog.exec() != CAdrSelDlg::kOk) {
         return;
     }
-    to_->setText(RecipientFieldOf(addressDialog.toLines));
+    // The picked recipients join those already in the fields.
+    to_->setText(WithPicked(to_->text(), RecipientFieldOf(addressDialog.toLines)));
     addressDialog.toLines.clear();
-    cc_->setText(RecipientFieldOf(addressDialog.ccLines));
+    cc_->setText(WithPicked(cc_->text(), RecipientFieldOf(addressDialog.ccLines)));
     addressDialog.ccLines.clear();
 }
 
@@ -289,10 +328,19 @@ void CSendMailMsg::Save() {
 }
 
 void CSendMailMsg::reject() {
-    ccText = cc_->text();
-    bodyText.clear();
-    toText.clear();
-    subjectText.clear();
+    if (Changed()) {
+        const int choice =
+            Prompter().Choose(this, QStringLiteral("作成中のメッセージを破棄しますか"),
+                              {QStringLiteral("破棄"), QStringLiteral("送信待ちに保存"), QStringLiteral("戻る")});
+        if (choice == 1) {
+            Save(); // stays open when the message cannot be saved as it is
+            return;
+        }
+        if (choice != 0) {
+            return;
+        }
+    }
+    Clear();
     done(kCancel);
 }
 

@@ -52,8 +52,10 @@ public:
     static constexpr int kMaxAttachments = 3;
 
     // Puts the fields into the controls; the attachment list shows only
-    // when there is an attachment. Call before each run.
-    void Prepare();
+    // when there is an attachment. Call before each run. `again` for a run
+    // that goes on with a message that was refused: what the first run
+    // opened with stays the mark of "nothing typed".
+    void Prepare(bool again = false);
     // Takes the controls' text into the fields.
     void Collect();
     // Empties all five fields (after a message was sent or saved).
@@ -71,9 +73,14 @@ public:
     // otherwise say what is missing or wrong and stay open.
     void Send();
     void Save();
-    // "ｷｬﾝｾﾙ", Esc, the close box: To, subject and text are emptied, Cc and
-    // the attachment list stay for the next run.
+    // "ｷｬﾝｾﾙ", Esc, the close box. When anything was typed or attached
+    // since the dialog opened, asks first: "破棄" empties every field and
+    // ends with kCancel, "送信待ちに保存" is "保存", "戻る" (or Esc) keeps
+    // the dialog open. With nothing typed it ends at once, fields emptied.
     void reject() override;
+
+    // True when the fields differ from what the dialog opened with.
+    bool Changed() const;
 
     // The lines of `attachText`, without their line ends.
     QStringList AttachmentLines() const;
@@ -95,6 +102,9 @@ public:
 
 private:
     void ShowAttachments();
+    // What the dialog opened with, to tell whether anything was typed.
+    QStringList Snapshot() const;
+    QStringList opened_;
     // True when the input may end the dialog; otherwise the user was told why.
     bool Acceptable();
 

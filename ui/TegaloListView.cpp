@@ -8,6 +8,7 @@
 #include "session/MailSessions.h"
 #include "store/AddressBook.h"
 #include "store/Attachments.h"
+#include "store/PartName.h"
 #include "store/TegaloDoc.h"
 #include "text/unicode.h"
 #include "ui/RecordListModel.h"
@@ -16,6 +17,7 @@
 #include <QKeyEvent>
 #include <QPrinter>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -107,8 +109,17 @@ void CTegaloListView::OnInitialUpdate() {
     setModel(model_);
     header()->resizeSection(0, 200);
     header()->resizeSection(1, 100);
-    header()->resizeSection(2, 100);
+    // The date column is as wide as a date as received, when that is wider.
+    header()->resizeSection(2, std::max(100, fontMetrics().horizontalAdvance(QStringLiteral("Mon, 07 Dec 2026 10:00:00 +0900")) + 12));
     header()->setStretchLastSection(false);
+    // The subject takes the width the other columns leave.
+    header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    header()->setMinimumSectionSize(40);
+    // A click on a column title sorts by it; a third click goes back to
+    // the folder's own order, newest first, which is where the list starts.
+    header()->setSortIndicatorClearable(true);
+    header()->setSortIndicator(-1, Qt::DescendingOrder);
+    setSortingEnabled(true);
     columnsShown_ = true;
     OnUpdate(kReceived);
     if (sessions_.Settings().receiveAtStartup) {
@@ -193,7 +204,7 @@ bool CTegaloListView::OnCommand(int id) {
         return true;
     case ID_NEW_MESSAGE:
     case ID_FILE_NEW:
-        NewMessage();
+        StartNewMessage();
         return true;
     case ID_REPLY:
         if (LoadFocusedMessage() >= 0) {
@@ -250,9 +261,14 @@ int CTegaloListView::LoadFocusedMessage() {
     m.body.assign(pieces->body);
     if ((*sizes)[kReadMark] == 0) {
         const int row = currentIndex().row();
+        const int count = doc_.GetRecordList().Count();
         if (doc_.RegData(k, WithReadMark(*record), FolderName(doc_.CurrentFolder())) == StoreStatus::kOk) {
-            model_->Refill();
-            setCurrentIndex(model_->index(row, 0));
+            if (doc_.GetRecordList().Count() == count) {
+                model_->RowChanged(row); // only the picture changes
+            } else {
+                model_->Refill();
+                setCurrentIndex(model_->index(row, 0));
+            }
         }
     }
     const int parts = (*sizes)[kPartCount];
@@ -263,7 +279,9 @@ int CTegaloListView::LoadFocusedMessage() {
     }
     m.lastAttachmentIndex = 0;
     for (int j = 1; j < parts && j <= 3; ++j) {
-        m.attachmentNames[static_cast<std::size_t>(j)] = PartRecordName(pieces->attachments[static_cast<std::size_t>(j - 1)]);
+        // Names of composed messages are stored as they went out (ISO-2022-JP).
+        m.attachmentNames[static_cast<std::size_t>(j)] =
+            ShownPartName(PartRecordName(pieces->attachments[static_cast<std::size_t>(j - 1)]));
         m.lastAttachmentIndex = j;
     }
     m.currentRecordIndex = k;
@@ -307,7 +325,7 @@ void CTegaloListView::PrintFocusedMessage() {
 }
 
 void CTegaloListView::PrintCurrentBody() {
-    std::unique_ptr<QPrinter> printer = Prompter().ChoosePrinter(this);
+    std::unique_ptr<QPrinter> printer = ChoosePrintTarget(this, FromSjis(currentMessage_.subject));
     if (printer && !PrintBody(*printer, currentMessage_.body)) {
         Prompter().Message(this, QStringLiteral("印刷を開始できません"));
     }
@@ -353,18 +371,50 @@ void CTegaloListView::RunSettings() {
 }
 
 void CTegaloListView::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+        OpenFocusedMessage();
+        return;
+    }
     if (event->key() == Qt::Key_Delete) {
         DeleteFocusedMessage();
     }
     QTreeView::keyPressEvent(event);
 }
 
+void CTegaloListView::SetFilter(const QString& text) {
+    if (model() != model_) {
+        return;
+    }
+    const int focused = FocusedRecordIndex();
+    QStringList unmapped;
+    const std::string query = ToSjis(text, &unmapped);
+    // A character without a Shift_JIS form is in no message.
+    model_->SetFilter(query, !unmapped.isEmpty());
+    const int row = model_->RowOfRecord(focused);
+    if (row >= 0) {
+        setCurrentIndex(model_->index(row, 0));
+        scrollTo(currentIndex());
+    }
+}
+
 void CTegaloListView::DeleteFocusedMessage() {
-    if (FocusedRecordIndex() < 0) {
+    const int k = FocusedRecordIndex();
+    if (k < 0) {
         return;
     }
     const int row = currentIndex().row();
-    if (!Prompter().Confirm(this, QStringLiteral("%1番目を消去します。よろしいですか").arg(row + 1, 6))) {
+    const std::optional<std::string> record = doc_.GetRecord(k);
+    const std::optional<RecordPieces> pieces = record ? SplitRecord(*record) : std::nullopt;
+    QString subject = pieces ? FromSjis(pieces->subject) : QString();
+    if (subject.trimmed().isEmpty()) {
+        subject = QStringLiteral("(件名なし)");
+    }
+    // Deleting in the deleted folder itself is for good.
+    const QString question =
+        doc_.CurrentFolder() == kDeleted
+            ? QStringLiteral("「%1」を完全に消去します。削除フォルダーから消去したメッセージは元に戻せません。よろしいですか")
+            : QStringLiteral("「%1」を削除フォルダーへ移します。よろしいですか");
+    if (!Prompter().Confirm(this, question.arg(subject))) {
         return;
     }
     MoveRecordOfRow(doc_, *model_, row, kDeleted);

@@ -87,7 +87,13 @@ public:
     void RegisterSender();
     void RunAddressBook();
 
-    // "新規" and "新規作成": runs the compose dialog until its message was
+    // Narrows the list to the messages whose subject, sender or text holds
+    // `text` (empty: all); the focused message stays focused when shown.
+    void SetFilter(const QString& text);
+
+    // "新規" and "新規作成": a new message from empty fields.
+    void StartNewMessage();
+    // Runs the compose dialog until its message was
     // sent or stored in the waiting folder, or the user cancelled. A message
     // that cannot go out (an attachment that cannot be read, characters
     // without a Shift_JIS form, a refused send the user does not want to

@@ -46,8 +46,14 @@ void CTegaloListView::SetComposeClock(Clock clock) {
     composeClock_ = std::move(clock);
 }
 
+void CTegaloListView::StartNewMessage() {
+    composeDialog_.Clear();
+    NewMessage();
+}
+
 void CTegaloListView::ReplyToLoaded() {
     LoadedMessage& m = currentMessage_;
+    composeDialog_.Clear(); // a reply starts from its own fields only
     m.lastAttachmentIndex = 0;
     m.subject = "Re: " + m.subject;
     composeDialog_.toText = FromSjis(m.from);
@@ -59,6 +65,7 @@ void CTegaloListView::ReplyToLoaded() {
 
 void CTegaloListView::ForwardLoaded() {
     LoadedMessage& m = currentMessage_;
+    composeDialog_.Clear();
     m.subject = "Fwd: " + m.subject;
     composeDialog_.subjectText = FromSjis(m.subject);
     composeDialog_.bodyText = EditorText(m.body);
@@ -72,8 +79,8 @@ void CTegaloListView::ForwardLoaded() {
 
 void CTegaloListView::NewMessage() {
     composeDialog_.addressDialog.directory = doc_.BaseDir();
-    for (;;) {
-        composeDialog_.Prepare();
+    for (bool again = false;; again = true) {
+        composeDialog_.Prepare(again);
         const int result = composeDialog_.exec();
         if (result == CSendMailMsg::kCancel) {
             return;

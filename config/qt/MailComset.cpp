@@ -1,5 +1,7 @@
 #include "config/qt/MailComset.h"
 
+#include "config/qt/Preferences.h"
+
 #include "gui/Prompter.h"
 #include "gui/QtText.h"
 
@@ -11,7 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QStyle>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace tegalo {
 
@@ -74,13 +79,25 @@ CMailComset::CMailComset(QWidget* parent) : QDialog(parent) {
     intervalRow->addWidget(checks_[kCheckNewMail]);
     interval_ = new QListWidget(this);
     interval_->setObjectName(QStringLiteral("checkInterval"));
-    interval_->setFixedHeight(interval_->fontMetrics().height() + 8);
-    interval_->setFixedWidth(interval_->fontMetrics().horizontalAdvance(QStringLiteral("000")) + 30);
     interval_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    interval_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // One entry high, as wide as the widest entry beside the scroll bar.
+    int widest = 0;
+    for (const char* entry : kIntervals) {
+        widest = std::max(widest, interval_->fontMetrics().horizontalAdvance(QString::fromLatin1(entry)));
+    }
+    const int frame = 2 * interval_->frameWidth();
+    interval_->setFixedHeight(interval_->fontMetrics().lineSpacing() + 6 + frame);
+    interval_->setFixedWidth(widest + 3 * interval_->fontMetrics().averageCharWidth() + frame +
+                             interval_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, interval_));
     intervalRow->addWidget(interval_);
     intervalRow->addWidget(new QLabel(QStringLiteral("分毎"), this));
     intervalRow->addStretch();
     layout->addLayout(intervalRow);
+    // A preference of this desktop, not of the account: kept apart from the
+    // settings file (see Preferences.h).
+    checks_.insert(kNotifyNewMail, new QCheckBox(QStringLiteral("新着メッセージをデスクトップに通知する"), this));
+    layout->addWidget(checks_[kNotifyNewMail]);
 
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(QDialogButtonBox::Ok);
@@ -121,6 +138,7 @@ QCheckBox* CMailComset::checkBox(int id) const {
 
 void CMailComset::Prepare(const AccountSettings& settings) {
     settings_ = settings;
+    checkBox(kNotifyNewMail)->setChecked(preferences::NotifyNewMail());
     field(kServerName)->setText(FromSjis(settings.serverName));
     field(kPop3Port)->setText(QString::number(settings.pop3Port));
     field(kUserName)->setText(FromSjis(settings.userName));
@@ -193,6 +211,7 @@ void CMailComset::accept() {
         return;
     }
     settings_ = input;
+    preferences::SetNotifyNewMail(checkBox(kNotifyNewMail)->isChecked());
     QDialog::accept();
 }
 

@@ -40,6 +40,7 @@ public:
         kSmtpUserName = 1063,
         kSmtpPassword = 1064,
         kPop3Login = 1065,
+        kNotifyNewMail = 1070, // a program preference, not a line of the settings file
     };
 
     explicit CMailComset(QWidget* parent = nullptr);

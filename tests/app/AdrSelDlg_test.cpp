@@ -66,6 +66,27 @@ private slots:
         QCOMPARE(Items(), QStringList{QStringLiteral("only,one@example.jp")});
     }
 
+    void addressBookEntriesFollowTheListsLines() {
+        // A hand-written line in UTF-8 among Shift_JIS ones.
+        WriteList("花子,hanako@example.jp\r\n"_sjis + "次郎,jiro@example.jp\r\n");
+        // Registered senders live in the address book; a name alone, an
+        // empty address and a line the list already has are not offered.
+        QFile book(dir->filePath(QStringLiteral("addr")));
+        QVERIFY(book.open(QIODevice::WriteOnly));
+        const std::string entries = "山田 ,yamada@example.jp\r\n花子,hanako@example.jp\r\nname only\r\nempty,\r\n"
+                                    "Bob,bob@example.com\r\n"_sjis;
+        book.write(entries.data(), static_cast<qint64>(entries.size()));
+        book.close();
+        dialog->Prepare();
+        QCOMPARE(Items(), (QStringList{QStringLiteral("花子,hanako@example.jp"), QStringLiteral("次郎,jiro@example.jp"),
+                                       QStringLiteral("山田 ,yamada@example.jp"), QStringLiteral("Bob,bob@example.com")}));
+        // Without the list file the address book is still offered.
+        QFile::remove(dir->filePath(QStringLiteral("addr.txt")));
+        dialog->Prepare();
+        QCOMPARE(prompter->messages, QStringList{QStringLiteral("アドレスファイルが開けません")});
+        QCOMPARE(Items().size(), 3);
+    }
+
     void aMissingFileIsReported() {
         dialog->toLines = QStringLiteral("kept,k@example.jp\r\n");
         dialog->Prepare();

@@ -118,7 +118,8 @@ private slots:
         Focus(2);
         prompter->answers.enqueue(true);
         QTest::keyClick(&list(), Qt::Key_Delete);
-        QCOMPARE(prompter->confirmations, QStringList{QStringLiteral("     3番目を消去します。よろしいですか")});
+        // The question names the message.
+        QCOMPARE(prompter->confirmations, QStringList{QStringLiteral("「A」を削除フォルダーへ移します。よろしいですか")});
         // The bottom row is the oldest record, index 0.
         QCOMPARE(box->Read("recv"), FolderFile({b, c}));
         QCOMPARE(box->Read("recycle"), FolderFile({a}));
@@ -142,7 +143,7 @@ private slots:
         Focus(0);
         prompter->answers.enqueue(false);
         QTest::keyClick(&list(), Qt::Key_Delete);
-        QCOMPARE(prompter->confirmations, QStringList{QStringLiteral("     1番目を消去します。よろしいですか")});
+        QCOMPARE(prompter->confirmations, QStringList{QStringLiteral("「C」を削除フォルダーへ移します。よろしいですか")});
         QCOMPARE(Files(), before);
         QCOMPARE(rows().rowCount(), 3);
         // The list's own handling had the key too: it leaves Delete to its parent.
@@ -158,6 +159,9 @@ private slots:
         Focus(0);
         prompter->answers.enqueue(true);
         QTest::keyClick(&list(), Qt::Key_Delete);
+        // There the question says that it cannot be undone.
+        QCOMPARE(prompter->confirmations,
+                 QStringList{QStringLiteral("「B」を完全に消去します。削除フォルダーから消去したメッセージは元に戻せません。よろしいですか")});
         QCOMPARE(box->Read("recycle"), FolderFile({a}));
         QCOMPARE(box->Read("recv"), recv);
         QCOMPARE(box->Read("reserv"), kEmptyFolder);

@@ -281,17 +281,17 @@ private slots:
              {"", "", "starttls", "taro:secret", false},
              Security::StartTls,
              SmtpLogin::Automatic,
-             {"EHLO 127.0.0.1", "STARTTLS", "EHLO 127.0.0.1", "AUTH PLAIN taro ok"}},
+             {"EHLO example.jp", "STARTTLS", "EHLO example.jp", "AUTH PLAIN taro ok"}},
             {"SMTPS with AUTH LOGIN",
              {"", "", "smtps", "taro:secret", false},
              Security::Implicit,
              SmtpLogin::Login,
-             {"EHLO 127.0.0.1", "AUTH LOGIN taro ok"}},
+             {"EHLO example.jp", "AUTH LOGIN taro ok"}},
             {"AUTH without TLS",
              {"", "", "", "taro:secret", true},
              Security::None,
              SmtpLogin::Plain,
-             {"EHLO 127.0.0.1", "AUTH PLAIN taro ok"}},
+             {"EHLO example.jp", "AUTH PLAIN taro ok"}},
         };
         for (const auto& row : rows) {
             smtp_test::MailSink sink;
@@ -331,7 +331,7 @@ private slots:
                 *sock, [&] { sock->SendWaiting(SmtpSettings(sink.Port(), Security::StartTls, SmtpLogin::Plain)); });
             QCOMPARE(run.end, SessionEnd::Failed);
             QVERIFY2(run.All().find("STARTTLS Not Offered") != std::string::npos, run.All().c_str());
-            QCOMPARE(sink.Commands(), (std::vector<std::string>{"EHLO 127.0.0.1", "QUIT"}));
+            QCOMPARE(sink.Commands(), (std::vector<std::string>{"EHLO example.jp", "QUIT"}));
             QCOMPARE(Waiting(), 1);
         }
     }

@@ -239,8 +239,22 @@ void CSock::Apply(Output out) {
             onSent();
         }
     }
+    if (const SessionProgress progress = Progress(); progress != reportedProgress_) {
+        reportedProgress_ = progress;
+        if (onProgress) {
+            onProgress();
+        }
+    }
     if (out.ended != SessionEnd::None && onEnded) {
         onEnded(out.ended);
+    }
+}
+
+void CSock::Stop() {
+    if (mode_ == Mode::Smtp) {
+        Apply(smtp_.Stop());
+    } else {
+        Apply(pop3_.Stop());
     }
 }
 

@@ -13,6 +13,7 @@
 #include "transfer/DocReceiveStore.h"
 #include "transfer/DocSendStore.h"
 #include "transfer/Pop3Session.h"
+#include "transfer/SessionProgress.h"
 #include "transfer/SmtpSession.h"
 #include "transfer/TrustedCerts.h"
 #include "transfer/UidlFile.h"
@@ -48,6 +49,8 @@ public:
     // moved from the waiting folder to the sent one).
     std::function<void()> onReceived;
     std::function<void()> onSent;
+    // The running session moved on (see Progress()); also once it ended.
+    std::function<void()> onProgress;
     // The connection became encrypted (true) or the encrypted one ended (false).
     std::function<void(bool)> onEncrypted;
 
@@ -59,7 +62,15 @@ public:
     // another session runs: the message was not taken.
     bool SendComposed(const AccountSettings& settings, OutgoingMessage message);
 
+    // The user stops the running session (see the sessions' Stop); nothing
+    // happens when none runs.
+    void Stop();
+
     bool Busy() const { return pop3_.Busy() || smtp_.Busy(); }
+    // True while a receive session runs, or when the last one was a receive.
+    bool Receiving() const { return mode_ == Mode::Pop3; }
+    SessionProgress Progress() const { return mode_ == Mode::Smtp ? ProgressOf(smtp_) : ProgressOf(pop3_); }
+
     // The session runs over TLS.
     bool Encrypted() const { return encrypted_; }
 
@@ -114,6 +125,7 @@ private:
     std::string refusedReason_; // the status text of a certificate just refused
     int reportedReceived_ = 0;
     int reportedSent_ = 0;
+    SessionProgress reportedProgress_;
 };
 
 } // namespace tegalo

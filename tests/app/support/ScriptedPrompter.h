@@ -46,6 +46,18 @@ public:
         return filesToOpen.isEmpty() ? QString() : filesToOpen.dequeue();
     }
 
+    QString ChooseFileToSave(QWidget*, const QString& suggested, const QStringList& filters) override {
+        suggestedSaveNames.append(suggested);
+        fileFilters = filters;
+        return filesToSave.isEmpty() ? QString() : filesToSave.dequeue();
+    }
+    int Choose(QWidget*, const QString& text, const QStringList& buttons) override {
+        choices.append(text);
+        choiceButtons = buttons;
+        return choiceAnswers.isEmpty() ? 0 : choiceAnswers.dequeue();
+    }
+    bool HasPrinter() override { return hasPrinter; }
+
     QString LastMessage() const { return messages.isEmpty() ? QString() : messages.last(); }
 
     QStringList messages;       // every OK message box, in order
@@ -58,6 +70,12 @@ public:
     int printDialogs = 0;
     QQueue<QString> filesToOpen;
     QStringList fileFilters;
+    QQueue<QString> filesToSave;      // answers of the save dialog (empty: cancelled)
+    QStringList suggestedSaveNames;   // the names the save dialog offered
+    QStringList choices;              // every question with buttons of its own
+    QStringList choiceButtons;        // the buttons of the last one
+    QQueue<int> choiceAnswers;        // the index pressed, in order (-1 is Esc); the first button when empty
+    bool hasPrinter = true;
 };
 
 } // namespace tegalo::testing_support

@@ -50,9 +50,10 @@ std::string MakeRecord(const TestMessage& m) {
 
 TestMailbox::TestMailbox() {
     SilentUi ui;
-    if (!dir_.isValid() || CreateMailbox(dir_.path().toStdString(), ui) != StoreStatus::kOk) {
+    if (!dir_.isValid() || !config_.isValid() || CreateMailbox(dir_.path().toStdString(), ui) != StoreStatus::kOk) {
         throw std::runtime_error("cannot create a test mailbox");
     }
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
 }
 
 std::string TestMailbox::Dir() const {

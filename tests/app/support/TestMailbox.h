@@ -32,8 +32,11 @@ std::string MakeRecord(const TestMessage& message);
 
 class TestMailbox {
 public:
-    // A new mailbox with the four folders, settings, and an empty address book.
+    // A new mailbox with the four folders, settings, and an empty address
+    // book. The window's state of the run goes to a configuration directory
+    // of its own beside it (XDG_CONFIG_HOME), never to the user's.
     TestMailbox();
+    QString ConfigDir() const { return config_.path(); }
 
     std::string Dir() const; // ends with "/"
     QString QDir() const { return dir_.path(); }
@@ -46,6 +49,7 @@ public:
 
 private:
     QTemporaryDir dir_;
+    QTemporaryDir config_;
 };
 
 } // namespace tegalo::testing_support

@@ -1,0 +1,421 @@
+#include "store/RecordSearch.h"
+
+#include "store/Attachments.h"
+#include "store/FolderFile.h"
+#include "store/Record.h"
+#include "text/jis.h"
+#include "text/unicode.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string.h> // memmem
+
+namespace tegalo {
+
+namespace {
+
+// The full-width katakana for the half-width bytes 0xA1 to 0xDF, in order.
+constexpr std::string_view kFullWidthKana =
+    "。「」、・ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホ"
+    "マミムメモヤユヨラリルレロワン゛゜";
+
+struct FoldTables {
+    std::array<unsigned char, 128> ascii{};
+    // For the lead bytes 0x81, 0x82 and 0xFA: the ASCII byte a double-byte
+    // character folds to, or 0 when it stays.
+    std::array<std::array<unsigned char, 256>, 3> wide{};
+    // Half-width katakana 0xA1..0xDF: the full-width character's two bytes.
+    std::array<std::array<unsigned char, 2>, 63> kana{};
+    // Which half-width katakana take a voiced (ﾞ) or semi-voiced (ﾟ) mark.
+    std::array<bool, 63> voiced{};
+    std::array<bool, 63> semiVoiced{};
+
+    FoldTables() {
+        for (unsigned c = 0; c < 128; ++c) {
+            ascii[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        }
+        const unsigned char leads[] = {0x81, 0x82, 0xFA};
+        for (std::size_t l = 0; l < 3; ++l) {
+            for (unsigned t = 0x40; t <= 0xFC; ++t) {
+                const char pair[] = {static_cast<char>(leads[l]), static_cast<char>(t)};
+                const std::string utf8 = SjisToUtf8(std::string_view(pair, 2));
+                // U+3000 is E3 80 80; U+FF01..U+FF5E are EF BC 81..EF BD 9E.
+                unsigned code = 0;
+                if (utf8.size() == 3) {
+                    code = (static_cast<unsigned char>(utf8[0]) & 0x0Fu) << 12 |
+                           (static_cast<unsigned char>(utf8[1]) & 0x3Fu) << 6 |
+                           (static_cast<unsigned char>(utf8[2]) & 0x3Fu);
+                }
+                if (code == 0x3000) {
+                    wide[l][t] = ' ';
+                } else if (code >= 0xFF01 && code <= 0xFF5E) {
+                    wide[l][t] = ascii[code - 0xFEE0];
+                }
+            }
+        }
+        const std::string full = SjisLiteral(kFullWidthKana);
+        for (std::size_t i = 0; i < 63; ++i) {
+            kana[i] = {static_cast<unsigned char>(full[2 * i]), static_cast<unsigned char>(full[2 * i + 1])};
+            const unsigned c = 0xA1 + static_cast<unsigned>(i);
+            voiced[i] = (c >= 0xB6 && c <= 0xC4) || (c >= 0xCA && c <= 0xCE) || c == 0xB3; // ｶ..ﾄ, ﾊ..ﾎ, ｳ
+            semiVoiced[i] = c >= 0xCA && c <= 0xCE;                                      // ﾊ..ﾎ
+        }
+    }
+};
+
+const FoldTables& Tables() {
+    static const FoldTables tables;
+    return tables;
+}
+
+int WideIndex(unsigned char lead) {
+    return lead == 0x81 ? 0 : lead == 0x82 ? 1 : lead == 0xFA ? 2 : -1;
+}
+
+// True when `pos` starts a character of the folded text `text`: the bytes in
+// the lead-byte range right before it pair up as whole characters. (A byte
+// outside that range always ends a character; no half-width katakana is
+// left after folding.)
+bool OnBoundary(std::string_view text, std::size_t pos) {
+    std::size_t run = 0;
+    while (run < pos && IsSjisLead(static_cast<unsigned char>(text[pos - run - 1]))) {
+        ++run;
+    }
+    return run % 2 == 0;
+}
+
+} // namespace
+
+namespace {
+
+// Folds `sjis` into `o`, which has room for twice its length (half-width
+// katakana double); returns the end of what was written.
+unsigned char* FoldInto(std::string_view sjis, unsigned char* o) {
+    const FoldTables& t = Tables();
+    const auto* s = reinterpret_cast<const unsigned char*>(sjis.data());
+    const std::size_t n = sjis.size();
+    std::size_t i = 0;
+    while (i < n) {
+        // Eight ASCII bytes at a time: upper case letters get bit 0x20.
+        if (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            constexpr std::uint64_t kHigh = 0x8080808080808080u;
+            constexpr std::uint64_t kOnes = 0x0101010101010101u;
+            if ((word & kHigh) == 0) {
+                const std::uint64_t atLeastA = word + kOnes * (0x80 - 'A');
+                const std::uint64_t aboveZ = word + kOnes * (0x7F - 'Z');
+                const std::uint64_t upper = atLeastA & ~aboveZ & kHigh;
+                word |= upper >> 2;
+                std::memcpy(o, &word, 8);
+                o += 8;
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            *o++ = t.ascii[c];
+            ++i;
+        } else if (c >= 0xA1 && c <= 0xDF) {
+            const std::size_t k = c - 0xA1u;
+            unsigned code = static_cast<unsigned>(t.kana[k][0]) << 8 | t.kana[k][1];
+            ++i;
+            if (i < n && s[i] == 0xDE && t.voiced[k]) {
+                code = c == 0xB3 ? 0x8394u : code + 1; // ｳﾞ is ヴ
+                ++i;
+            } else if (i < n && s[i] == 0xDF && t.semiVoiced[k]) {
+                code += 2;
+                ++i;
+            }
+            *o++ = static_cast<unsigned char>(code >> 8);
+            *o++ = static_cast<unsigned char>(code & 0xFF);
+        } else if (IsSjisLead(c) && i + 1 < n) {
+            const int w = WideIndex(c);
+            const unsigned char narrow = w < 0 ? 0 : t.wide[static_cast<std::size_t>(w)][s[i + 1]];
+            if (narrow != 0) {
+                *o++ = narrow;
+            } else {
+                *o++ = c;
+                *o++ = s[i + 1];
+            }
+            i += 2;
+        } else {
+            *o++ = c;
+            ++i;
+        }
+    }
+    return o;
+}
+
+} // namespace
+
+void AppendFolded(std::string_view sjis, std::string& out) {
+    const std::size_t start = out.size();
+    out.resize(start + sjis.size() * 2);
+    auto* begin = reinterpret_cast<unsigned char*>(out.data());
+    const unsigned char* end = FoldInto(sjis, begin + start);
+    out.resize(static_cast<std::size_t>(end - begin));
+}
+
+std::string Folded(std::string_view sjis) {
+    std::string out;
+    AppendFolded(sjis, out);
+    return out;
+}
+
+std::string RecordSearchText(std::string_view record) {
+    const std::optional<RecordPieces> pieces = SplitRecord(record);
+    const std::optional<PartSizes> sizes = ParseSizeBlock(record);
+    std::string text;
+    if (!pieces || !sizes) {
+        return text;
+    }
+    const std::string_view body = (*sizes)[kPartCount] != 0 ? PartRecordContent(pieces->body) : pieces->body;
+    text.reserve(pieces->subject.size() + pieces->sender.size() + body.size() + 3);
+    for (std::string_view piece : {pieces->subject, pieces->sender, body}) {
+        AppendFolded(piece, text);
+        text.push_back('\n');
+    }
+    return text;
+}
+
+TextMatcher::TextMatcher(std::string_view sjisQuery) {
+    std::string typed;
+    for (char c : sjisQuery) {
+        if (c != '\r' && c != '\n') {
+            typed.push_back(c);
+        }
+    }
+    query_ = Folded(typed);
+}
+
+bool TextMatcher::FoundIn(std::string_view foldedText) const {
+    return query_.empty() || Find(foldedText) != std::string_view::npos;
+}
+
+std::size_t TextMatcher::Find(std::string_view foldedText, std::size_t from) const {
+    if (query_.empty()) {
+        return from <= foldedText.size() ? from : std::string_view::npos;
+    }
+    while (from + query_.size() <= foldedText.size()) {
+        const void* hit =
+            memmem(foldedText.data() + from, foldedText.size() - from, query_.data(), query_.size());
+        if (hit == nullptr) {
+            break;
+        }
+        const auto pos = static_cast<std::size_t>(static_cast<const char*>(hit) - foldedText.data());
+        if (OnBoundary(foldedText, pos)) {
+            return pos;
+        }
+        from = pos + 1;
+    }
+    return std::string_view::npos;
+}
+
+void FolderSearch::Reset() {
+    text_.reset();
+    size_ = 0;
+    capacity_ = 0;
+    ends_.clear();
+}
+
+std::string_view FolderSearch::TextOf(std::size_t index) const {
+    const std::size_t start = index == 0 ? 0 : ends_[index - 1];
+    return std::string_view(text_.get() + start, ends_[index] - start);
+}
+
+void FolderSearch::Erase(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= ends_.size()) {
+        return;
+    }
+    const auto k = static_cast<std::size_t>(index);
+    const std::size_t start = k == 0 ? 0 : ends_[k - 1];
+    const std::size_t length = ends_[k] - start;
+    std::memmove(text_.get() + start, text_.get() + ends_[k], size_ - ends_[k]);
+    size_ -= length;
+    ends_.erase(ends_.begin() + index);
+    for (std::size_t i = k; i < ends_.size(); ++i) {
+        ends_[i] -= length;
+    }
+}
+
+void FolderSearch::Append(std::string_view record) {
+    const std::optional<RecordPieces> pieces = SplitRecord(record);
+    const std::optional<PartSizes> sizes = ParseSizeBlock(record);
+    if (!pieces || !sizes) {
+        ends_.push_back(size_); // nothing to search in
+        return;
+    }
+    const std::string_view body = (*sizes)[kPartCount] != 0 ? PartRecordContent(pieces->body) : pieces->body;
+    const std::size_t room = 2 * (pieces->subject.size() + pieces->sender.size() + body.size()) + 3;
+    if (capacity_ - size_ < room) {
+        const std::size_t capacity = std::max(capacity_ + capacity_ / 2, size_ + room);
+        std::unique_ptr<char[]> bigger(new char[capacity]); // not filled: only what is written is read
+        if (size_ > 0) {
+            std::memcpy(bigger.get(), text_.get(), size_);
+        }
+        text_ = std::move(bigger);
+        capacity_ = capacity;
+    }
+    auto* begin = reinterpret_cast<unsigned char*>(text_.get());
+    unsigned char* o = begin + size_;
+    for (std::string_view piece : {pieces->subject, pieces->sender, body}) {
+        o = FoldInto(piece, o);
+        *o++ = '\n';
+    }
+    size_ = static_cast<std::size_t>(o - begin);
+    ends_.push_back(size_);
+}
+
+void FolderSearch::Complete(const RecordList& list) {
+    if (ends_.size() > list.size()) {
+        Reset(); // fewer records than texts: the list changed unseen
+    }
+    if (ends_.size() == list.size()) {
+        return;
+    }
+    // One allocation for the usual case: the folded texts are shorter than
+    // the records they come from.
+    std::size_t bytes = 0;
+    for (std::size_t i = ends_.size(); i < list.size(); ++i) {
+        bytes += list[i].size();
+    }
+    if (capacity_ - size_ < bytes) {
+        std::unique_ptr<char[]> bigger(new char[size_ + bytes]);
+        if (size_ > 0) {
+            std::memcpy(bigger.get(), text_.get(), size_);
+        }
+        text_ = std::move(bigger);
+        capacity_ = size_ + bytes;
+    }
+    ends_.reserve(list.size());
+    for (std::size_t i = ends_.size(); i < list.size(); ++i) {
+        Append(list[i]);
+    }
+}
+
+std::vector<int> FolderSearch::Matching(const RecordList& list, const TextMatcher& matcher, int first) {
+    Complete(list);
+    std::vector<int> found;
+    const auto from = static_cast<std::size_t>(std::max(first, 0));
+    if (matcher.Empty()) {
+        for (std::size_t i = from; i < ends_.size(); ++i) {
+            found.push_back(static_cast<int>(i));
+        }
+        return found;
+    }
+    // One scan of all texts; no match runs from one record into the next,
+    // since every text ends with a line feed and the query has none.
+    const std::string_view all(text_.get(), size_);
+    std::size_t pos = from == 0 ? 0 : from <= ends_.size() ? ends_[from - 1] : size_;
+    while ((pos = matcher.Find(all, pos)) != std::string_view::npos) {
+        const auto record = static_cast<std::size_t>(std::upper_bound(ends_.begin(), ends_.end(), pos) - ends_.begin());
+        if (record >= ends_.size()) {
+            break;
+        }
+        found.push_back(static_cast<int>(record));
+        pos = ends_[record];
+    }
+    return found;
+}
+
+std::string_view FolderSearch::FoldedLine(const RecordList& list, int index, int line) {
+    Complete(list);
+    if (index < 0 || static_cast<std::size_t>(index) >= ends_.size()) {
+        return {};
+    }
+    std::string_view text = TextOf(static_cast<std::size_t>(index));
+    for (int k = 0; k < line; ++k) {
+        const std::size_t lf = text.find('\n');
+        text = lf == std::string_view::npos ? std::string_view() : text.substr(lf + 1);
+    }
+    return text.substr(0, text.find('\n'));
+}
+
+namespace {
+
+int MonthOf(std::string_view word) {
+    static constexpr std::string_view kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                   "jul", "aug", "sep", "oct", "nov", "dec"};
+    if (word.size() < 3) {
+        return 0;
+    }
+    const std::string lower = Folded(word.substr(0, 3));
+    for (int m = 0; m < 12; ++m) {
+        if (lower == kMonths[m]) {
+            return m + 1;
+        }
+    }
+    return 0;
+}
+
+// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar.
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+bool AllDigits(std::string_view s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+int Number(std::string_view s) {
+    int value = 0;
+    for (char c : s.substr(0, 9)) {
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+} // namespace
+
+std::optional<std::int64_t> DateSortKey(std::string_view date) {
+    int day = 0;
+    int month = 0;
+    int year = -1;
+    int seconds = 0;
+    int zoneMinutes = 0;
+    std::size_t pos = 0;
+    while (pos < date.size()) {
+        const std::size_t start = date.find_first_not_of(" ,\t", pos);
+        if (start == std::string_view::npos) {
+            break;
+        }
+        const std::size_t end = std::min(date.find_first_of(" ,\t", start), date.size());
+        const std::string_view word = date.substr(start, end - start);
+        pos = end;
+        if (AllDigits(word) && word.size() <= 2 && day == 0) {
+            day = Number(word);
+        } else if (AllDigits(word) && word.size() == 4 && year < 0) {
+            year = Number(word);
+        } else if (word.find(':') != std::string_view::npos && AllDigits(word.substr(0, 1))) {
+            int parts[3] = {0, 0, 0};
+            std::size_t p = 0;
+            for (int k = 0; k < 3 && p <= word.size(); ++k) {
+                const std::size_t colon = std::min(word.find(':', p), word.size());
+                const std::string_view digits = word.substr(p, colon - p);
+                parts[k] = AllDigits(digits) ? Number(digits) : 0;
+                p = colon + 1;
+            }
+            seconds = parts[0] * 3600 + parts[1] * 60 + parts[2];
+        } else if ((word[0] == '+' || word[0] == '-') && word.size() == 5 && AllDigits(word.substr(1))) {
+            const int hhmm = Number(word.substr(1));
+            zoneMinutes = (hhmm / 100 * 60 + hhmm % 100) * (word[0] == '-' ? -1 : 1);
+        } else if (month == 0) {
+            month = MonthOf(word);
+        }
+    }
+    if (day < 1 || day > 31 || month == 0 || year < 0) {
+        return std::nullopt;
+    }
+    return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 + seconds -
+           zoneMinutes * 60;
+}
+
+} // namespace tegalo
