@@ -87,7 +87,7 @@ int CTegaloApp::SessionWithoutWindow(const QString& dir, bool send) {
     ConsoleStoreUi console(stdout);
     CTegaloDoc doc(console);
     const QString path = QDir(dir.isEmpty() ? QDir::currentPath() : dir).absolutePath();
-    if (!Loaded(doc.Start(NativePath(path)))) {
+    if (!Loaded(doc.Start(NativePath(path), false))) {
         return 1;
     }
     MailSessions sessions(doc);

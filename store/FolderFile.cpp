@@ -21,6 +21,7 @@ public:
     static RecordList Parse(class ByteSource& source, int folder, int& error);
     static void Apply(RecordList& list, const FolderEdit& edit, const FileStamp& stamp);
     static void SetStamp(RecordList& list, const FileStamp& stamp) { list.stamp_ = stamp; }
+    static int ReadEnd(int fd, const FileStamp& stamp, int folder, RecordList& list);
 };
 
 // Hands out a folder file's bytes in order, from a file read in large chunks
@@ -174,12 +175,87 @@ void FolderFileAccess::Apply(RecordList& list, const FolderEdit& edit, const Fil
         list.records_.erase(list.records_.begin() + static_cast<std::ptrdiff_t>(edit.index));
         list.countField_ = FormatField(list.Count());
         break;
+    case FolderEdit::Kind::kRemoveSome: {
+        std::vector<std::string> kept;
+        kept.reserve(list.records_.size() - edit.indices.size());
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < list.records_.size(); ++i) {
+            if (next < edit.indices.size() && edit.indices[next] == i) {
+                ++next;
+            } else {
+                kept.push_back(std::move(list.records_[i]));
+            }
+        }
+        list.records_ = std::move(kept);
+        list.countField_ = FormatField(list.Count());
+        break;
+    }
     case FolderEdit::Kind::kAppend:
-        list.records_.emplace_back(edit.record);
+        if (list.Whole()) {
+            list.records_.emplace_back(edit.record);
+        } else {
+            ++list.notHeld_;
+        }
         list.countField_ = FormatField(list.Count());
         break;
     }
     list.stamp_ = stamp;
+}
+
+int FolderFileAccess::ReadEnd(int fd, const FileStamp& stamp, int folder, RecordList& list) {
+    RecordList read;
+    read.folder_ = folder;
+    read.stamp_ = stamp;
+    char head[kSizeBlockLength];
+    int error = 0;
+    ssize_t got = ReadFull(fd, head, kFieldWidth, error);
+    if (error != 0) {
+        return error;
+    }
+    const std::string countBytes(head, got > 0 ? static_cast<std::size_t>(got) : 0);
+    const std::optional<int> count = countBytes.size() == kFieldWidth ? ParseField(countBytes) : std::nullopt;
+    bool sound = count.has_value();
+    off_t at = static_cast<off_t>(kFieldWidth);
+    for (int i = 0; sound && i < *count; ++i) {
+        if (stamp.size - at < static_cast<off_t>(kSizeBlockLength)) {
+            sound = false;
+            break;
+        }
+        got = pread(fd, head, kSizeBlockLength, at);
+        if (got < 0) {
+            return errno;
+        }
+        const std::optional<PartSizes> sizes = got == static_cast<ssize_t>(kSizeBlockLength)
+                                                   ? ParseSizeBlock(std::string_view(head, kSizeBlockLength))
+                                                   : std::nullopt;
+        if (!sizes || !SizesConsistent(*sizes)) {
+            sound = false;
+            break;
+        }
+        at += static_cast<off_t>(kFieldWidth) + (*sizes)[kRecordLength];
+        sound = at <= stamp.size;
+    }
+    if (sound && at == stamp.size) {
+        read.countField_ = countBytes;
+        read.notHeld_ = static_cast<std::size_t>(*count);
+    } else {
+        read.damaged_ = true;
+    }
+    list = std::move(read);
+    return 0;
+}
+
+int ReadFolderEnd(const std::string& path, int folder, RecordList& list) {
+    int error = 0;
+    UniqueFd fd = OpenFile(path, O_RDONLY, 0, error);
+    if (!fd.Valid()) {
+        return error;
+    }
+    FileStamp stamp;
+    if ((error = StampOf(fd.Get(), stamp)) != 0) {
+        return error;
+    }
+    return FolderFileAccess::ReadEnd(fd.Get(), stamp, folder, list);
 }
 
 int ReadFolderFile(const std::string& path, int folder, RecordList& list) {
@@ -225,6 +301,9 @@ int WriteProtected(const std::string& path) {
 }
 
 int RewriteFolderFile(const std::string& dir, const RecordList& list, const FolderEdit& edit, FileStamp& stamp) {
+    if (!list.Whole()) {
+        return EINVAL; // it doesn't hold the records to write
+    }
     std::string targetDir = dir;
     std::string targetName(FolderName(list.Folder()));
     const std::string path = dir + targetName;
@@ -260,9 +339,18 @@ int RewriteFolderFile(const std::string& dir, const RecordList& list, const Fold
     case FolderEdit::Kind::kAppend:
         error = file.Write(FormatField(list.Count() + 1));
         break;
+    case FolderEdit::Kind::kRemoveSome:
+        error = file.Write(FormatField(list.Count() - static_cast<int>(edit.indices.size())));
+        break;
     }
+    std::size_t nextRemoved = 0;
     for (std::size_t i = 0; i < list.size() && error == 0; ++i) {
         if (i == edit.index && edit.kind == FolderEdit::Kind::kRemove) {
+            continue;
+        }
+        if (edit.kind == FolderEdit::Kind::kRemoveSome && nextRemoved < edit.indices.size() &&
+            edit.indices[nextRemoved] == i) {
+            ++nextRemoved;
             continue;
         }
         error = file.Write(i == edit.index && edit.kind == FolderEdit::Kind::kReplace ? edit.record
@@ -384,7 +472,7 @@ int SyncFolderFile(const std::string& dir, const RecordList& list) {
 }
 
 int MarkReadInPlace(const std::string& dir, const RecordList& list, std::size_t index) {
-    if (index >= list.size()) {
+    if (index >= list.size() || !list.Whole()) {
         return EINVAL;
     }
     int error = 0;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +25,8 @@ namespace tegalo {
 class RecordList {
 public:
     std::string_view CountField() const { return countField_; }
-    int Count() const { return static_cast<int>(records_.size()); }
+    // The records in the file, held or not (see Whole).
+    int Count() const { return static_cast<int>(records_.size() + notHeld_); }
     std::size_t size() const { return records_.size(); }
     bool empty() const { return records_.empty(); }
     const std::string& operator[](std::size_t index) const { return records_[index]; }
@@ -32,6 +34,10 @@ public:
     std::vector<std::string>::const_iterator end() const { return records_.end(); }
 
     int Folder() const { return folder_; }
+    // False for a list read by ReadFolderEnd: it knows the file's count and
+    // end but holds none of its records. Such a list can take appends (which
+    // it counts but doesn't keep); it can't be rewritten.
+    bool Whole() const { return notHeld_ == 0; }
     bool Damaged() const { return damaged_; }
     std::string_view UnreadTail() const { return unreadTail_; }
     // The file as it was read or last written by the store.
@@ -46,6 +52,7 @@ private:
     int folder_ = 0;
     std::string countField_;
     std::vector<std::string> records_;
+    std::size_t notHeld_ = 0; // records in the file before records_, not read
     std::string unreadTail_;
     bool damaged_ = false;
     FileStamp stamp_;
@@ -56,19 +63,29 @@ private:
 // error: see RecordList.
 [[nodiscard]] int ReadFolderFile(const std::string& path, int folder, RecordList& list);
 
+// Reads only what an append needs of the folder file at `path`: its count,
+// and that the file ends with the last record whole, found by stepping from
+// size block to size block without reading the texts. Returns 0 and fills
+// `list` (not Whole) when the file is sound; a file it can't vouch for
+// (damaged, or a count the records don't meet) gives 0 and a list marked
+// Damaged, for the caller to read in full. Otherwise the errno, and `list`
+// is left alone.
+[[nodiscard]] int ReadFolderEnd(const std::string& path, int folder, RecordList& list);
+
 // The same reading rules over bytes in memory.
 RecordList ParseFolderBytes(std::string_view bytes, int folder);
 
-// One change to a folder: replace record `index`, remove it, or append a
-// record at the end.
+// One change to a folder: replace record `index`, remove it, append a
+// record at the end, or remove the records at `indices` (ascending).
 struct FolderEdit {
-    enum class Kind { kReplace, kRemove, kAppend };
+    enum class Kind { kReplace, kRemove, kAppend, kRemoveSome };
     Kind kind;
     std::size_t index = 0;
     std::string_view record;
     // False to leave the unread tail of a damaged file out (a repair, which
     // keeps it elsewhere first).
     bool keepTail = true;
+    std::span<const std::size_t> indices{};
 };
 
 // True when the file at `path` is still the one `list` was read from (same
@@ -83,10 +100,10 @@ bool UnchangedOnDisk(const std::string& path, const RecordList& list);
 
 // Writes the file of `list`'s folder in `dir` anew with `edit` applied: the
 // count, the records, the unread tail. The old file stays untouched unless
-// the whole new file reached the disk. Returns 0 or errno; on success
-// `stamp` describes the new file. `list` itself is not changed. A folder
-// file that is a symbolic link stays one: its target is rewritten. A
-// write-protected file is left alone (EACCES).
+// the whole new file reached the disk. Returns 0 or errno (EINVAL for a list
+// that is not Whole); on success `stamp` describes the new file. `list`
+// itself is not changed. A folder file that is a symbolic link stays one:
+// its target is rewritten. A write-protected file is left alone (EACCES).
 [[nodiscard]] int RewriteFolderFile(const std::string& dir, const RecordList& list, const FolderEdit& edit,
                                     FileStamp& stamp);
 

@@ -73,7 +73,7 @@ void CTegaloDoc::DamageMessage(const RecordList& list) {
                 "）：先頭から"_sjis + std::to_string(list.Count()) + "件だけ読み込みました"_sjis);
 }
 
-StoreStatus CTegaloDoc::Start(std::string_view workDir) {
+StoreStatus CTegaloDoc::Start(std::string_view workDir, bool showReceived) {
     if (Started()) {
         return StoreStatus::kInvalidArgument;
     }
@@ -117,12 +117,21 @@ StoreStatus CTegaloDoc::Start(std::string_view workDir) {
         ui_.Trace("An interrupted change had been made in full\n");
     }
     baseDir = dir;
-    const LoadResult loaded = LoadList(FolderName(kReceived));
-    if (!Loaded(loaded.status)) {
+    // Sent messages that a crash left in the waiting folder leave it now,
+    // before anything could send them again.
+    StoreStatus status = RemoveNoted();
+    if (status == StoreStatus::kOk && showReceived) {
+        status = LoadList(FolderName(kReceived)).status;
+    } else if (status == StoreStatus::kOk) {
+        RecordList end;
+        status = ReadFolderForAppend(kReceived, end, Routine::kLoadList);
+        RememberEnd(end);
+    }
+    if (!Loaded(status)) {
         baseDir.clear();
         lock_.Release();
     }
-    return loaded.status;
+    return status;
 }
 
 StoreStatus CTegaloDoc::ReadFolder(int folder, RecordList& list, Routine routine) {
@@ -134,6 +143,32 @@ StoreStatus CTegaloDoc::ReadFolder(int folder, RecordList& list, Routine routine
     if (list.Damaged()) {
         DamageMessage(list);
         return StoreStatus::kDamaged;
+    }
+    return StoreStatus::kOk;
+}
+
+void CTegaloDoc::RememberEnd(const RecordList& list) {
+    if (!list.Whole() && list.Folder() > kNoFolder && list.Folder() <= kDeleted) {
+        knownEnds_[static_cast<std::size_t>(list.Folder())] = list;
+    }
+}
+
+StoreStatus CTegaloDoc::ReadFolderForAppend(int folder, RecordList& list, Routine routine) {
+    const std::string_view name = FolderName(folder);
+    if (folder > kNoFolder && folder <= kDeleted) {
+        const RecordList& known = knownEnds_[static_cast<std::size_t>(folder)];
+        if (known.Folder() == folder && UnchangedOnDisk(baseDir + std::string(name), known)) {
+            list = known;
+            return StoreStatus::kOk;
+        }
+    }
+    if (const int error = ReadFolderEnd(baseDir + std::string(name), folder, list); error != 0) {
+        FileMessage(routine, name, error);
+        return StoreStatus::kCannotOpen;
+    }
+    if (list.Damaged()) {
+        // The full reading rules decide what a damaged file holds.
+        return ReadFolder(folder, list, routine);
     }
     return StoreStatus::kOk;
 }
@@ -162,7 +197,8 @@ StoreStatus CTegaloDoc::CommitBatch(std::string_view companion) {
         RecordList aside;
         const RecordList* list = &recordList;
         if (currentFolder != batchFolder_) {
-            if (const StoreStatus status = ReadFolder(batchFolder_, aside, Routine::kAddData); !Loaded(status)) {
+            if (const StoreStatus status = ReadFolderForAppend(batchFolder_, aside, Routine::kAddData);
+                !Loaded(status)) {
                 return status;
             }
             list = &aside;
@@ -281,10 +317,14 @@ StoreStatus CTegaloDoc::AddData(const PartSizes& sizes, std::string_view text, s
         return Append(recordList, record, nullptr, 0);
     }
     RecordList target;
-    if (const StoreStatus status = ReadFolder(folder, target, Routine::kAddData); !Loaded(status)) {
+    if (const StoreStatus status = ReadFolderForAppend(folder, target, Routine::kAddData); !Loaded(status)) {
         return status;
     }
-    return Append(target, record, nullptr, 0);
+    const StoreStatus appended = Append(target, record, nullptr, 0);
+    if (appended == StoreStatus::kOk) {
+        RememberEnd(target);
+    }
+    return appended;
 }
 
 StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, RecordList* source, int sourceIndex) {
@@ -506,10 +546,14 @@ StoreStatus CTegaloDoc::DelData(int index, std::string_view source, std::string_
         return Rewrite(recordList, FolderEdit{FolderEdit::Kind::kRemove, at, {}}, Routine::kDelData);
     }
     RecordList targetList;
-    if (const StoreStatus status = ReadFolder(to, targetList, Routine::kLoadList); !Loaded(status)) {
+    if (const StoreStatus status = ReadFolderForAppend(to, targetList, Routine::kLoadList); !Loaded(status)) {
         return status;
     }
-    return Append(targetList, recordList[at], &recordList, index);
+    const StoreStatus moved = Append(targetList, recordList[at], &recordList, index);
+    if (moved == StoreStatus::kOk) {
+        RememberEnd(targetList);
+    }
+    return moved;
 }
 
 StoreStatus CTegaloDoc::DelFileData(int index, std::string_view folder) {

@@ -34,6 +34,7 @@
 #include "store/Record.h"
 #include "store/StoreUi.h"
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,7 +84,9 @@ public:
     // it ("ファイルが開けません0" otherwise) and refuses a mailbox that
     // another Tegalo process holds. Finishes or takes back a change that a
     // crash interrupted before anything else.
-    [[nodiscard]] StoreStatus Start(std::string_view workDir = ".");
+    // `showReceived` false (a session without a window) shows no folder and
+    // reads of "recv" only its count and that its end is sound.
+    [[nodiscard]] StoreStatus Start(std::string_view workDir = ".", bool showReceived = true);
 
     // The code of the folder shown (1 to 4), 0 before Start.
     int CurrentFolder() const { return currentFolder; }
@@ -197,6 +200,16 @@ public:
     // SetRecipients, its parts with its text and attachments. Any folder but
     // "reserv" is refused ("ファイル名の指定が違います").
     PreparedSend PrepareSend(int index, std::string_view folder);
+    // The same for a waiting record already read (a whole record).
+    PreparedSend PrepareWaitingRecord(std::string_view record);
+
+    // Taking sent messages out of the waiting folder as one change: NoteSent
+    // notes durably that waiting record `record` went out; RemoveNoted takes
+    // every noted record (found by its bytes, the read mark aside, wherever
+    // it stands now) out of "reserv" in one rewrite and forgets the notes. A
+    // start finishes a removal that a crash interrupted.
+    [[nodiscard]] StoreStatus NoteSent(std::string_view record);
+    [[nodiscard]] StoreStatus RemoveNoted();
 
 private:
     // How an operation reports a failure to open or write a file.
@@ -211,6 +224,13 @@ private:
     // Reads a folder without showing it. A file that cannot be read gives
     // `routine`'s message, a damaged one the damage message.
     StoreStatus ReadFolder(int folder, RecordList& list, Routine routine);
+    // Reads of a folder not shown only what an append to it needs (its count
+    // and a sound end); a file that isn't plainly sound is read in full.
+    StoreStatus ReadFolderForAppend(int folder, RecordList& list, Routine routine);
+    // Keeps a list read by ReadFolderForAppend after an append, so that the
+    // next append to that folder needs no reading while the file is as the
+    // store left it.
+    void RememberEnd(const RecordList& list);
     // Finishes a change whose journal a failed undo left behind.
     // Commits an open batch unless this is an append to the batch's folder
     // (`batchAppendFolder`), then finishes a change left by a failed undo.
@@ -234,6 +254,7 @@ private:
     int batchFolder_ = kNoFolder;   // the folder of the open batch
     bool batchJournal_ = false;     // the batch's first append left its journal on disk
     ChangeJournal batchChange_;     // that journal
+    std::array<RecordList, kDeleted + 1> knownEnds_; // by folder code: see RememberEnd
 };
 
 } // namespace tegalo

@@ -2,7 +2,11 @@
 #include "store/TegaloDoc.h"
 
 #include "store/Attachments.h"
+#include "store/SentJournal.h"
 #include "text/unicode.h"
+
+#include <filesystem>
+#include <unordered_set>
 
 namespace tegalo {
 
@@ -96,7 +100,18 @@ PreparedSend CTegaloDoc::PrepareSend(int index, std::string_view folder) {
     if (index < 0 || index >= waiting->Count()) {
         return failed(StoreStatus::kBadIndex);
     }
-    const std::string& record = (*waiting)[static_cast<std::size_t>(index)];
+    return PrepareWaitingRecord((*waiting)[static_cast<std::size_t>(index)]);
+}
+
+PreparedSend CTegaloDoc::PrepareWaitingRecord(std::string_view record) {
+    PreparedSend prepared{StoreStatus::kOk, {}, {}};
+    auto failed = [&prepared](StoreStatus status) {
+        prepared.status = status;
+        return std::move(prepared);
+    };
+    if (!Started()) {
+        return failed(StoreStatus::kNotStarted);
+    }
     const std::optional<RecordPieces> pieces = SplitRecord(record);
     const std::optional<PartSizes> sizes = ParseSizeBlock(record);
     if (!pieces || !sizes) {
@@ -128,6 +143,61 @@ PreparedSend CTegaloDoc::PrepareSend(int index, std::string_view folder) {
     }
     prepared.sendEnvelope = std::move(envelope.sendEnvelope);
     return prepared;
+}
+
+StoreStatus CTegaloDoc::NoteSent(std::string_view record) {
+    if (!Started()) {
+        return StoreStatus::kNotStarted;
+    }
+    if (const int error = NoteSentRecord(baseDir, record); error != 0) {
+        FileMessage(Routine::kDelFileData, kSentJournalFileName, error);
+        return StoreStatus::kCannotWrite;
+    }
+    return StoreStatus::kOk;
+}
+
+StoreStatus CTegaloDoc::RemoveNoted() {
+    if (!Started()) {
+        return StoreStatus::kNotStarted;
+    }
+    std::vector<std::string> keys;
+    if (const int error = ReadSentJournal(baseDir, keys); error != 0) {
+        FileMessage(Routine::kDelFileData, kSentJournalFileName, error);
+        return StoreStatus::kCannotOpen;
+    }
+    if (keys.empty() && !std::filesystem::exists(baseDir + std::string(kSentJournalFileName))) {
+        return StoreStatus::kOk;
+    }
+    if (const StoreStatus status = FinishUnfinished(); status != StoreStatus::kOk) {
+        return status;
+    }
+    RecordList aside;
+    RecordList* waiting = &recordList;
+    if (currentFolder != kWaiting) {
+        if (const StoreStatus status = ReadFolder(kWaiting, aside, Routine::kDelFileData); !Loaded(status)) {
+            return status;
+        }
+        waiting = &aside;
+    }
+    std::unordered_multiset<std::string> noted(keys.begin(), keys.end());
+    std::vector<std::size_t> removed;
+    for (std::size_t i = 0; i < waiting->size() && !noted.empty(); ++i) {
+        if (const auto at = noted.find(SentKey((*waiting)[i])); at != noted.end()) {
+            noted.erase(at);
+            removed.push_back(i);
+        }
+    }
+    if (!removed.empty()) {
+        const FolderEdit edit{FolderEdit::Kind::kRemoveSome, 0, {}, true, removed};
+        if (const StoreStatus status = Rewrite(*waiting, edit, Routine::kDelFileData); status != StoreStatus::kOk) {
+            return status;
+        }
+    }
+    if (const int error = RemoveSentJournal(baseDir); error != 0) {
+        FileMessage(Routine::kDelFileData, kSentJournalFileName, error);
+        return StoreStatus::kCannotWrite;
+    }
+    return StoreStatus::kOk;
 }
 
 } // namespace tegalo

@@ -111,23 +111,34 @@ bool SameRecordButReadMark(std::string_view a, std::string_view b) {
 }
 
 int DocSendStore::CountWaiting() {
+    // Messages that a session before this one sent but could not take out.
+    if (doc_.RemoveNoted() != StoreStatus::kOk) {
+        return -1;
+    }
+    asideRead_ = false;
     const LoadResult waiting = doc_.CountWaiting("reserv");
     return Loaded(waiting.status) ? waiting.count : -1;
 }
 
-int DocSendStore::ReadWaiting(RecordList& aside, const RecordList*& waiting) const {
+int DocSendStore::ReadWaiting(const RecordList*& waiting) {
     if (doc_.CurrentFolder() == kWaiting) {
         waiting = &doc_.GetRecordList();
         return 0;
     }
-    waiting = &aside;
-    return ReadFolderFile(doc_.BaseDir() + std::string(FolderName(kWaiting)), kWaiting, aside);
+    waiting = &aside_;
+    const std::string path = doc_.BaseDir() + std::string(FolderName(kWaiting));
+    if (asideRead_ && UnchangedOnDisk(path, aside_)) {
+        return 0;
+    }
+    asideRead_ = false;
+    const int error = ReadFolderFile(path, kWaiting, aside_);
+    asideRead_ = error == 0;
+    return error;
 }
 
 StoreStatus DocSendStore::PrepareWaiting(int index, WaitingMessage& waiting) {
-    RecordList aside;
     const RecordList* list = nullptr;
-    if (ReadWaiting(aside, list) != 0) {
+    if (ReadWaiting(list) != 0) {
         return StoreStatus::kCannotOpen;
     }
     if (index < 0 || index >= list->Count()) {
@@ -141,7 +152,7 @@ StoreStatus DocSendStore::PrepareWaiting(int index, WaitingMessage& waiting) {
     waiting.record = record;
     waiting.message.recipientText = RecipientTextFromHeader(pieces->header);
 
-    PreparedSend prepared = doc_.PrepareSend(index, "reserv");
+    PreparedSend prepared = doc_.PrepareWaitingRecord(record);
     if (prepared.status != StoreStatus::kOk) {
         return prepared.status;
     }
@@ -156,17 +167,13 @@ StoreStatus DocSendStore::FileSent(const PartSizes& sizes, std::string_view head
 }
 
 StoreStatus DocSendStore::RemoveWaiting(std::string_view record) {
-    RecordList aside;
-    const RecordList* list = nullptr;
-    if (ReadWaiting(aside, list) != 0) {
-        return StoreStatus::kCannotOpen;
-    }
-    for (int i = 0; i < list->Count(); ++i) {
-        if (SameRecordButReadMark((*list)[static_cast<std::size_t>(i)], record)) {
-            return doc_.DelFileData(i, "reserv");
-        }
-    }
-    return StoreStatus::kBadIndex;
+    return doc_.NoteSent(record);
+}
+
+StoreStatus DocSendStore::RemoveSentWaiting() {
+    asideRead_ = false;
+    aside_ = RecordList();
+    return doc_.RemoveNoted();
 }
 
 } // namespace tegalo

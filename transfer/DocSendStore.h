@@ -18,16 +18,21 @@ public:
     // a record is filed as SentCopyParts leaves it.
     [[nodiscard]] StoreStatus FileSent(const PartSizes& sizes, std::string_view header,
                                        const std::vector<std::string>& bodyParts) override;
-    // Finds the record in the waiting folder as it is now and removes it with
-    // DelFileData.
+    // Notes the record as sent (the document's NoteSent); it leaves the
+    // waiting folder in RemoveSentWaiting, together with the others.
     [[nodiscard]] StoreStatus RemoveWaiting(std::string_view record) override;
+    // The document's RemoveNoted: one rewrite of the waiting folder.
+    [[nodiscard]] StoreStatus RemoveSentWaiting() override;
 
 private:
     // The waiting folder as its file holds it: the list shown when it is the
-    // waiting folder, else read aside. Returns 0 or errno.
-    int ReadWaiting(RecordList& aside, const RecordList*& waiting) const;
+    // waiting folder, else read aside once and kept while the file stays as
+    // it was. Returns 0 or errno.
+    int ReadWaiting(const RecordList*& waiting);
 
     CTegaloDoc& doc_;
+    RecordList aside_;
+    bool asideRead_ = false;
 };
 
 // The parts of a sent copy that fits a record: `bodyParts` as they are

@@ -50,8 +50,12 @@ public:
                                                const std::vector<std::string>& bodyParts) = 0;
 
     // Removes from the waiting folder the record that is `record` (its read
-    // mark aside), wherever it stands now. kBadIndex when no record is.
+    // mark aside), wherever it stands now, at once or by the latest in
+    // RemoveSentWaiting. kBadIndex when no record is.
     [[nodiscard]] virtual StoreStatus RemoveWaiting(std::string_view record) = 0;
+
+    // The session ended: whatever RemoveWaiting left for later leaves now.
+    [[nodiscard]] virtual StoreStatus RemoveSentWaiting() { return StoreStatus::kOk; }
 };
 
 } // namespace tegalo

@@ -749,6 +749,7 @@ void SmtpSession::MessageAccepted() {
                                (queued.record.empty() ? std::string() : "（送信待ちに残しています）"_sjis));
     } else if (!queued.record.empty()) {
         const StoreStatus removed = store_.RemoveWaiting(queued.record);
+        removalPending_ = true;
         // kBadIndex: the record is no longer waiting (moved by the user meanwhile).
         if (removed != StoreStatus::kOk && removed != StoreStatus::kBadIndex) {
             out_.notices.push_back("「"_sjis + shownSubject + "」は送信しましたが、送信待ちから削除できませんでした"_sjis);
@@ -807,6 +808,9 @@ void SmtpSession::Quit(SessionEnd outcome) {
 }
 
 void SmtpSession::CloseSocket(SessionEnd outcome) {
+    if (std::exchange(removalPending_, false) && store_.RemoveSentWaiting() != StoreStatus::kOk) {
+        out_.notices.push_back("送信したメッセージを送信待ちから削除できませんでした"_sjis);
+    }
     phase_ = Phase::Idle;
     grouped_ = dataInFlight_ = false;
     reader_.Clear();

@@ -267,6 +267,7 @@ private:
     int recipientsTotal = 0;
 
     std::vector<Queued> queue_; // the messages that passed the checks, in order
+    bool removalPending_ = false; // RemoveWaiting was called: RemoveSentWaiting at the end
     std::size_t current_ = 0;   // the one in its transaction
     int sent_ = 0;
     int refused_ = 0;

@@ -1,6 +1,7 @@
 // The send session's view of the mail store, over a real document in a
 // temporary mailbox.
 #include "transfer/DocSendStore.h"
+#include "store/SentJournal.h"
 
 #include "tests/support/ComposeWaiting.h"
 #include "text/jis.h"
@@ -96,9 +97,10 @@ TEST_F(SmtpDocSendStore, FilesTheSentCopy) {
     EXPECT_TRUE(sent.ends_with("two" + std::string("a@example.jp") + "Mon, Dec 07, 2026" + header + "text"));
 }
 
-// The record is found by its bytes wherever it stands now, whichever folder
-// is shown and whether it was opened meanwhile.
-TEST_F(SmtpDocSendStore, RemovesTheRecordItself) {
+// The sent records are noted one by one and leave the waiting folder
+// together at the end, each found by its bytes wherever it stands then,
+// whichever folder is shown and whether it was opened meanwhile.
+TEST_F(SmtpDocSendStore, RemovesTheSentRecordsTogetherAtTheEnd) {
     WaitingMessage two;
     WaitingMessage three;
     ASSERT_EQ(store.PrepareWaiting(1, two), StoreStatus::kOk);
@@ -110,14 +112,28 @@ TEST_F(SmtpDocSendStore, RemovesTheRecordItself) {
     ASSERT_TRUE(Loaded(doc.LoadList("recv").status));
 
     ASSERT_EQ(store.RemoveWaiting(three.record), StoreStatus::kOk) << ui.Shown();
-    EXPECT_EQ(Folder("reserv"), std::vector<std::string>{"two"});
-    EXPECT_EQ(doc.CurrentFolder(), kReceived) << "the folder shown stays";
-
-    ASSERT_TRUE(Loaded(doc.LoadList("reserv").status));
     ASSERT_EQ(store.RemoveWaiting(two.record), StoreStatus::kOk);
-    EXPECT_TRUE(doc.GetRecordList().empty()) << "the list shown follows";
-    EXPECT_EQ(store.RemoveWaiting(two.record), StoreStatus::kBadIndex);
+    EXPECT_EQ(Folder("reserv"), (std::vector<std::string>{"two", "three"})) << "until the end";
+    EXPECT_TRUE(std::filesystem::exists(dir / std::string(kSentJournalFileName)));
+
+    ASSERT_EQ(store.RemoveSentWaiting(), StoreStatus::kOk) << ui.Shown();
+    EXPECT_TRUE(Folder("reserv").empty());
+    EXPECT_EQ(doc.CurrentFolder(), kReceived) << "the folder shown stays";
+    EXPECT_FALSE(std::filesystem::exists(dir / std::string(kSentJournalFileName)));
     EXPECT_EQ(Folder("recycle"), std::vector<std::string>{"one"});
+}
+
+// Notes that an ended session could not act on are acted on before the
+// next one counts the waiting messages; a note whose record is gone (edited
+// meanwhile) takes nothing else with it.
+TEST_F(SmtpDocSendStore, FinishesAnEarlierRemovalBeforeCounting) {
+    WaitingMessage one;
+    ASSERT_EQ(store.PrepareWaiting(0, one), StoreStatus::kOk);
+    ASSERT_EQ(NoteSentRecord(doc.BaseDir(), one.record), 0);
+    ASSERT_EQ(NoteSentRecord(doc.BaseDir(), one.record + "edited"), 0);
+    EXPECT_EQ(store.CountWaiting(), 2) << ui.Shown();
+    EXPECT_EQ(Folder("reserv"), (std::vector<std::string>{"two", "three"}));
+    EXPECT_FALSE(std::filesystem::exists(dir / std::string(kSentJournalFileName)));
 }
 
 TEST_F(SmtpDocSendStore, SameRecordButReadMark) {
@@ -136,7 +152,8 @@ TEST_F(SmtpDocSendStore, MissingWaitingFolder) {
     EXPECT_FALSE(ui.messages.empty()) << "the user was told";
     WaitingMessage waiting;
     EXPECT_NE(store.PrepareWaiting(0, waiting), StoreStatus::kOk);
-    EXPECT_NE(store.RemoveWaiting("anything"), StoreStatus::kOk);
+    static_cast<void>(store.RemoveWaiting("anything"));
+    EXPECT_NE(store.RemoveSentWaiting(), StoreStatus::kOk);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "store/FileIo.h"
 #include "config/NewMailbox.h"
 #include "store/Mailbox.h"
+#include "store/SentJournal.h"
 #include "store/TegaloDoc.h"
 #include "store/FolderFile.h"
 #include "transfer/DocReceiveStore.h"
@@ -24,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <sys/wait.h>
@@ -41,7 +43,7 @@ constexpr const char* kChildDirVariable = "TEGALO_CRASH_CHILD_DIR";
 // Far more steps than any operation takes: a run that gets here never ends.
 constexpr int kMaxSteps = 200;
 
-enum class Operation { kAppend, kBatch, kMove, kDeleteForGood, kRewrite, kDeleteWaiting };
+enum class Operation { kAppend, kBatch, kMove, kDeleteForGood, kRewrite, kDeleteWaiting, kRemoveSent, kRemoveFirstSent };
 
 class QuietUi : public StoreUi {
 public:
@@ -77,6 +79,21 @@ bool Run(Operation operation, const std::string& dir) {
     }
     case Operation::kDeleteWaiting:
         return Loaded(doc.LoadList("reserv").status) && doc.DelFileData(0, "reserv") == StoreStatus::kOk;
+    case Operation::kRemoveSent:
+    case Operation::kRemoveFirstSent: {
+        // A send session: each accepted message noted, all removed at the end.
+        RecordList waiting;
+        if (ReadFolderFile(dir + "reserv", kWaiting, waiting) != 0 || waiting.size() < 2) {
+            return false;
+        }
+        const std::size_t noted = operation == Operation::kRemoveSent ? 2 : 1;
+        for (std::size_t i = 0; i < noted; ++i) {
+            if (doc.NoteSent(waiting[i]) != StoreStatus::kOk) {
+                return false;
+            }
+        }
+        return doc.RemoveNoted() == StoreStatus::kOk;
+    }
     }
     return false;
 }
@@ -144,6 +161,9 @@ std::string CheckStart(const std::string& dir) {
     if (std::filesystem::exists(dir + std::string(kJournalFileName))) {
         return "the journal is still there";
     }
+    if (std::filesystem::exists(dir + std::string(kSentJournalFileName))) {
+        return "the send journal is still there";
+    }
     return {};
 }
 
@@ -195,7 +215,9 @@ int RunChild(const std::string& dir, int step) {
 
 // In a child: runs the operation and ends. In the test: stops the operation
 // after every step in turn and checks the mailbox after each stop.
-void StopAtEveryStep(Operation operation) {
+// `partial`, when given, is an operation whose result a stop may also leave
+// (a session stopped between two of its messages).
+void StopAtEveryStep(Operation operation, std::optional<Operation> partial = std::nullopt) {
     if (const char* childDir = std::getenv(kChildDirVariable)) {
         std::_Exit(Run(operation, childDir) ? 0 : 3);
     }
@@ -205,6 +227,12 @@ void StopAtEveryStep(Operation operation) {
     ASSERT_TRUE(Run(operation, work.Path()));
     const Files after = FilesOf(work.Path());
     ASSERT_NE(after, before) << "the operation changed nothing";
+    Files middle = before;
+    if (partial) {
+        PutFiles(work.Path(), before);
+        ASSERT_TRUE(Run(*partial, work.Path()));
+        middle = FilesOf(work.Path());
+    }
 
     int stops = 0;
     for (int step = 1;; ++step) {
@@ -221,7 +249,7 @@ void StopAtEveryStep(Operation operation) {
             break;
         }
         ++stops;
-        EXPECT_TRUE(found == before || found == after)
+        EXPECT_TRUE(found == before || found == after || found == middle)
             << "the mailbox is neither as before nor as after the operation";
     }
     EXPECT_GT(stops, 0);
@@ -470,6 +498,12 @@ TEST(StoreCrash, RewriteStoppedAtEveryStep) {
 
 TEST(StoreCrash, DeleteWaitingStoppedAtEveryStep) {
     StopAtEveryStep(Operation::kDeleteWaiting);
+}
+
+// Every message stays waiting or leaves as noted: none is lost, and none
+// noted as sent is left to be sent again.
+TEST(StoreCrash, RemovingSentMessagesStoppedAtEveryStep) {
+    StopAtEveryStep(Operation::kRemoveSent, Operation::kRemoveFirstSent);
 }
 
 } // namespace

@@ -147,7 +147,31 @@ TEST_F(StoreDamage, FileAndMemoryReadTheSameAtAnyCut) {
         const std::size_t readEnd = complete == 0 ? 6 : ends[complete - 1];
         EXPECT_EQ(fromFile.UnreadTail(), cut > readEnd ? bytes.substr(readEnd) : std::string());
         EXPECT_EQ(fromMemory.UnreadTail(), fromFile.UnreadTail());
+        // Reading only the count and the end vouches for the whole file alone.
+        RecordList end;
+        ASSERT_EQ(ReadFolderEnd(dir / "recv", kReceived, end), 0);
+        EXPECT_EQ(end.Damaged(), cut != file.size());
+        if (!end.Damaged()) {
+            EXPECT_EQ(end.Count(), count);
+            EXPECT_FALSE(end.Whole());
+        }
     }
+}
+
+// A folder not shown is appended to without reading it whole, and one whose
+// end is not sound is still read whole, so that its damage is found.
+TEST_F(StoreDamage, AppendsToAFolderNotShownOnlyAfterASoundEnd) {
+    const std::string a = MakeRecord("a");
+    const std::string b = MakeRecord("b", std::string(3000, 'b'));
+    Open("     0", "     0", "     2" + a + b);
+    Append(a, "sent");
+    Append(b, "sent");
+    EXPECT_EQ(ReadFile(dir / "sent"), "     4" + a + b + a + b);
+    // Changed behind the store's back: the end it knew is not taken on trust.
+    WriteFile(dir / "sent", "     2" + a + b.substr(0, 100));
+    const std::optional<PartSizes> sizes = ParseSizeBlock(a);
+    EXPECT_EQ(doc.AddReceived(*sizes, a.substr(kSizeBlockLength), "sent"), StoreStatus::kDamaged);
+    EXPECT_EQ(ReadFile(dir / "sent"), "     2" + a + b.substr(0, 100));
 }
 
 } // namespace

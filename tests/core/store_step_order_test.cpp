@@ -4,6 +4,7 @@
 #include "store/Attachments.h"
 #include "store/FileIo.h"
 #include "store/Mailbox.h"
+#include "store/SentJournal.h"
 #include "transfer/DocReceiveStore.h"
 #include "transfer/Pop3Session.h"
 #include "transfer/UidlFile.h"
@@ -110,6 +111,34 @@ TEST(StoreStepOrder, AppendSyncsRecordBeforeCountAndJournalBeforeBoth) {
     const int journalGone = log.Find(Is(DurableStep::kUnlink, kJournal));
     EXPECT_GE(countSynced, 0) << log.Dump();
     EXPECT_LT(countSynced, journalGone) << "the journal goes only once the count is on the disk\n" << log.Dump();
+}
+
+// A send session's removal from the waiting folder: each note is on the
+// disk, by its name too, before the rewrite that acts on it, and the notes
+// go only once the new waiting folder is in place.
+TEST(StoreStepOrder, SentMessagesLeaveTheWaitingFolderAfterTheirNotes) {
+    Mailbox box;
+    const std::string one = MakeRecord("one");
+    const std::string two = MakeRecord("two");
+    ASSERT_TRUE(Loaded(box.Open("     0", "     2" + one + two))) << box.ui.Shown();
+    const std::string notes(kSentJournalFileName);
+    StepLog log;
+    ASSERT_EQ(box.doc.NoteSent(two), StoreStatus::kOk) << box.ui.Shown();
+    ASSERT_EQ(box.doc.RemoveNoted(), StoreStatus::kOk) << box.ui.Shown();
+    EXPECT_EQ(box.File("reserv"), "     1" + one);
+
+    const int noteWritten = log.Find(Is(DurableStep::kWrite, notes));
+    const int noteSynced = log.Find(Is(DurableStep::kSync, notes), std::max(noteWritten, 0));
+    const int noteInDir = log.Find(Is(DurableStep::kSyncDirectory, ""), std::max(noteSynced, 0));
+    const int replaced = log.Find(Is(DurableStep::kRename, "reserv"));
+    const int replacedInDir = log.Find(Is(DurableStep::kSyncDirectory, ""), std::max(replaced, 0));
+    const int notesGone = log.Find(Is(DurableStep::kUnlink, notes));
+    ASSERT_GE(noteWritten, 0) << log.Dump();
+    ASSERT_GE(noteInDir, 0) << log.Dump();
+    ASSERT_GE(replaced, 0) << log.Dump();
+    ASSERT_GE(notesGone, 0) << log.Dump();
+    EXPECT_LT(noteInDir, replaced) << "the note reaches the disk first\n" << log.Dump();
+    EXPECT_LT(replacedInDir, notesGone) << "the notes go once the new folder is in place\n" << log.Dump();
 }
 
 TEST(StoreStepOrder, MoveKeepsJournalUntilSourceIsReplaced) {
