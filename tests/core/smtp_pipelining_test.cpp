@@ -6,6 +6,8 @@
 
 #include "tests/support/FakeSendStore.h"
 
+#include "tests/support/MessageIds.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -50,20 +52,7 @@ const std::string kGoAhead = "354 End data with <CR><LF>.<CR><LF>\r\n";
 const std::string kQueued = "250 2.0.0 Ok: queued\r\n";
 const std::string kBye = "221 2.0.0 Bye\r\n";
 
-// The text with the value of every Message-ID line, new for every message,
-// replaced by "<id>".
-std::string WithMessageIdsMasked(std::string text) {
-    for (std::size_t at = text.find("\r\nMessage-ID: <"); at != std::string::npos;
-         at = text.find("\r\nMessage-ID: <", at + 1)) {
-        const std::size_t start = at + 14;
-        const std::size_t end = text.find(">\r\n", start);
-        if (end == std::string::npos) {
-            break;
-        }
-        text.replace(start, end + 1 - start, "<id>");
-    }
-    return text;
-}
+using smtp_test::WithMessageIdsMasked;
 
 std::string Recipients(int count) {
     std::string list;

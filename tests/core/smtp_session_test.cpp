@@ -5,6 +5,8 @@
 #include "tests/support/FakeSendStore.h"
 #include "text/unicode.h"
 
+#include "tests/support/MessageIds.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -17,20 +19,7 @@ using namespace tegalo::literals;
 using smtp_test::Composed;
 using smtp_test::FakeSendStore;
 
-// The text with the value of every Message-ID line, which is new for every
-// message, replaced by "<id>".
-std::string WithMessageIdsMasked(std::string text) {
-    for (std::size_t at = text.find("\r\nMessage-ID: <"); at != std::string::npos;
-         at = text.find("\r\nMessage-ID: <", at + 1)) {
-        const std::size_t start = at + 14;
-        const std::size_t end = text.find(">\r\n", start);
-        if (end == std::string::npos) {
-            break;
-        }
-        text.replace(start, end + 1 - start, "<id>");
-    }
-    return text;
-}
+using smtp_test::WithMessageIdsMasked;
 
 constexpr LocalTime kNow{2026, 12, 7, 10, 0, 0, 1, 540};
 

@@ -9,6 +9,8 @@
 #include "tests/support/FakeSendStore.h"
 #include "text/unicode.h"
 
+#include "tests/support/MessageIds.h"
+
 #include <gtest/gtest.h>
 
 #include <type_traits>
@@ -17,19 +19,7 @@
 namespace tegalo {
 namespace {
 
-// The text without the value of its Message-ID lines, which are new for
-// every message.
-std::string WithoutMessageIds(std::string text) {
-    for (std::size_t at = text.find("\r\nMessage-ID: <"); at != std::string::npos;
-         at = text.find("\r\nMessage-ID: <", at + 1)) {
-        const std::size_t end = text.find(">\r\n", at);
-        if (end == std::string::npos) {
-            break;
-        }
-        text.replace(at + 15, end - (at + 15), "id");
-    }
-    return text;
-}
+using smtp_test::WithMessageIdsMasked;
 
 
 using namespace tegalo::literals;
@@ -162,7 +152,7 @@ TEST(Pop3Tls, StlsThenLoginInsideTls) {
     // Any cut of the server's bytes gives the same conversation.
     for (std::size_t cut = 1; cut < 40; ++cut) {
         const auto split = RunPop(PopAccount(Security::StartTls, Pop3Login::UserPass), steps, cut);
-        ASSERT_EQ(WithoutMessageIds(split->seen.sent), WithoutMessageIds(run->seen.sent)) << "pieces of " << cut;
+        ASSERT_EQ(WithMessageIdsMasked(split->seen.sent), WithMessageIdsMasked(run->seen.sent)) << "pieces of " << cut;
         ASSERT_EQ(split->seen.sentAtTls, run->seen.sentAtTls) << "pieces of " << cut;
         ASSERT_EQ(split->seen.status, run->seen.status) << "pieces of " << cut;
     }
@@ -374,7 +364,7 @@ TEST(SmtpTls, StartTlsThenEhloAgainThenLogin) {
 
     for (std::size_t cut = 1; cut < 60; ++cut) {
         const auto split = RunSmtp(account, steps, cut);
-        ASSERT_EQ(WithoutMessageIds(split->seen.sent), WithoutMessageIds(run->seen.sent)) << "pieces of " << cut;
+        ASSERT_EQ(WithMessageIdsMasked(split->seen.sent), WithMessageIdsMasked(run->seen.sent)) << "pieces of " << cut;
         ASSERT_EQ(split->seen.sentAtTls, run->seen.sentAtTls) << "pieces of " << cut;
         ASSERT_EQ(split->seen.status, run->seen.status) << "pieces of " << cut;
     }
