@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace smtp_test {
+namespace tegalo::smtp_test {
 
 // The text with the value of every Message-ID line replaced by "<id>".
 inline std::string WithMessageIdsMasked(std::string text) {
@@ -20,4 +20,4 @@ inline std::string WithMessageIdsMasked(std::string text) {
     return text;
 }
 
-} // namespace smtp_test
+} // namespace tegalo::smtp_test
