@@ -18,7 +18,6 @@ if(TARGET tegalo_app)
       target_link_libraries(${name} PRIVATE tegalo_app_test_support)
     endif()
     target_compile_definitions(${name} PRIVATE TEGALO_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data"
-      TEGALO_CORPUS="${PROJECT_SOURCE_DIR}/../shared/corpus"
       TEGALO_EXE="$<TARGET_FILE:tegalo>")
     add_dependencies(${name} tegalo)
     add_test(NAME ${name} COMMAND ${name})
