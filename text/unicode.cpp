@@ -1,8 +1,9 @@
 #include "text/unicode.h"
 
-#include <cerrno>
-#include <iconv.h>
+#include "text/Iconv.h"
+
 #include <stdexcept>
+#include <string>
 
 namespace tegalo {
 
@@ -10,54 +11,14 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-// One iconv descriptor per direction and thread, reset before each use.
-class Converter {
-public:
-    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-        if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-            throw std::runtime_error(std::string("iconv cannot convert from ") + from + " to " + to);
-        }
+// The program cannot run without the two descriptors between CP932 and
+// UTF-8 (one per direction and thread).
+Iconv& Checked(Iconv& converter, const char* to, const char* from) {
+    if (!converter.Valid()) {
+        throw std::runtime_error(std::string("iconv cannot convert from ") + from + " to " + to);
     }
-    ~Converter() { iconv_close(cd_); }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-
-    // Converts `in`, calling onBad(position, length) for input that cannot be
-    // converted (length 0 for an incomplete sequence at the end); onBad
-    // returns the number of input bytes to skip.
-    template <typename OnBad>
-    void Run(std::string_view in, std::string& out, OnBad onBad) {
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        char* src = const_cast<char*>(in.data());
-        std::size_t srcLeft = in.size();
-        char buffer[4096];
-        while (srcLeft > 0) {
-            char* dst = buffer;
-            std::size_t dstLeft = sizeof buffer;
-            const std::size_t rc = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
-            const int error = errno;
-            out.append(buffer, static_cast<std::size_t>(dst - buffer));
-            if (rc != static_cast<std::size_t>(-1) || error == E2BIG) {
-                continue;
-            }
-            const std::size_t pos = in.size() - srcLeft;
-            std::size_t skip = onBad(pos, error == EINVAL ? srcLeft : 0);
-            if (skip == 0 || skip > srcLeft) {
-                skip = srcLeft < 1 ? srcLeft : 1;
-            }
-            src += skip;
-            srcLeft -= skip;
-            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        }
-        char* dst = buffer;
-        std::size_t dstLeft = sizeof buffer;
-        iconv(cd_, nullptr, nullptr, &dst, &dstLeft);
-        out.append(buffer, static_cast<std::size_t>(dst - buffer));
-    }
-
-private:
-    iconv_t cd_;
-};
+    return converter;
+}
 
 std::size_t Utf8SequenceLength(std::string_view s, std::size_t pos) {
     const auto c = static_cast<unsigned char>(s[pos]);
@@ -76,10 +37,11 @@ std::size_t Utf8SequenceLength(std::string_view s, std::size_t pos) {
 } // namespace
 
 SjisConversion Utf8ToSjis(std::string_view utf8) {
-    thread_local Converter converter("CP932", "UTF-8");
+    thread_local Iconv cp932FromUtf8("CP932", "UTF-8");
+    Iconv& converter = Checked(cp932FromUtf8, "CP932", "UTF-8");
     SjisConversion result;
     result.text.reserve(utf8.size());
-    converter.Run(utf8, result.text, [&](std::size_t pos, std::size_t) {
+    converter.Run(utf8, result.text, [&](std::size_t pos, bool) {
         const std::size_t n = Utf8SequenceLength(utf8, pos);
         result.unmapped.emplace_back(n == 0 ? kReplacement : utf8.substr(pos, n));
         return n == 0 ? std::size_t{1} : n;
@@ -88,10 +50,11 @@ SjisConversion Utf8ToSjis(std::string_view utf8) {
 }
 
 std::string SjisToUtf8(std::string_view sjis) {
-    thread_local Converter converter("UTF-8", "CP932");
+    thread_local Iconv utf8FromCp932("UTF-8", "CP932");
+    Iconv& converter = Checked(utf8FromCp932, "UTF-8", "CP932");
     std::string out;
     out.reserve(sjis.size() * 3 / 2);
-    converter.Run(sjis, out, [&](std::size_t, std::size_t) {
+    converter.Run(sjis, out, [&](std::size_t, bool) {
         out.append(kReplacement);
         return std::size_t{1};
     });
