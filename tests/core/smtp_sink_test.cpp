@@ -9,6 +9,7 @@
 #include "text/unicode.h"
 #include "transfer/DocSendStore.h"
 
+#include "sink_fixture.h"
 #include "store_test_support.h"
 
 #include <gtest/gtest.h>
@@ -27,25 +28,8 @@ using testing_support::Subjects;
 
 constexpr LocalTime kNow{2026, 12, 7, 10, 0, 0, 1, 540};
 
-class SmtpSink : public ::testing::Test, protected testing_support::Mailbox {
+class SmtpSink : public testing_support::SinkSuite {
 protected:
-    // One sink for the suite; each test starts from an empty one.
-    static void SetUpTestSuite() {
-        sink_ = new MailSink;
-        startError_ = sink_->Start();
-    }
-    static void TearDownTestSuite() {
-        delete sink_;
-        sink_ = nullptr;
-    }
-
-    void SetUp() override {
-        // A sink that cannot start fails the test: CI installs python3-aiosmtpd.
-        ASSERT_EQ(startError_, "");
-        sink_->Clear();
-        ASSERT_TRUE(Loaded(Open())) << ui.Shown();
-    }
-
     void Wait(const Draft& draft) {
         ASSERT_EQ(smtp_test::SaveWaiting(doc, account_.mailAccount, draft), StoreStatus::kOk) << ui.Shown();
     }
@@ -70,12 +54,8 @@ protected:
     static std::string Sjis(std::string_view utf8) { return SjisLiteral(utf8); }
 
     SmtpAccount account_{"pop.tegalo.test", "smtp.tegalo.test", 25, "taro@tegalo.test", "Taro"};
-    static MailSink* sink_;
-    static std::string startError_;
 };
 
-MailSink* SmtpSink::sink_ = nullptr;
-std::string SmtpSink::startError_;
 
 TEST_F(SmtpSink, PlainMessageToOneRecipient) {
     Wait({"Hello", "hanako@tegalo.test", "", "line 1\r\n.\r\n.x\r\n..y\r\nlast", {}});

@@ -13,6 +13,7 @@
 #include "text/unicode.h"
 #include "transfer/DocSendStore.h"
 
+#include "sink_fixture.h"
 #include "store_test_support.h"
 
 #include <gtest/gtest.h>
@@ -44,23 +45,8 @@ struct Reading {
     }
 };
 
-class SmtpWire : public ::testing::Test, protected testing_support::Mailbox {
+class SmtpWire : public testing_support::SinkSuite {
 protected:
-    static void SetUpTestSuite() {
-        sink_ = new MailSink;
-        startError_ = sink_->Start();
-    }
-    static void TearDownTestSuite() {
-        delete sink_;
-        sink_ = nullptr;
-    }
-
-    void SetUp() override {
-        ASSERT_EQ(startError_, "");
-        sink_->Clear();
-        ASSERT_TRUE(Loaded(Open())) << ui.Shown();
-    }
-
     // Saves the draft as waiting, sends the waiting folder, returns the raw
     // message the sink got.
     std::string Send(const Draft& draft) {
@@ -107,12 +93,8 @@ protected:
     }
 
     SmtpAccount account_{"pop.tegalo.test", "smtp.tegalo.test", 25, "taro@tegalo.test", "Taro"};
-    static MailSink* sink_;
-    static std::string startError_;
 };
 
-MailSink* SmtpWire::sink_ = nullptr;
-std::string SmtpWire::startError_;
 
 // The defects Python found, less the two it reports for the RFC 2047 form
 // of an attachment name in name="..." (an encoded word between quotes),
