@@ -21,6 +21,7 @@
 
 #include "support/ScriptedPrompter.h"
 #include "support/TestMailbox.h"
+#include "support/WindowUnderTest.h"
 
 #include <QDir>
 #include <QFile>
@@ -54,33 +55,18 @@ QStringList Files(const QString& dir) {
 
 } // namespace
 
-class EverydayTest : public QObject {
+class EverydayTest : public QObject, protected WindowUnderTest {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestMailbox> box;
-    std::unique_ptr<ScriptedPrompter> prompter;
-    std::unique_ptr<CTegaloApp> app;
 
-    CMainFrame& frame() { return *app->mainFrame(); }
-    CTegaloListView& list() { return *frame().listView(); }
-    RecordListModel& rows() { return *list().recordModel(); }
-    void Start() { QVERIFY(app->InitInstance(box->QDir())); }
 
 private slots:
     void init() {
-        box = std::make_unique<TestMailbox>();
-        prompter = std::make_unique<ScriptedPrompter>();
-        app = std::make_unique<CTegaloApp>();
-        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(box->Dir() + "run"));
-        QDir().mkpath(box->QDir() + QStringLiteral("/run"));
+        OpenWindowTest(true);
     }
 
-    void cleanup() {
-        app.reset();
-        prompter.reset();
-        box.reset();
-    }
+    void cleanup() { CloseWindowTest(); }
 
     void theWindowComesBackAsItWasLeft() {
         box->Add("recv", {Message("一")});

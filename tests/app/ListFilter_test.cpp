@@ -14,6 +14,7 @@
 
 #include "support/ScriptedPrompter.h"
 #include "support/TestMailbox.h"
+#include "support/WindowUnderTest.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -39,17 +40,11 @@ TestMessage Message(const std::string& subjectUtf8, const std::string& senderUtf
 
 } // namespace
 
-class ListFilterTest : public QObject {
+class ListFilterTest : public QObject, protected WindowUnderTest {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestMailbox> box;
-    std::unique_ptr<ScriptedPrompter> prompter;
-    std::unique_ptr<CTegaloApp> app;
 
-    CMainFrame& frame() { return *app->mainFrame(); }
-    CTegaloListView& list() { return *frame().listView(); }
-    RecordListModel& rows() { return *list().recordModel(); }
     CListFilter& filter() { return *frame().listFilter(); }
     QStringList Subjects() {
         QStringList subjects;
@@ -71,16 +66,10 @@ private:
 
 private slots:
     void init() {
-        box = std::make_unique<TestMailbox>();
-        prompter = std::make_unique<ScriptedPrompter>();
-        app = std::make_unique<CTegaloApp>();
+        OpenWindowTest();
     }
 
-    void cleanup() {
-        app.reset();
-        prompter.reset();
-        box.reset();
-    }
+    void cleanup() { CloseWindowTest(); }
 
     void filterNarrowsBySubjectSenderAndText_data() {
         QTest::addColumn<QString>("typed");

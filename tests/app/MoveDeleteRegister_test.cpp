@@ -13,6 +13,7 @@
 
 #include "support/ScriptedPrompter.h"
 #include "support/TestMailbox.h"
+#include "support/WindowUnderTest.h"
 
 #include <QApplication>
 #include <QDir>
@@ -64,20 +65,14 @@ public:
 
 } // namespace
 
-class MoveDeleteRegisterTest : public QObject {
+class MoveDeleteRegisterTest : public QObject, protected WindowUnderTest {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestMailbox> box;
-    std::unique_ptr<ScriptedPrompter> prompter;
-    std::unique_ptr<CTegaloApp> app;
     const TestMessage a = Message("A");
     const TestMessage b = Message("B");
     const TestMessage c = Message("C");
 
-    CMainFrame& frame() { return *app->mainFrame(); }
-    CTegaloListView& list() { return *frame().listView(); }
-    RecordListModel& rows() { return *list().recordModel(); }
     QStringList Subjects() {
         QStringList subjects;
         for (int row = 0; row < rows().rowCount(); ++row) {
@@ -85,7 +80,6 @@ private:
         }
         return subjects;
     }
-    void Start() { QVERIFY(app->InitInstance(box->QDir())); }
     void Show(int folder) {
         frame().treeView()->setCurrentItem(frame().treeView()->ItemForFolder(folder));
         QCOMPARE(app->doc().CurrentFolder(), folder);
@@ -98,16 +92,10 @@ private:
 
 private slots:
     void init() {
-        box = std::make_unique<TestMailbox>();
-        prompter = std::make_unique<ScriptedPrompter>();
-        app = std::make_unique<CTegaloApp>();
+        OpenWindowTest();
     }
 
-    void cleanup() {
-        app.reset();
-        prompter.reset();
-        box.reset();
-    }
+    void cleanup() { CloseWindowTest(); }
 
     void deleteKeyMovesToTheDeletedFolder() {
         box->Add("recv", {a, b, c});

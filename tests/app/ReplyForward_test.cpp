@@ -18,6 +18,7 @@
 #include "support/DialogScript.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TestMailbox.h"
+#include "support/WindowUnderTest.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -55,16 +56,11 @@ std::string_view After(std::string_view text, std::string_view marker) {
 
 } // namespace
 
-class ReplyForwardTest : public QObject {
+class ReplyForwardTest : public QObject, protected WindowUnderTest {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestMailbox> box;
-    std::unique_ptr<ScriptedPrompter> prompter;
-    std::unique_ptr<CTegaloApp> app;
 
-    CMainFrame& frame() { return *app->mainFrame(); }
-    CTegaloListView& list() { return *frame().listView(); }
     CSendMailMsg& dialog() { return list().composeDialog(); }
     CTegaloDoc& doc() { return app->doc(); }
 
@@ -97,16 +93,10 @@ private:
 
 private slots:
     void init() {
-        box = std::make_unique<TestMailbox>();
-        prompter = std::make_unique<ScriptedPrompter>();
-        app = std::make_unique<CTegaloApp>();
+        OpenWindowTest();
     }
 
-    void cleanup() {
-        app.reset();
-        prompter.reset();
-        box.reset();
-    }
+    void cleanup() { CloseWindowTest(); }
 
     void replyToTheBottomRowKeepsTheTextAndTheSender() {
         const TestMessage oldest = Message("Re: 質問"_sjis, "山田 花子 <hanako@example.jp>"_sjis);

@@ -16,6 +16,7 @@
 
 #include "support/ScriptedPrompter.h"
 #include "support/TestMailbox.h"
+#include "support/WindowUnderTest.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -66,34 +67,19 @@ int PdfPages(const QString& path) {
 
 } // namespace
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, protected WindowUnderTest {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestMailbox> box;
-    std::unique_ptr<ScriptedPrompter> prompter;
-    std::unique_ptr<CTegaloApp> app;
 
-    CMainFrame& frame() { return *app->mainFrame(); }
-    CTegaloListView& list() { return *frame().listView(); }
-    RecordListModel& rows() { return *list().recordModel(); }
     QString Cell(int row, int column) { return rows().index(row, column).data().toString(); }
-    void Start() { QVERIFY(app->InitInstance(box->QDir())); }
 
 private slots:
     void init() {
-        box = std::make_unique<TestMailbox>();
-        prompter = std::make_unique<ScriptedPrompter>();
-        app = std::make_unique<CTegaloApp>();
-        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(box->Dir() + "run"));
-        QDir().mkpath(box->QDir() + QStringLiteral("/run"));
+        OpenWindowTest(true);
     }
 
-    void cleanup() {
-        app.reset();
-        prompter.reset();
-        box.reset();
-    }
+    void cleanup() { CloseWindowTest(); }
 
     void windowAndMenus() {
         Start();
