@@ -1,4 +1,4 @@
-// Receiving 1,000 messages of about 5 KB from a local Dovecot: `tegalo
+// Receiving 1,000 and 200 messages of about 5 KB from a local Dovecot: `tegalo
 // --receive` against mpop fetching the same mailbox into a maildir and into
 // an mbox file, as they are and both under eatmydata (mpop syncs every
 // message, Tegalo once per batch), and against Python's poplib writing them
@@ -32,7 +32,13 @@
 
 namespace {
 
-constexpr int kMessages = 1000;
+// Two accounts on the server, so that every comparison is made at two sizes.
+struct Account {
+    const char* user;
+    int messages;
+};
+constexpr Account kLarge{"taro", 1000};
+constexpr Account kSmall{"jiro", 200};
 
 using tegalo::bench::NoUi;
 using tegalo::bench::Run;
@@ -44,15 +50,17 @@ std::string SampleMessage(int i) {
            "Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\n" + body;
 }
 
-// One Dovecot with 1,000 messages for the whole run.
+// One Dovecot with both accounts for the whole run.
 tegalo::pop3_test::DovecotServer& Server() {
     static tegalo::pop3_test::DovecotServer* server = [] {
         auto* s = new tegalo::pop3_test::DovecotServer;
-        if (const std::string error = s->Start({{"taro", "secret"}}); !error.empty()) {
+        if (const std::string error = s->Start({{kLarge.user, "secret"}, {kSmall.user, "secret"}}); !error.empty()) {
             throw std::runtime_error("dovecot: " + error);
         }
-        for (int i = 0; i < kMessages; ++i) {
-            s->Deliver("taro", SampleMessage(i));
+        for (const Account& account : {kLarge, kSmall}) {
+            for (int i = 0; i < account.messages; ++i) {
+                s->Deliver(account.user, SampleMessage(i));
+            }
         }
         std::atexit([] { Server().Stop(); });
         return s;
@@ -60,11 +68,11 @@ tegalo::pop3_test::DovecotServer& Server() {
     return *server;
 }
 
-void Configure(const std::string& dir) {
+void Configure(const std::string& dir, const Account& account) {
     tegalo::AccountSettings settings;
     settings.serverName = "127.0.0.1";
     settings.pop3Port = Server().Port();
-    settings.userName = "taro";
+    settings.userName = account.user;
     settings.password = "secret";
     settings.keepOnServer = true; // every run fetches the same messages
     std::ofstream(dir + "/comconfig", std::ios::binary | std::ios::trunc) << tegalo::FormatAccountSettings(settings);
@@ -72,21 +80,21 @@ void Configure(const std::string& dir) {
 
 
 // A new mailbox in `dir` with the account of the Dovecot above.
-bool MakeMailbox(const QTemporaryDir& dir, benchmark::State& state) {
+bool MakeMailbox(const QTemporaryDir& dir, benchmark::State& state, const Account& account = kLarge) {
     NoUi ui;
     if (tegalo::CreateMailbox(dir.path().toStdString(), ui) != tegalo::StoreStatus::kOk) {
         state.SkipWithError("mailbox");
         return false;
     }
-    Configure(dir.path().toStdString());
+    Configure(dir.path().toStdString(), account);
     return true;
 }
 
 // `tegalo --receive` into an empty received folder, run through `wrapper`
 // (eatmydata) when given.
-void TegaloReceive(benchmark::State& state, const std::vector<std::string>& wrapper) {
+void TegaloReceive(benchmark::State& state, const std::vector<std::string>& wrapper, const Account& account) {
     QTemporaryDir dir;
-    if (!MakeMailbox(dir, state)) {
+    if (!MakeMailbox(dir, state, account)) {
         return;
     }
     const std::string path = dir.path().toStdString();
@@ -105,29 +113,38 @@ void TegaloReceive(benchmark::State& state, const std::vector<std::string>& wrap
     std::ifstream recv(path + "/recv", std::ios::binary);
     std::string count(6, ' ');
     recv.read(count.data(), 6);
-    if (std::stoi(count) != kMessages) {
+    if (std::stoi(count) != account.messages) {
         state.SkipWithError("not every message was stored");
     }
 }
 
 void BM_TegaloReceive1000(benchmark::State& state) {
-    TegaloReceive(state, {});
+    TegaloReceive(state, {}, kLarge);
 }
 
 void BM_TegaloReceive1000Eatmydata(benchmark::State& state) {
-    TegaloReceive(state, {"eatmydata"});
+    TegaloReceive(state, {"eatmydata"}, kLarge);
+}
+
+void BM_TegaloReceive200(benchmark::State& state) {
+    TegaloReceive(state, {}, kSmall);
+}
+
+void BM_TegaloReceive200Eatmydata(benchmark::State& state) {
+    TegaloReceive(state, {"eatmydata"}, kSmall);
 }
 
 // mpop fetching every message into a maildir or an mbox file (it syncs
 // each message it delivers), run through `wrapper` when given.
-void MpopReceive(benchmark::State& state, bool maildir, const std::vector<std::string>& wrapper) {
+void MpopReceive(benchmark::State& state, bool maildir, const std::vector<std::string>& wrapper,
+                 const Account& account) {
     QTemporaryDir dir;
     const std::string path = dir.path().toStdString();
     std::ofstream(path + "/mpoprc") << "";
     std::filesystem::permissions(path + "/mpoprc", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     std::vector<std::string> argv = wrapper;
     argv.insert(argv.end(), {"mpop", "--file=" + path + "/mpoprc", "--host=127.0.0.1",
-                             "--port=" + std::to_string(Server().Port()), "--auth=user", "--user=taro",
+                             "--port=" + std::to_string(Server().Port()), "--auth=user", std::string("--user=") + account.user,
                              "--passwordeval=echo secret", "--tls=off", "--keep=on", "--only-new=off",
                              "--received-header=off", "--uidls-file=" + path + "/uidls",
                              maildir ? "--delivery=maildir," + path + "/Maildir" : "--delivery=mbox," + path + "/mbox",
@@ -159,38 +176,54 @@ void MpopReceive(benchmark::State& state, bool maildir, const std::vector<std::s
             stored += line.starts_with("From ") ? 1 : 0;
         }
     }
-    if (stored != kMessages) {
+    if (stored != account.messages) {
         state.SkipWithError("mpop did not store every message");
     }
 }
 
 void BM_MpopReceive1000(benchmark::State& state) {
-    MpopReceive(state, true, {});
+    MpopReceive(state, true, {}, kLarge);
 }
 
 void BM_MpopReceive1000Mbox(benchmark::State& state) {
-    MpopReceive(state, false, {});
+    MpopReceive(state, false, {}, kLarge);
 }
 
 void BM_MpopReceive1000Eatmydata(benchmark::State& state) {
-    MpopReceive(state, true, {"eatmydata"});
+    MpopReceive(state, true, {"eatmydata"}, kLarge);
 }
 
 void BM_MpopReceive1000MboxEatmydata(benchmark::State& state) {
-    MpopReceive(state, false, {"eatmydata"});
+    MpopReceive(state, false, {"eatmydata"}, kLarge);
+}
+
+void BM_MpopReceive200Eatmydata(benchmark::State& state) {
+    MpopReceive(state, true, {"eatmydata"}, kSmall);
+}
+
+void BM_MpopReceive200MboxEatmydata(benchmark::State& state) {
+    MpopReceive(state, false, {"eatmydata"}, kSmall);
 }
 
 // Python's poplib: every message fetched, written to one file, one sync.
-void BM_PoplibReceive1000(benchmark::State& state) {
+void PoplibReceive(benchmark::State& state, const Account& account) {
     QTemporaryDir dir;
     const std::string file = dir.filePath(QStringLiteral("messages")).toStdString();
     for (auto _ : state) {
-        if (Run({"python3", TEGALO_BENCH_DIR "/poplib_receive.py", std::to_string(Server().Port()), "taro", "secret",
+        if (Run({"python3", TEGALO_BENCH_DIR "/poplib_receive.py", std::to_string(Server().Port()), account.user, "secret",
                  file}) != 0) {
             state.SkipWithError("poplib_receive.py failed");
             break;
         }
     }
+}
+
+void BM_PoplibReceive1000(benchmark::State& state) {
+    PoplibReceive(state, kLarge);
+}
+
+void BM_PoplibReceive200(benchmark::State& state) {
+    PoplibReceive(state, kSmall);
 }
 
 // The window, receiving while the received folder is shown.
@@ -230,7 +263,7 @@ void ReceiveInWindow(benchmark::State& state, int existing) {
         }
         QApplication::processEvents();
         state.PauseTiming();
-        if (app->doc().GetRecordList().Count() != existing + kMessages) {
+        if (app->doc().GetRecordList().Count() != existing + kLarge.messages) {
             state.SkipWithError("not every message was stored");
         }
         app.reset();
@@ -255,5 +288,10 @@ BENCHMARK(BM_TegaloReceive1000Eatmydata)->Unit(benchmark::kMillisecond)->Iterati
 BENCHMARK(BM_MpopReceive1000Eatmydata)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_MpopReceive1000MboxEatmydata)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_PoplibReceive1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_TegaloReceive200)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_TegaloReceive200Eatmydata)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_MpopReceive200Eatmydata)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_MpopReceive200MboxEatmydata)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PoplibReceive200)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_WindowReceive1000IntoEmpty)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_WindowReceive1000Into100k)->Unit(benchmark::kMillisecond)->Iterations(3);
