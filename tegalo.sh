@@ -31,6 +31,14 @@ build() { # build-dir, extra cmake arguments...
     cmake --build "$dir" -j"$(nproc)"
 }
 
+# Prints each test case the last CTest run in build directory $1 skipped,
+# with the reason the case gave (a corpus or a tool that is not there).
+skip_reasons() {
+    awk '/: Skipped$/ { getline reason; next }
+         /^\[  SKIPPED \] / && reason != "" { print "skipped: " $4 ": " reason; reason = "" }
+         /^SKIP   : / { sub(/^SKIP   : /, ""); print "skipped: " $0 }' "$1/Testing/Temporary/LastTest.log"
+}
+
 case "${1:-}" in
 start)
     install_missing "${build_packages[@]}"
@@ -46,8 +54,10 @@ test)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
     build build -DTEGALO_WERROR=ON -DTEGALO_BUILD_TESTS=ON -DTEGALO_BUILD_BENCH=ON
     ctest --test-dir build --output-on-failure -j2
+    skip_reasons build
     build build-asan -DTEGALO_WERROR=ON -DTEGALO_SANITIZE=ON -DTEGALO_BUILD_BENCH=OFF
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-asan --output-on-failure -j2
+    skip_reasons build-asan
     ;;
 *)
     echo "usage: $0 start|test" >&2
