@@ -2,6 +2,7 @@
 
 #include "text/Iconv.h"
 #include "text/jis.h"
+#include "text/unicode.h"
 
 #include <algorithm>
 #include <array>
@@ -484,15 +485,7 @@ std::string ToUtf8(std::string_view charset, std::string_view bytes, DecodeTally
     if ((kind == CharsetKind::Utf8 || kind == CharsetKind::Unlabelled) && IsValidUtf8(bytes)) {
         return std::string(bytes);
     }
-    const std::string sjis = ToSjis(charset, bytes, tally);
-    thread_local Iconv converter("UTF-8", "CP932");
-    std::string out;
-    out.reserve(sjis.size() * 3 / 2);
-    converter.Run(sjis, out, [&](std::size_t, bool incomplete) -> std::size_t {
-        out.append(kUtf8Replacement);
-        return incomplete ? sjis.size() : 1;
-    });
-    return out;
+    return SjisToUtf8(ToSjis(charset, bytes, tally));
 }
 
 } // namespace tegalo
