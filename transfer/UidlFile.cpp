@@ -75,33 +75,15 @@ UidlFile::UidlFile(std::string directory, std::string_view fileName)
 
 UidlLoad UidlFile::Load() {
     UidlLoad result;
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) {
+    std::string text;
+    if (const int error = ReadWholeFile(path_, text); error != 0) {
+        if (error == ENOENT) {
             result.ok = true; // no list yet: nothing received so far
         } else {
-            result.error = ErrorText("cannot open", path_, errno);
+            result.error = ErrorText("cannot read", path_, error);
         }
         return result;
     }
-    std::string text;
-    char buffer[16 * 1024];
-    while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            result.error = ErrorText("cannot read", path_, errno);
-            ::close(fd);
-            return result;
-        }
-        if (n == 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
     result.ok = true;
     result.list = ParseUidlList(text);
     return result;
