@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 namespace tegalo {
@@ -97,7 +98,14 @@ std::string TrustedCertsFile::Trust(std::string_view host, int port, std::string
     if (!IsValidFingerprint(fingerprint) || host.empty() || host.find_first_of(" \r\n") != std::string_view::npos) {
         return "not a certificate that can be trusted";
     }
-    const std::vector<TrustedCert> pins = WithPin(Load(), host, port, fingerprint);
+    // A file that is there but cannot be read is not rewritten: its other
+    // pins would be lost.
+    std::string text;
+    if (const int readError = ReadWholeFile(dir_ + std::string(kFileName), text);
+        readError != 0 && readError != ENOENT) {
+        return "cannot read " + dir_ + std::string(kFileName) + ": " + std::strerror(readError);
+    }
+    const std::vector<TrustedCert> pins = WithPin(ParseTrustedCerts(text), host, port, fingerprint);
     AtomicFile file;
     int error = file.Open(dir_, kFileName, 0600);
     if (error == 0) {

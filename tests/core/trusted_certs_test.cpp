@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tegalo {
 namespace {
@@ -62,6 +63,20 @@ TEST(TrustedCerts, FileKeepsOnePinPerServer) {
     EXPECT_NE(file.Trust("pop.example.jp", 995, "not hex"), "");
     EXPECT_NE(file.Trust("bad host", 995, kA), "");
     EXPECT_EQ(file.Load().size(), 2u);
+}
+
+// A pin file that cannot be read is never rewritten with the new pin alone:
+// the pins it holds would be lost.
+TEST(TrustedCerts, UnreadableFileIsNotReplaced) {
+    TempDir dir;
+    const TrustedCertsFile file(dir.Path());
+    // A link to itself: opening it fails (even for root), renaming over it
+    // would not.
+    ASSERT_EQ(::symlink("trusted-certs", (dir / "trusted-certs").c_str()), 0);
+    EXPECT_NE(file.Trust("pop.example.jp", 995, kA), "");
+    struct stat st {};
+    ASSERT_EQ(::lstat((dir / "trusted-certs").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 } // namespace
