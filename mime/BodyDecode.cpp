@@ -2,25 +2,13 @@
 
 #include "mime/HtmlText.h"
 #include "text/header_words.h"
+#include "text/transfer_encoding.h"
 
 #include <algorithm>
 #include <array>
 
 namespace tegalo {
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() &&
@@ -162,8 +150,8 @@ std::string DecodeQuotedPrintableBody(std::string_view content) {
             out.push_back(c);
             continue;
         }
-        if (i + 2 < content.size() && HexValue(content[i + 1]) >= 0 && HexValue(content[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(HexValue(content[i + 1]) * 16 + HexValue(content[i + 2])));
+        if (i + 2 < content.size() && HexDigitValue(content[i + 1]) >= 0 && HexDigitValue(content[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(HexDigitValue(content[i + 1]) * 16 + HexDigitValue(content[i + 2])));
             i += 2;
             continue;
         }

@@ -1,6 +1,7 @@
 #include "mime/HeaderDecode.h"
 
 #include "text/header_words.h"
+#include "text/transfer_encoding.h"
 
 #include <algorithm>
 #include <optional>
@@ -34,19 +35,6 @@ std::string_view Trimmed(std::string_view s) {
         s.remove_suffix(1);
     }
     return s;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 struct EncodedWord {
@@ -110,8 +98,8 @@ std::string PercentDecoded(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+        if (text[i] == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 && HexDigitValue(text[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2])));
             i += 2;
         } else {
             out.push_back(text[i]);
@@ -160,9 +148,9 @@ std::string DecodeWordText(std::string_view text, char encoding) {
         for (std::size_t i = 0; i < text.size(); ++i) {
             if (text[i] == '_') {
                 out.push_back(' ');
-            } else if (text[i] == '=' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-                       HexValue(text[i + 2]) >= 0) {
-                out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+            } else if (text[i] == '=' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+                       HexDigitValue(text[i + 2]) >= 0) {
+                out.push_back(static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2])));
                 i += 2;
             } else {
                 out.push_back(text[i]);

@@ -405,6 +405,13 @@ std::string EncodeQuotedPrintable(std::string_view text) {
     return out;
 }
 
+int HexDigitValue(char c) {
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return UpperHexValue(c);
+}
+
 std::string DecodeQuotedPrintable(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -55,6 +55,10 @@ std::string EncodeQuotedPrintableLine(std::string_view line);
 // out without one.
 std::string EncodeQuotedPrintable(std::string_view text);
 
+// The value of a hexadecimal digit in either case, or -1 for any other
+// character.
+int HexDigitValue(char c);
+
 // Decodes quoted-printable text. "=" followed by two upper-case hexadecimal
 // digits becomes that byte; "=" followed by any other two characters (a soft
 // line break, lower-case hexadecimal) is dropped with them; an "=" with
