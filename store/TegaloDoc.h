@@ -136,6 +136,20 @@ public:
     // Appends a received message to the named folder (the receive session
     // passes "recv"), whichever folder is shown.
     [[nodiscard]] StoreStatus AddReceived(const PartSizes& sizes, std::string_view text, std::string_view name);
+    // The same, keeping `original` (the message as the server sent it) in
+    // the originals directory (store/Originals.h) first: synced before the
+    // record is, and within a batch before CommitBatch makes the batch
+    // durable. A record that is not stored leaves no original behind.
+    [[nodiscard]] StoreStatus AddReceived(const PartSizes& sizes, std::string_view text, std::string_view name,
+                                          std::string_view original);
+
+    // The original of record `index` of the folder shown, as the server sent
+    // it; nullopt when the store keeps none for it (older records, composed
+    // messages) or it cannot be read.
+    std::optional<std::string> OriginalOf(int index) const;
+    // Writes the original of record `index` to the file `path` (replacing
+    // one that is there). False after the message.
+    bool SaveOriginal(int index, const std::string& path);
 
     // The number of records in the waiting folder. Any name but "reserv"
     // gives kInvalidArgument and -1 without touching anything.
@@ -182,6 +196,10 @@ public:
     // Writes `content` decoded by `encoding` as the file `name` in the
     // attachment directory ("ファイルが開けません5 CTempF" when that fails).
     std::optional<std::string> CTempF(std::string_view content, std::string_view name, std::string_view encoding);
+
+    // Writes `bytes` (already decoded) as the file `name` (Shift_JIS, made
+    // safe for the file system) in the attachment directory, as CTempF does.
+    std::optional<std::string> SaveDecodedCopy(std::string_view bytes, std::string_view name);
 
     // Builds part `index` of a message into `bodyParts`, which the caller
     // owns (start from NewBodyParts; see BuildBodyPart). On failure the part
@@ -231,6 +249,14 @@ private:
     // next append to that folder needs no reading while the file is as the
     // store left it.
     void RememberEnd(const RecordList& list);
+    // Removes the originals that no record refers to, after a change that
+    // put the sweep marker in place was interrupted (store/Originals.h).
+    // Leaves them (and the marker) when a folder can't be read whole.
+    void SweepOriginalsAtStart();
+    // Puts the sweep marker in place unless it is there already.
+    void MarkSweepOnce();
+    // Removes the marker when no open change still needs it.
+    void ClearSweepWhenDone();
     // Finishes a change whose journal a failed undo left behind.
     // Commits an open batch unless this is an append to the batch's folder
     // (`batchAppendFolder`), then finishes a change left by a failed undo.
@@ -254,6 +280,8 @@ private:
     int batchFolder_ = kNoFolder;   // the folder of the open batch
     bool batchJournal_ = false;     // the batch's first append left its journal on disk
     ChangeJournal batchChange_;     // that journal
+    bool sweepMarked_ = false;      // this document put the sweep marker in place
+    bool originalsUnsynced_ = false; // originals written in the batch, their directory not yet synced
     std::array<RecordList, kDeleted + 1> knownEnds_; // by folder code: see RememberEnd
 };
 

@@ -50,6 +50,21 @@ std::optional<std::string> CTegaloDoc::CTempF(std::string_view content, std::str
     return path;
 }
 
+std::optional<std::string> CTegaloDoc::SaveDecodedCopy(std::string_view bytes, std::string_view name) {
+    std::string error;
+    const std::string dir = AttachmentDirectory(&error);
+    std::string path;
+    if (!dir.empty()) {
+        path = WriteAttachmentCopy(dir, SafeAttachmentName(name), bytes, &error);
+    }
+    if (path.empty()) {
+        ui_.Trace("CTempF: " + error + "\n");
+        ui_.Message("ファイルが開けません5 CTempF"_sjis);
+        return std::nullopt;
+    }
+    return path;
+}
+
 PartError CTegaloDoc::CSbodyMsgA(BodyParts& bodyParts, std::string_view text, std::string_view path, int index,
                                  BodyPartMode mode, std::string_view encoding) {
     if (index < 0 || index > kMaxAttachments) {

@@ -2,12 +2,10 @@
 
 namespace tegalo {
 
-StoreResult DocReceiveStore::AddReceived(const PartSizes& sizes, std::string_view recordText) {
-    if (!batch_) {
-        doc_.BeginBatch("recv");
-        batch_ = true;
-    }
-    switch (doc_.AddReceived(sizes, recordText, "recv")) {
+namespace {
+
+StoreResult ResultOf(StoreStatus status) {
+    switch (status) {
     case StoreStatus::kOk:
         return StoreResult::Stored;
     case StoreStatus::kLimitExceeded:
@@ -17,6 +15,30 @@ StoreResult DocReceiveStore::AddReceived(const PartSizes& sizes, std::string_vie
     default:
         return StoreResult::WriteFailed;
     }
+}
+
+} // namespace
+
+StoreResult DocReceiveStore::AddReceived(const PartSizes& sizes, std::string_view recordText) {
+    if (!batch_) {
+        doc_.BeginBatch("recv");
+        batch_ = true;
+    }
+    return ResultOf(doc_.AddReceived(sizes, recordText, "recv"));
+}
+
+StoreResult DocReceiveStore::AddReceivedWithOriginal(const PartSizes& sizes, std::string_view recordText,
+                                                     std::string_view original) {
+    if (!batch_) {
+        doc_.BeginBatch("recv");
+        batch_ = true;
+    }
+    // The session hands the text without the line end of its last line;
+    // the kept original is the message as it was delivered.
+    std::string whole;
+    whole.reserve(original.size() + kCrLf.size());
+    whole.append(original).append(kCrLf);
+    return ResultOf(doc_.AddReceived(sizes, recordText, "recv", whole));
 }
 
 bool DocReceiveStore::Commit() {

@@ -625,10 +625,16 @@ void Pop3Session::OnMessageText(const std::string& text, bool truncated) {
         if (CurrentMessage.jisError) {
             out_.notices.push_back("JIS code Error");
         }
-        if (!CurrentMessage.DropAttachmentsToFit()) {
+        // A store that keeps the message itself stores it whole whatever
+        // its record has to leave out.
+        const bool originals = store_.KeepsOriginals();
+        if (!CurrentMessage.DropAttachmentsToFit() && !(originals && CurrentMessage.CutTextToFit())) {
             reason = KeptReason::TooLarge;
         } else {
-            switch (store_.AddReceived(CurrentMessage.Sizes(), CurrentMessage.RecordText())) {
+            const StoreResult result =
+                originals ? store_.AddReceivedWithOriginal(CurrentMessage.Sizes(), CurrentMessage.RecordText(), text)
+                          : store_.AddReceived(CurrentMessage.Sizes(), CurrentMessage.RecordText());
+            switch (result) {
             case StoreResult::Stored:
                 stored = true;
                 break;
@@ -645,7 +651,9 @@ void Pop3Session::OnMessageText(const std::string& text, bool truncated) {
                 break;
             }
         }
-        if (stored && CurrentMessage.partsLeftOut > 0) {
+        if (stored && store_.KeepsOriginals()) {
+            // Nothing was lost: the original holds what the record left out.
+        } else if (stored && CurrentMessage.partsLeftOut > 0) {
             reason = KeptReason::PartsLeftOut;
         } else if (stored && CurrentMessage.nulRemoved) {
             reason = KeptReason::NulRemoved;
