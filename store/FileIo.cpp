@@ -78,6 +78,19 @@ int SyncFile(int fd, bool dataOnly) {
     return 0;
 }
 
+int SyncFileSystem(const std::string& dir) {
+    int error = 0;
+    UniqueFd fd = OpenFile(dir, O_RDONLY | O_DIRECTORY, 0, error);
+    if (!fd.Valid()) {
+        return error;
+    }
+    if (::syncfs(fd.Get()) != 0) {
+        return errno;
+    }
+    NotePathStep(DurableStep::kSync, dir);
+    return fd.Close();
+}
+
 int RenameFile(const std::string& from, const std::string& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) {
         return errno;

@@ -66,6 +66,10 @@ ssize_t TransferText(int fd, std::string& text, std::size_t length, TransferMode
 
 // fsync (fdatasync when `dataOnly`) of an open file. Returns 0 or errno.
 [[nodiscard]] int SyncFile(int fd, bool dataOnly = false);
+// syncfs(2) of the file system that holds the directory `dir`: every file
+// written there reaches the disk in one call, however many they are.
+// Reported as a kSync of `dir`. Returns 0 or errno.
+[[nodiscard]] int SyncFileSystem(const std::string& dir);
 // rename(2). Returns 0 or errno.
 [[nodiscard]] int RenameFile(const std::string& from, const std::string& to);
 // unlink(2). Returns 0 or errno (ENOENT when there was nothing to remove).
@@ -77,7 +81,7 @@ int RemoveFile(const std::string& path);
 //
 // Every change the store makes to its files is a sequence of durable steps:
 // the writes, syncs, renames, unlinks and truncations of the functions above
-// (WriteFull, SyncFile, SyncDirectory, RenameFile, RemoveFile, TruncateFile
+// (WriteFull, SyncFile, SyncFileSystem, SyncDirectory, RenameFile, RemoveFile, TruncateFile
 // and AtomicFile, which uses them). Each successful step is reported, after
 // it was made, to the observer a test installed, so that tests can check
 // the order of the steps (a record synced before the count that announces

@@ -35,6 +35,11 @@ bool IsKey(std::string_view s) {
            std::all_of(s.begin(), s.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
+// The directory without its final "/", as steps name it.
+std::string OriginalsPath(const std::string& dir) {
+    return dir + std::string(kOriginalsDirName);
+}
+
 bool Exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
@@ -115,7 +120,7 @@ std::string OriginalsDir(const std::string& dir) {
 }
 
 int EnsureOriginalsDir(const std::string& dir) {
-    const std::string path = dir + std::string(kOriginalsDirName);
+    const std::string path = OriginalsPath(dir);
     if (::mkdir(path.c_str(), 0700) != 0) {
         if (errno != EEXIST) {
             return errno;
@@ -129,7 +134,8 @@ int EnsureOriginalsDir(const std::string& dir) {
     return SyncDirectory(dir);
 }
 
-int WriteOriginal(const std::string& dir, std::string_view key, std::string_view bytes, std::string& path) {
+int WriteOriginal(const std::string& dir, std::string_view key, std::string_view bytes, bool sync,
+                  std::string& path) {
     const std::string originals = OriginalsDir(dir);
     for (int n = 1; n <= kMaxSameKey; ++n) {
         const std::string candidate = originals + OriginalFileName(key, n);
@@ -142,7 +148,7 @@ int WriteOriginal(const std::string& dir, std::string_view key, std::string_view
             return error;
         }
         error = WriteFull(fd.Get(), bytes.data(), bytes.size());
-        if (error == 0) {
+        if (error == 0 && sync) {
             error = SyncFile(fd.Get(), true);
         }
         if (error == 0) {
@@ -159,7 +165,14 @@ int WriteOriginal(const std::string& dir, std::string_view key, std::string_view
 }
 
 int SyncOriginalsDir(const std::string& dir) {
-    return SyncDirectory(OriginalsDir(dir));
+    return SyncDirectory(OriginalsPath(dir));
+}
+
+int SyncWrittenOriginals(const std::string& dir) {
+    if (const int error = SyncFileSystem(OriginalsPath(dir)); error != 0) {
+        return error;
+    }
+    return SyncOriginalsDir(dir);
 }
 
 std::optional<std::string> FindOriginal(const std::string& dir, std::string_view key) {

@@ -55,14 +55,17 @@ std::string OriginalsDir(const std::string& dir);
 [[nodiscard]] int EnsureOriginalsDir(const std::string& dir);
 
 // Writes `bytes` as a new original of `key` under the first free number,
-// synced (the directory is not: see SyncOriginalsDir). Returns 0 and the
-// path written in `path`, or errno; a failed write leaves no file.
-[[nodiscard]] int WriteOriginal(const std::string& dir, std::string_view key, std::string_view bytes,
+// synced when `sync` (the directory is not: see SyncOriginalsDir). Returns 0
+// and the path written in `path`, or errno; a failed write leaves no file.
+[[nodiscard]] int WriteOriginal(const std::string& dir, std::string_view key, std::string_view bytes, bool sync,
                                 std::string& path);
 
 // Syncs the originals directory, so that the files written so far are found
 // after a crash. Returns 0 or errno.
 [[nodiscard]] int SyncOriginalsDir(const std::string& dir);
+// Makes every original written unsynced so far durable, with their names:
+// one sync of their file system, then of the directory. Returns 0 or errno.
+[[nodiscard]] int SyncWrittenOriginals(const std::string& dir);
 
 // The path of an original of `key`, nullopt when there is none.
 std::optional<std::string> FindOriginal(const std::string& dir, std::string_view key);

@@ -250,7 +250,7 @@ StoreStatus CTegaloDoc::CommitBatch(std::string_view companion) {
         done.companion = std::string(companion);
         // The originals' names reach the disk before the records that
         // refer to them.
-        int error = originalsUnsynced_ ? SyncOriginalsDir(baseDir) : 0;
+        int error = originalsUnsynced_ ? SyncWrittenOriginals(baseDir) : 0;
         if (error == 0) {
             originalsUnsynced_ = false;
             error = SyncFolderFile(baseDir, *list);
@@ -572,7 +572,9 @@ StoreStatus CTegaloDoc::AddReceived(const PartSizes& sizes, std::string_view tex
     int error = EnsureOriginalsDir(baseDir);
     if (error == 0) {
         MarkSweepOnce();
-        error = WriteOriginal(baseDir, OriginalKey(BuildRecord(sizes, {}), text), original, path);
+        // Within a batch the commit syncs all its originals at once: one
+        // sync per message would cost a receive more than the rest of it.
+        error = WriteOriginal(baseDir, OriginalKey(BuildRecord(sizes, {}), text), original, !batched, path);
     }
     if (error == 0 && !batched) {
         error = SyncOriginalsDir(baseDir);

@@ -138,8 +138,8 @@ public:
     [[nodiscard]] StoreStatus AddReceived(const PartSizes& sizes, std::string_view text, std::string_view name);
     // The same, keeping `original` (the message as the server sent it) in
     // the originals directory (store/Originals.h) first: synced before the
-    // record is, and within a batch before CommitBatch makes the batch
-    // durable. A record that is not stored leaves no original behind.
+    // record is; within a batch written at once and synced, all together,
+    // before CommitBatch makes the batch durable. A record that is not stored leaves no original behind.
     [[nodiscard]] StoreStatus AddReceived(const PartSizes& sizes, std::string_view text, std::string_view name,
                                           std::string_view original);
 
@@ -281,7 +281,7 @@ private:
     bool batchJournal_ = false;     // the batch's first append left its journal on disk
     ChangeJournal batchChange_;     // that journal
     bool sweepMarked_ = false;      // this document put the sweep marker in place
-    bool originalsUnsynced_ = false; // originals written in the batch, their directory not yet synced
+    bool originalsUnsynced_ = false; // originals written in the batch, not yet synced
     std::array<RecordList, kDeleted + 1> knownEnds_; // by folder code: see RememberEnd
 };
 
