@@ -569,7 +569,8 @@ StoreStatus CTegaloDoc::AddReceived(const PartSizes& sizes, std::string_view tex
     }
     const bool batched = batchFolder_ == folder;
     std::string path;
-    int error = EnsureOriginalsDir(baseDir);
+    int error = originalsDirReady_ ? 0 : EnsureOriginalsDir(baseDir);
+    originalsDirReady_ = error == 0;
     if (error == 0) {
         MarkSweepOnce();
         // Within a batch the commit syncs all its originals at once: one

@@ -282,6 +282,7 @@ private:
     ChangeJournal batchChange_;     // that journal
     bool sweepMarked_ = false;      // this document put the sweep marker in place
     bool originalsUnsynced_ = false; // originals written in the batch, not yet synced
+    bool originalsDirReady_ = false; // the originals directory was there (or made) at the last write
     std::array<RecordList, kDeleted + 1> knownEnds_; // by folder code: see RememberEnd
 };
 
