@@ -581,6 +581,10 @@ StoreStatus CTegaloDoc::AddReceived(const PartSizes& sizes, std::string_view tex
         error = SyncOriginalsDir(baseDir);
     }
     if (error != 0) {
+        if (!path.empty()) {
+            RemoveFile(path);
+        }
+        originalsDirReady_ = false; // looked at again next time
         FileMessage(Routine::kAddData, kOriginalsDirName, error);
         return StoreStatus::kCannotWrite;
     }

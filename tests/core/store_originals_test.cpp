@@ -221,6 +221,23 @@ TEST(StoreOriginalsStart, OriginalsWithoutRecordsDoNotStay) {
     }
 }
 
+// Where no original can be written the message is refused whole: nothing
+// is appended, so the session leaves it on the server.
+TEST_F(StoreOriginals, NoPlaceForTheOriginalStoresNothing) {
+    Open();
+    WriteFile(dir / std::string(kOriginalsDirName), "a file where the directory belongs");
+    doc.BeginBatch("recv");
+    EXPECT_EQ(Receive(doc, Pop3Data("multipart-5att.eml")), StoreStatus::kCannotWrite);
+    EXPECT_EQ(doc.CommitBatch(), StoreStatus::kOk);
+    EXPECT_EQ(File("recv"), "     0");
+    EXPECT_FALSE(ui.messages.empty());
+
+    // Once the way is clear, the next message is stored with its original.
+    std::filesystem::remove(dir / std::string(kOriginalsDirName));
+    ASSERT_EQ(Receive(doc, Pop3Data("multipart-5att.eml")), StoreStatus::kOk) << ui.Shown();
+    EXPECT_EQ(doc.OriginalOf(0), Pop3Data("multipart-5att.eml"));
+}
+
 // The whole way through a real POP3 server: five attachments, more than a
 // record holds, stored, deleted from the server, the original byte for
 // byte, every attachment listed and saved with its bytes.
