@@ -14,7 +14,7 @@ public:
     [[nodiscard]] StoreResult AddReceived(const PartSizes& sizes, std::string_view recordText) override;
     [[nodiscard]] bool Commit() override;
     bool TakesCompanion() const override { return true; }
-    [[nodiscard]] bool CommitWith(std::string_view companion) override;
+    [[nodiscard]] bool CommitWith(const std::vector<std::string>& companions) override;
 
 private:
     CTegaloDoc& doc_;

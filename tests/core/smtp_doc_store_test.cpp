@@ -89,7 +89,7 @@ TEST_F(SmtpDocSendStore, FilesTheSentCopy) {
     sizes[kDateLength] = 17;
     sizes[kHeaderLength] = static_cast<int>(header.size());
     ASSERT_EQ(store.FileSent(sizes, "two" + std::string("a@example.jp") + "Mon, Dec 07, 2026" + header,
-                             waiting.message.bodyParts),
+                             waiting.message.bodyParts, ""),
               StoreStatus::kOk)
         << ui.Shown();
     const std::string sent = File("sent");
@@ -134,6 +134,7 @@ TEST_F(SmtpDocSendStore, FinishesAnEarlierRemovalBeforeCounting) {
     EXPECT_EQ(store.CountWaiting(), 2) << ui.Shown();
     EXPECT_EQ(Folder("reserv"), (std::vector<std::string>{"two", "three"}));
     EXPECT_FALSE(std::filesystem::exists(dir / std::string(kSentJournalFileName)));
+    EXPECT_EQ(Folder("sent"), std::vector<std::string>{"one"}) << "its copy never filed: filed as it waited";
 }
 
 TEST_F(SmtpDocSendStore, SameRecordButReadMark) {
