@@ -488,6 +488,9 @@ private slots:
     // The sent folder can grow only so far: the send stops at the first
     // copy it cannot file (QUIT, nothing more sent), says so and ends
     // non-zero; the next run files what went out and sends only the rest.
+    // Below the size of one journal line not even the server's acceptance
+    // can be recorded: that message alone goes out again, as the program
+    // warned.
     void sendWithAFullDisk() {
         SendScene scene;
         const std::string error = scene.Start();
@@ -495,20 +498,27 @@ private slots:
         scene.Reset();
         QCOMPARE(scene.Run().code, 0);
         const std::size_t whole = scene.SentSize();
+        struct Row {
+            rlim_t limit;
+            QString says;
+            int repeated;
+        };
+        std::vector<Row> rows = {{16, QStringLiteral("Stopped: Sent Message Not Recorded on Disk"), 1}};
         for (int fifth = 1; fifth <= 4; ++fifth) {
-            const rlim_t limit = whole * static_cast<rlim_t>(fifth) / 5;
-            const std::string at = "limit " + std::to_string(limit) + ": ";
+            rows.push_back({whole * static_cast<rlim_t>(fifth) / 5, QStringLiteral("Stopped: Sent Copy Not Saved to Disk"), 0});
+        }
+        for (const Row& row : rows) {
+            const std::string at = "limit " + std::to_string(row.limit) + ": ";
             scene.Reset();
-            const Ended limited = scene.Run({}, limit);
+            const Ended limited = scene.Run({}, row.limit);
             QVERIFY2(limited.code != 0 && limited.code != kFailAfterStepExit,
                      (at + "ended with " + std::to_string(limited.code) + " " + limited.out.toStdString()).c_str());
-            QVERIFY2(limited.out.contains(QStringLiteral("Stopped: Sent Copy Not Saved to Disk")),
-                     (at + limited.out.toStdString()).c_str());
+            QVERIFY2(limited.out.contains(row.says), (at + limited.out.toStdString()).c_str());
             const std::string lost = scene.Lost();
             QVERIFY2(lost.empty(), (at + lost).c_str());
             const Ended next = scene.Run();
             QVERIFY2(next.code == 0, (at + "the next run: " + next.out.toStdString()).c_str());
-            const std::string finished = scene.Finished();
+            const std::string finished = scene.Finished(row.repeated);
             QVERIFY2(finished.empty(), (at + finished).c_str());
         }
     }
