@@ -73,8 +73,7 @@ int ReadSentJournal(const std::string& dir, SentJournal& journal) {
 
 int StageSentFiled(const std::string& dir, std::string_view record) {
     std::string text;
-    if (const int error = ReadWholeFile(dir + std::string(kSentJournalFileName), text);
-        error != 0 && error != ENOENT) {
+    if (const int error = ReadWholeFile(dir + std::string(kSentJournalFileName), text); error != 0 && error != ENOENT) {
         return error;
     }
     if (!text.empty() && !text.ends_with('\n')) {
@@ -82,7 +81,8 @@ int StageSentFiled(const std::string& dir, std::string_view record) {
     }
     text += std::string(kFiledPrefix) + SentKey(record) + "\n";
     AtomicFile file;
-    int error = file.Open(dir, std::string(kSentJournalFileName) + std::string(kPendingSuffix), 0600, TempName::kUnique);
+    int error =
+        file.Open(dir, std::string(kSentJournalFileName) + std::string(kPendingSuffix), 0600, TempName::kUnique);
     if (error == 0) {
         error = file.Write(text);
     }

@@ -768,9 +768,10 @@ void SmtpSession::MessageAccepted() {
         if (noted == StoreStatus::kBadIndex) {
             waitingRecord = {}; // no longer waiting (moved by the user meanwhile)
         } else if (noted != StoreStatus::kOk) {
-            return StoreFailed("「"_sjis + shownSubject +
-                                   "」は送信しましたが、送信したことを記録できませんでした（送信待ちに残っているため、次の送信でもう一度送られます）"_sjis,
-                               "Sent Message Not Recorded on Disk");
+            return StoreFailed(
+                "「"_sjis + shownSubject +
+                    "」は送信しましたが、送信したことを記録できませんでした（送信待ちに残っているため、次の送信でもう一度送られます）"_sjis,
+                "Sent Message Not Recorded on Disk");
         } else {
             removalPending_ = true;
         }
@@ -785,8 +786,7 @@ void SmtpSession::MessageAccepted() {
     const std::string header = CurrentMessage.subject + CurrentMessage.from + CurrentMessage.date + CurrentMessage.header;
     if (store_.FileSent(sizes, header, queued.message.bodyParts, waitingRecord) != StoreStatus::kOk) {
         return StoreFailed("「"_sjis + shownSubject + "」は送信しましたが、送信済に保存できませんでした"_sjis +
-                               (waitingRecord.empty() ? std::string()
-                                                      : "（送信待ちから送信済に移します）"_sjis),
+                               (waitingRecord.empty() ? std::string() : "（送信待ちから送信済に移します）"_sjis),
                            "Sent Copy Not Saved to Disk");
     }
     ReachedPhase("smtp-filed");

@@ -43,7 +43,7 @@ using namespace tegalo::testing_support;
 
 namespace {
 
-constexpr int kMessages = 4; // on the POP3 server
+constexpr int kMessages = 4;     // on the POP3 server
 constexpr int kWaitingCount = 3; // in the waiting folder
 // Far more durable steps than a session takes: a sweep that gets here never ends.
 constexpr int kMaxSteps = 300;
@@ -138,8 +138,8 @@ std::vector<std::string> Subjects(const std::string& dir, int folder) {
 std::string Text(int n) {
     std::string text;
     for (int line = 0; line < 20; ++line) {
-        text += "line " + std::to_string(line) + " of message " + std::to_string(n) + ": " + std::string(50, 'x') +
-                "\r\n";
+        text +=
+            "line " + std::to_string(line) + " of message " + std::to_string(n) + ": " + std::string(50, 'x') + "\r\n";
     }
     return text;
 }
@@ -505,7 +505,8 @@ private slots:
         };
         std::vector<Row> rows = {{16, QStringLiteral("Stopped: Sent Message Not Recorded on Disk"), 1}};
         for (int fifth = 1; fifth <= 4; ++fifth) {
-            rows.push_back({whole * static_cast<rlim_t>(fifth) / 5, QStringLiteral("Stopped: Sent Copy Not Saved to Disk"), 0});
+            rows.push_back(
+                {whole * static_cast<rlim_t>(fifth) / 5, QStringLiteral("Stopped: Sent Copy Not Saved to Disk"), 0});
         }
         for (const Row& row : rows) {
             const std::string at = "limit " + std::to_string(row.limit) + ": ";

@@ -672,12 +672,18 @@ TEST(SmtpSession, StoreTroubleAfterAcceptance) {
         std::vector<std::string> waiting; // after the session
     };
     const Row rows[] = {
-        {"copy not filed", StoreStatus::kOk, StoreStatus::kCannotWrite,
+        {"copy not filed",
+         StoreStatus::kOk,
+         StoreStatus::kCannotWrite,
          "「one」は送信しましたが、送信済に保存できませんでした（送信待ちから送信済に移します）"_sjis,
-         "1 Messages Sent, Stopped: Sent Copy Not Saved to Disk", {"two"}},
-        {"not noted as sent", StoreStatus::kCannotWrite, StoreStatus::kOk,
+         "1 Messages Sent, Stopped: Sent Copy Not Saved to Disk",
+         {"two"}},
+        {"not noted as sent",
+         StoreStatus::kCannotWrite,
+         StoreStatus::kOk,
          "「one」は送信しましたが、送信したことを記録できませんでした（送信待ちに残っているため、次の送信でもう一度送られます）"_sjis,
-         "1 Messages Sent, Stopped: Sent Message Not Recorded on Disk", {"one", "two"}},
+         "1 Messages Sent, Stopped: Sent Message Not Recorded on Disk",
+         {"one", "two"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -280,8 +280,8 @@ std::set<int> ServerDeleted(const std::string& dir) {
 
 // How the scripted server and the account behave.
 enum class ServerKind {
-    kUidlDelete,   // the server lists ids; messages are deleted once stored
-    kNoUidlKeep,   // no UIDL; messages are kept on the server (recognised by digest)
+    kUidlDelete, // the server lists ids; messages are deleted once stored
+    kNoUidlKeep, // no UIDL; messages are kept on the server (recognised by digest)
 };
 
 // Runs one receive session against the server holding the messages not in
