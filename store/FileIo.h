@@ -122,6 +122,20 @@ DurableStepObserver* SetDurableStepObserver(DurableStepObserver* observer);
 inline constexpr std::string_view kFailAfterStepVariable = "TEGALO_FAIL_AFTER_STEP";
 inline constexpr int kFailAfterStepExit = 86;
 
+// --- Session phases ---
+//
+// The mail sessions name the points of a conversation where a crash
+// matters ("pop3-retr": a message text arrived, before it is stored;
+// "smtp-250": the server's answer to a message text arrived, before any
+// bookkeeping; ...) by calling ReachedPhase. The environment variable
+// TEGALO_FAIL_AT_PHASE=<name>:<n> ends the process with
+// std::_Exit(kFailAfterStepExit) when phase <name> is reached for the n-th
+// time (counting from 1): kill tests stop a session at every phase in turn.
+// Without the variable the cost is one test of a flag.
+void ReachedPhase(std::string_view name);
+
+inline constexpr std::string_view kFailAtPhaseVariable = "TEGALO_FAIL_AT_PHASE";
+
 // Which file a path named when it was read, to notice a file replaced or
 // changed behind the store's back.
 struct FileStamp {

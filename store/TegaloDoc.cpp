@@ -218,63 +218,68 @@ void CTegaloDoc::BeginBatch(std::string_view name) {
 }
 
 StoreStatus CTegaloDoc::CommitBatch(std::string_view companion) {
+    std::vector<std::string> companions;
+    if (!companion.empty()) {
+        companions.emplace_back(companion);
+    }
+    return CommitBatch(companions);
+}
+
+StoreStatus CTegaloDoc::CommitBatch(const std::vector<std::string>& companions) {
+    auto putInPlace = [this, &companions] {
+        for (const std::string& companion : companions) {
+            if (const int error = PutCompanionInPlace(baseDir, companion); error != 0) {
+                FileMessage(Routine::kAddData, companion, error);
+                return false;
+            }
+        }
+        return true;
+    };
     if (batchFolder_ == kNoFolder || !batchJournal_) {
-        // Nothing appended: the companion has nothing to wait for, and an
+        // Nothing appended: the companions have nothing to wait for, and an
         // original written for a record that was refused is gone again.
         batchFolder_ = kNoFolder;
         ClearSweepWhenDone();
-        if (!companion.empty()) {
-            if (const int error = PutCompanionInPlace(baseDir, companion); error != 0) {
-                FileMessage(Routine::kAddData, companion, error);
-                return StoreStatus::kCannotWrite;
-            }
-        }
-        return StoreStatus::kOk;
+        return putInPlace() ? StoreStatus::kOk : StoreStatus::kCannotWrite;
     }
-    if (batchJournal_) {
-        const std::string name(FolderName(batchFolder_));
-        RecordList aside;
-        const RecordList* list = &recordList;
-        if (currentFolder != batchFolder_) {
-            if (const StoreStatus status = ReadFolderForAppend(batchFolder_, aside, Routine::kAddData);
-                !Loaded(status)) {
-                return status;
-            }
-            list = &aside;
+    const std::string name(FolderName(batchFolder_));
+    RecordList aside;
+    const RecordList* list = &recordList;
+    if (currentFolder != batchFolder_) {
+        if (const StoreStatus status = ReadFolderForAppend(batchFolder_, aside, Routine::kAddData); !Loaded(status)) {
+            return status;
         }
-        // The file first, then a journal that says the whole batch was made:
-        // from then on a crash keeps the batch rather than taking it back.
-        ChangeJournal done = batchChange_;
-        done.newSize = list->Stamp().size;
-        done.newHead = std::string(list->CountField());
-        done.companion = std::string(companion);
-        // The originals' names reach the disk before the records that
-        // refer to them.
-        int error = originalsUnsynced_ ? SyncWrittenOriginals(baseDir) : 0;
-        if (error == 0) {
-            originalsUnsynced_ = false;
-            error = SyncFolderFile(baseDir, *list);
-        }
-        if (error == 0) {
-            error = WriteJournal(baseDir, done);
-        }
-        if (error == 0 && !companion.empty()) {
-            // The batch stands from the journal on; should this fail, the
-            // journal stays and the next start puts the companion in place.
-            if ((error = PutCompanionInPlace(baseDir, companion)) != 0) {
-                unfinished_ = true;
-                batchFolder_ = kNoFolder;
-                batchJournal_ = false;
-                FileMessage(Routine::kAddData, companion, error);
-                return StoreStatus::kCannotWrite;
-            }
-        }
-        if (error != 0) {
-            FileMessage(Routine::kAddData, name, error);
-            return StoreStatus::kCannotWrite;
-        }
-        unfinished_ = RemoveJournal(baseDir) != 0;
+        list = &aside;
     }
+    // The file first, then a journal that says the whole batch was made:
+    // from then on a crash keeps the batch rather than taking it back.
+    ChangeJournal done = batchChange_;
+    done.newSize = list->Stamp().size;
+    done.newHead = std::string(list->CountField());
+    done.companions = companions;
+    // The originals' names reach the disk before the records that refer
+    // to them.
+    int error = originalsUnsynced_ ? SyncWrittenOriginals(baseDir) : 0;
+    if (error == 0) {
+        originalsUnsynced_ = false;
+        error = SyncFolderFile(baseDir, *list);
+    }
+    if (error == 0) {
+        error = WriteJournal(baseDir, done);
+    }
+    if (error != 0) {
+        FileMessage(Routine::kAddData, name, error);
+        return StoreStatus::kCannotWrite;
+    }
+    // The batch stands from the journal on; should a companion fail, the
+    // journal stays and the next start puts the companions in place.
+    if (!putInPlace()) {
+        unfinished_ = true;
+        batchFolder_ = kNoFolder;
+        batchJournal_ = false;
+        return StoreStatus::kCannotWrite;
+    }
+    unfinished_ = RemoveJournal(baseDir) != 0;
     batchFolder_ = kNoFolder;
     batchJournal_ = false;
     ClearSweepWhenDone();

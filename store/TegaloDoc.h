@@ -124,6 +124,8 @@ public:
     // is put in place at the moment the batch becomes durable, so that a
     // crash leaves both old or both new (the received ids of the batch).
     [[nodiscard]] StoreStatus CommitBatch(std::string_view companion = {});
+    // The same with several companions, put in place in this order.
+    [[nodiscard]] StoreStatus CommitBatch(const std::vector<std::string>& companions);
 
     // Replaces record `index` (from 0) of the folder shown with a whole
     // record (size block and text) and writes the folder anew. `name` must
@@ -224,12 +226,23 @@ public:
     // Taking sent messages out of the waiting folder as one change: NoteSent
     // notes durably that waiting record `record` went out; RemoveNoted takes
     // every noted record (found by its bytes, the read mark aside, wherever
-    // it stands now) out of "reserv" in one rewrite and forgets the notes. A
-    // start finishes a removal that a crash interrupted.
+    // it stands now) out of "reserv" in one rewrite and forgets the notes;
+    // a noted record whose copy was never filed goes into "sent" as it is,
+    // first. A start finishes a removal that a crash or a failure left.
     [[nodiscard]] StoreStatus NoteSent(std::string_view record);
     [[nodiscard]] StoreStatus RemoveNoted();
+    // Files the copy of a sent message in "sent" as StoreComposedMessage
+    // does. For a waiting message (`waitingRecord` not empty, noted with
+    // NoteSent) the journal's "filed" line goes in place with the copy, so
+    // that RemoveNoted files its waiting record in its stead only when the
+    // copy never reached the disk.
+    [[nodiscard]] StoreStatus FileSentCopy(const BodyParts& bodyParts, PartSizes sizes, std::string_view header,
+                                           std::string_view waitingRecord);
 
 private:
+    // Appends a sent copy (`sizes` and `text` as AddData takes them) to
+    // "sent" together with the journal's "filed" line for `waitingRecord`.
+    StoreStatus FileNotedCopy(const PartSizes& sizes, std::string_view text, std::string_view waitingRecord);
     // How an operation reports a failure to open or write a file.
     enum class Routine { kAddCount, kAddData, kDelData, kLoadList, kRegData, kDelFileData };
 

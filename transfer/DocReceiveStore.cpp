@@ -46,12 +46,12 @@ bool DocReceiveStore::Commit() {
     return doc_.CommitBatch() == StoreStatus::kOk;
 }
 
-bool DocReceiveStore::CommitWith(std::string_view companion) {
+bool DocReceiveStore::CommitWith(const std::vector<std::string>& companions) {
     if (!batch_) {
-        doc_.BeginBatch("recv"); // nothing appended: the companion alone
+        doc_.BeginBatch("recv"); // nothing appended: the companions alone
     }
     batch_ = false;
-    return doc_.CommitBatch(companion) == StoreStatus::kOk;
+    return doc_.CommitBatch(companions) == StoreStatus::kOk;
 }
 
 } // namespace tegalo

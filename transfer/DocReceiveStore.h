@@ -17,7 +17,7 @@ public:
                                                       std::string_view original) override;
     [[nodiscard]] bool Commit() override;
     bool TakesCompanion() const override { return true; }
-    [[nodiscard]] bool CommitWith(std::string_view companion) override;
+    [[nodiscard]] bool CommitWith(const std::vector<std::string>& companions) override;
 
 private:
     CTegaloDoc& doc_;

@@ -4,7 +4,9 @@
 
 #include "store/Record.h"
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace tegalo {
 
@@ -43,13 +45,13 @@ public:
     // False when that failed: then nothing may be deleted.
     [[nodiscard]] virtual bool Commit() { return true; }
 
-    // Commit that also puts the file `companion` + ".pending" of the mailbox
-    // in place of `companion` at the moment the messages become durable: a
-    // crash leaves both as before or both as after. Only called when
-    // TakesCompanion().
+    // Commit that also puts each file `companion` + ".pending" of the
+    // mailbox in place of `companion` at the moment the messages become
+    // durable: a crash leaves all as before or all as after. Only called
+    // when TakesCompanion().
     virtual bool TakesCompanion() const { return false; }
-    [[nodiscard]] virtual bool CommitWith(std::string_view companion) {
-        static_cast<void>(companion);
+    [[nodiscard]] virtual bool CommitWith(const std::vector<std::string>& companions) {
+        static_cast<void>(companions);
         return false;
     }
 };

@@ -318,9 +318,15 @@ std::set<int> ServerDeleted(const std::string& dir) {
     return deleted;
 }
 
+// How the scripted server and the account behave.
+enum class ServerKind {
+    kUidlDelete, // the server lists ids; messages are deleted once stored
+    kNoUidlKeep, // no UIDL; messages are kept on the server (recognised by digest)
+};
+
 // Runs one receive session against the server holding the messages not in
 // `deleted`. False when the mailbox would not start.
-bool ReceiveSession(const std::string& dir) {
+bool ReceiveSession(const std::string& dir, ServerKind kind = ServerKind::kUidlDelete) {
     QuietUi ui;
     CTegaloDoc doc(ui);
     if (doc.Start(dir) != StoreStatus::kOk) {
@@ -328,7 +334,10 @@ bool ReceiveSession(const std::string& dir) {
     }
     DocReceiveStore store(doc);
     UidlFile uidl(dir);
+    UidlFile digests(dir, UidlFile::kDigestFileName);
     Pop3Session session(store, &uidl);
+    session.SetDigestStore(&digests);
+    const bool withUidl = kind == ServerKind::kUidlDelete;
     const std::set<int> gone = ServerDeleted(dir);
     std::vector<int> present; // the server's message numbers, 1 up, map to these
     for (int number = 1; number <= kServerMessages; ++number) {
@@ -337,7 +346,7 @@ bool ReceiveSession(const std::string& dir) {
         }
     }
     std::set<int> marked;
-    static_cast<void>(session.StartReceive({"pop.example.jp", 110, "taro", "secret", false}));
+    static_cast<void>(session.StartReceive({"pop.example.jp", 110, "taro", "secret", !withUidl}));
     Pop3Output out = session.OnServerConnect();
     std::string reply = "+OK ready\r\n";
     for (int round = 0; round < 100 && !out.close; ++round) {
@@ -354,6 +363,8 @@ bool ReceiveSession(const std::string& dir) {
             const int arg = numbered && blank != std::string::npos ? std::atoi(line.c_str() + blank + 1) : 0;
             if (verb == "STAT") {
                 reply += "+OK " + std::to_string(present.size()) + " 0\r\n";
+            } else if (verb == "UIDL" && !withUidl) {
+                reply += "-ERR not supported\r\n";
             } else if (verb == "UIDL") {
                 reply += "+OK\r\n";
                 for (std::size_t i = 0; i < present.size(); ++i) {
@@ -423,6 +434,35 @@ TEST(StoreCrash, ReceiveStoppedAtEveryStepStoresEachMessageOnce) {
         ++stops;
     }
     EXPECT_GT(stops, 5);
+}
+
+// The same with a server that has no UIDL and keeps every message: the
+// digests of what was stored reach the disk with the batch, so that no stop
+// makes the next session store a message again.
+TEST(StoreCrash, ReceiveWithoutUidlStoppedAtEveryStepStoresEachMessageOnce) {
+    if (const char* childDir = std::getenv(kChildDirVariable)) {
+        std::_Exit(ReceiveSession(childDir, ServerKind::kNoUidlKeep) ? 0 : 3);
+    }
+    const Files before = Seed();
+    TempDir work;
+    int stops = 0;
+    for (int step = 1;; ++step) {
+        SCOPED_TRACE("stopped after step " + std::to_string(step));
+        ASSERT_LT(step, kMaxSteps) << "the receive never completes";
+        PutFiles(work.Path(), before);
+        const int ended = RunChild(work.Path(), step);
+        ASSERT_TRUE(ended == 0 || ended == kFailAfterStepExit) << "the child ended with " << ended;
+        ASSERT_TRUE(ReceiveSession(work.Path(), ServerKind::kNoUidlKeep)) << "the next session";
+        ASSERT_TRUE(ReceiveSession(work.Path(), ServerKind::kNoUidlKeep)) << "and one more";
+        EXPECT_EQ(StoredCounts(work.Path()), std::vector<int>(kServerMessages, 1));
+        EXPECT_TRUE(ServerDeleted(work.Path()).empty());
+        EXPECT_EQ(CheckStart(work.Path()), "");
+        if (ended == 0) {
+            break;
+        }
+        ++stops;
+    }
+    EXPECT_GT(stops, 3);
 }
 
 // --- What the start finds left behind ---
