@@ -179,12 +179,11 @@ namespace {
 // be cut into its pieces.
 bool SearchedPieces(std::string_view record, std::array<std::string_view, 3>& pieces) {
     const std::optional<RecordPieces> split = SplitRecord(record);
-    const std::optional<PartSizes> sizes = ParseSizeBlock(record);
-    if (!split || !sizes) {
+    if (!split) {
         return false;
     }
-    pieces = {split->subject, split->sender,
-              (*sizes)[kPartCount] != 0 ? PartRecordContent(split->body) : split->body};
+    const std::optional<int> parts = ParseField(record.substr(kPartCount * kFieldWidth, kFieldWidth));
+    pieces = {split->subject, split->sender, parts.value_or(0) != 0 ? PartRecordContent(split->body) : split->body};
     return true;
 }
 
@@ -213,6 +212,9 @@ struct TextMatcher::RawPlan {
     std::vector<std::array<unsigned char, 2>> pairs;
     std::size_t before = 0;
     std::size_t from = 0;
+    // The first bytes of the raw forms of the character after the anchor
+    // (all true when the anchor is the last character).
+    std::array<bool, 256> next{};
 };
 
 namespace {
@@ -226,23 +228,14 @@ struct RawForms {
 
 const std::vector<std::pair<unsigned, RawForms>>& InverseFolds() {
     static const std::vector<std::pair<unsigned, RawForms>> table = [] {
-        std::vector<std::pair<unsigned, RawForms>> forms;
-        const auto entry = [&](const unsigned char* folded, std::size_t length) -> RawForms* {
-            unsigned key = 0;
+        // (folded character, raw form: one byte, or 0x10000 | two bytes)
+        std::vector<std::pair<unsigned, unsigned>> found;
+        const auto add = [&](const unsigned char* folded, std::size_t length, unsigned raw) {
             if (length == 1) {
-                key = folded[0];
+                found.emplace_back(folded[0], raw);
             } else if (length == 2 && IsSjisLead(folded[0])) {
-                key = 0x10000u | static_cast<unsigned>(folded[0]) << 8 | folded[1];
-            } else {
-                return nullptr; // more than one character: found through its first form
-            }
-            for (auto& [k, f] : forms) {
-                if (k == key) {
-                    return &f;
-                }
-            }
-            forms.emplace_back(key, RawForms{});
-            return &forms.back().second;
+                found.emplace_back(0x10000u | static_cast<unsigned>(folded[0]) << 8 | folded[1], raw);
+            } // more than one character: found through its first form
         };
         unsigned char out[8];
         for (unsigned b = 0; b < 256; ++b) {
@@ -250,28 +243,33 @@ const std::vector<std::pair<unsigned, RawForms>>& InverseFolds() {
             if (IsSjisLead(static_cast<unsigned char>(b))) {
                 for (unsigned trail = 0; trail < 256; ++trail) {
                     const char pair[] = {static_cast<char>(b), static_cast<char>(trail)};
-                    const auto length = static_cast<std::size_t>(FoldInto(std::string_view(pair, 2), out) - out);
-                    if (RawForms* f = entry(out, length)) {
-                        f->pairs.push_back({static_cast<unsigned char>(b), static_cast<unsigned char>(trail)});
-                    }
+                    add(out, static_cast<std::size_t>(FoldInto(std::string_view(pair, 2), out) - out),
+                        0x10000u | b << 8 | trail);
                 }
                 continue;
             }
-            auto length = static_cast<std::size_t>(FoldInto(std::string_view(raw, 1), out) - out);
-            if (RawForms* f = entry(out, length)) {
-                f->singles.push_back(static_cast<unsigned char>(b));
-            }
+            add(out, static_cast<std::size_t>(FoldInto(std::string_view(raw, 1), out) - out), b);
             if (b >= 0xA1 && b <= 0xDF) {
                 for (const unsigned mark : {0xDEu, 0xDFu}) {
                     const char pair[] = {static_cast<char>(b), static_cast<char>(mark)};
-                    length = static_cast<std::size_t>(FoldInto(std::string_view(pair, 2), out) - out);
-                    if (RawForms* f = entry(out, length)) {
-                        f->pairs.push_back({static_cast<unsigned char>(b), static_cast<unsigned char>(mark)});
-                    }
+                    add(out, static_cast<std::size_t>(FoldInto(std::string_view(pair, 2), out) - out),
+                        0x10000u | b << 8 | mark);
                 }
             }
         }
-        std::sort(forms.begin(), forms.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::sort(found.begin(), found.end());
+        std::vector<std::pair<unsigned, RawForms>> forms;
+        for (const auto& [key, raw] : found) {
+            if (forms.empty() || forms.back().first != key) {
+                forms.emplace_back(key, RawForms{});
+            }
+            RawForms& f = forms.back().second;
+            if (raw < 0x100) {
+                f.singles.push_back(static_cast<unsigned char>(raw));
+            } else {
+                f.pairs.push_back({static_cast<unsigned char>(raw >> 8 & 0xFF), static_cast<unsigned char>(raw & 0xFF)});
+            }
+        }
         return forms;
     }();
     return table;
@@ -351,8 +349,20 @@ TextMatcher::TextMatcher(std::string_view sjisQuery) {
         }
     }
     if (anchor != nullptr && anchor->singles.size() <= 4 && anchor->pairs.size() <= 4) {
-        plan_ = std::make_unique<const RawPlan>(
-            RawPlan{anchor->singles, anchor->pairs, anchorIndex, keys.size() - anchorIndex});
+        auto plan = std::make_unique<RawPlan>(RawPlan{anchor->singles, anchor->pairs, anchorIndex,
+                                                      keys.size() - anchorIndex, {}});
+        if (anchorIndex + 1 < keys.size()) {
+            const RawForms* after = FormsOf(keys[anchorIndex + 1]);
+            for (unsigned char single : after->singles) {
+                plan->next[single] = true;
+            }
+            for (const auto& pair : after->pairs) {
+                plan->next[pair[0]] = true;
+            }
+        } else {
+            plan->next.fill(true);
+        }
+        plan_ = std::move(plan);
     }
 }
 
@@ -396,6 +406,12 @@ bool TextMatcher::FoundInPiece(std::string_view sjis) const {
     // (no character's raw form is longer): fold that much and compare.
     std::string folded;
     const auto matchesAround = [&](std::size_t p) {
+        // Most places fail on the next character already.
+        const std::size_t after =
+            p + (std::find(plan.singles.begin(), plan.singles.end(), s[p]) != plan.singles.end() ? 1 : 2);
+        if (plan.from > 1 && (after >= n || !plan.next[s[after]])) {
+            return false;
+        }
         std::size_t start = p >= 2 * plan.before ? p - 2 * plan.before : 0;
         if (!OnBoundary(sjis, start)) {
             --start;
