@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string.h> // memmem
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 namespace tegalo {
@@ -77,10 +77,10 @@ int WideIndex(unsigned char lead) {
     return lead == 0x81 ? 0 : lead == 0x82 ? 1 : lead == 0xFA ? 2 : -1;
 }
 
-// True when `pos` starts a character of the folded text `text`: the bytes in
+// True when `pos` starts a character of `text` (folded or not): the bytes in
 // the lead-byte range right before it pair up as whole characters. (A byte
-// outside that range always ends a character; no half-width katakana is
-// left after folding.)
+// outside that range always ends a character, as a character of its own or
+// as the second byte of one.)
 bool OnBoundary(std::string_view text, std::size_t pos) {
     std::size_t run = 0;
     while (run < pos && IsSjisLead(static_cast<unsigned char>(text[pos - run - 1]))) {
@@ -176,14 +176,32 @@ namespace {
 
 // The subject, sender and message text of a record (for a multipart record
 // the text part without its part header); false for a record that cannot
-// be cut into its pieces.
+// be cut into its pieces. Reads only the size fields it needs: a search
+// reads every record of the folder.
 bool SearchedPieces(std::string_view record, std::array<std::string_view, 3>& pieces) {
-    const std::optional<RecordPieces> split = SplitRecord(record);
-    if (!split) {
+    if (record.size() < kSizeBlockLength) {
         return false;
     }
-    const std::optional<int> parts = ParseField(record.substr(kPartCount * kFieldWidth, kFieldWidth));
-    pieces = {split->subject, split->sender, parts.value_or(0) != 0 ? PartRecordContent(split->body) : split->body};
+    const auto field = [&](std::size_t index) {
+        return ParseField(record.substr(index * kFieldWidth, kFieldWidth)).value_or(-1);
+    };
+    const int length = field(kRecordLength);
+    const int subject = field(kSubjectLength);
+    const int sender = field(kSenderLength);
+    const int date = field(kDateLength);
+    const int parts = field(kPartCount);
+    const int header = field(kHeaderLength);
+    const int body = field(kBodyLength);
+    if (length < 0 || subject < 0 || sender < 0 || date < 0 || parts < 0 || header < 0 || body < 0 ||
+        record.size() != kFieldWidth + static_cast<std::size_t>(length) ||
+        kSizeBlockLength + static_cast<std::size_t>(subject + sender + date + header + body) > record.size()) {
+        return false;
+    }
+    const std::size_t at = kSizeBlockLength + static_cast<std::size_t>(subject + sender + date + header);
+    const std::string_view text = record.substr(at, static_cast<std::size_t>(body));
+    pieces = {record.substr(kSizeBlockLength, static_cast<std::size_t>(subject)),
+              record.substr(kSizeBlockLength + static_cast<std::size_t>(subject), static_cast<std::size_t>(sender)),
+              parts != 0 ? PartRecordContent(text) : text};
     return true;
 }
 
@@ -215,6 +233,8 @@ struct TextMatcher::RawPlan {
     // The first bytes of the raw forms of the character after the anchor
     // (all true when the anchor is the last character).
     std::array<bool, 256> next{};
+    // The first bytes of the anchor's forms.
+    std::array<bool, 256> first{};
 };
 
 namespace {
@@ -362,6 +382,12 @@ TextMatcher::TextMatcher(std::string_view sjisQuery) {
         } else {
             plan->next.fill(true);
         }
+        for (unsigned char single : plan->singles) {
+            plan->first[single] = true;
+        }
+        for (const auto& pair : plan->pairs) {
+            plan->first[pair[0]] = true;
+        }
         plan_ = std::move(plan);
     }
 }
@@ -397,6 +423,89 @@ bool TextMatcher::FoundInRecord(std::string_view record) const {
     return false;
 }
 
+#if defined(__x86_64__)
+namespace {
+
+// Hands each place in `s` where one of the forms starts to `check`, block by
+// block, until it says yes (then `found`). Returns where the blocks ended.
+template <class Check>
+std::size_t ScanBlocksSse2(const unsigned char* s, std::size_t n, const std::vector<unsigned char>& singleForms,
+                           const std::vector<std::array<unsigned char, 2>>& pairForms, Check&& check, bool& found) {
+    __m128i singles[4];
+    __m128i leads[4];
+    __m128i trails[4];
+    const std::size_t ns = singleForms.size();
+    const std::size_t np = pairForms.size();
+    for (std::size_t k = 0; k < ns; ++k) {
+        singles[k] = _mm_set1_epi8(static_cast<char>(singleForms[k]));
+    }
+    for (std::size_t k = 0; k < np; ++k) {
+        leads[k] = _mm_set1_epi8(static_cast<char>(pairForms[k][0]));
+        trails[k] = _mm_set1_epi8(static_cast<char>(pairForms[k][1]));
+    }
+    std::size_t i = 0;
+    for (; i + 17 <= n; i += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
+        __m128i hit = _mm_setzero_si128();
+        for (std::size_t k = 0; k < ns; ++k) {
+            hit = _mm_or_si128(hit, _mm_cmpeq_epi8(here, singles[k]));
+        }
+        for (std::size_t k = 0; k < np; ++k) {
+            hit = _mm_or_si128(hit, _mm_and_si128(_mm_cmpeq_epi8(here, leads[k]), _mm_cmpeq_epi8(next, trails[k])));
+        }
+        for (auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit)); bits != 0; bits &= bits - 1) {
+            if (check(i + static_cast<std::size_t>(__builtin_ctz(bits)))) {
+                found = true;
+                return i;
+            }
+        }
+    }
+    return i;
+}
+
+// The same, 32 bytes a block.
+template <class Check>
+__attribute__((target("avx2"))) std::size_t
+ScanBlocksAvx2(const unsigned char* s, std::size_t n, const std::vector<unsigned char>& singleForms,
+               const std::vector<std::array<unsigned char, 2>>& pairForms, Check&& check, bool& found) {
+    __m256i singles[4];
+    __m256i leads[4];
+    __m256i trails[4];
+    const std::size_t ns = singleForms.size();
+    const std::size_t np = pairForms.size();
+    for (std::size_t k = 0; k < ns; ++k) {
+        singles[k] = _mm256_set1_epi8(static_cast<char>(singleForms[k]));
+    }
+    for (std::size_t k = 0; k < np; ++k) {
+        leads[k] = _mm256_set1_epi8(static_cast<char>(pairForms[k][0]));
+        trails[k] = _mm256_set1_epi8(static_cast<char>(pairForms[k][1]));
+    }
+    std::size_t i = 0;
+    for (; i + 33 <= n; i += 32) {
+        const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + 1));
+        __m256i hit = _mm256_setzero_si256();
+        for (std::size_t k = 0; k < ns; ++k) {
+            hit = _mm256_or_si256(hit, _mm256_cmpeq_epi8(here, singles[k]));
+        }
+        for (std::size_t k = 0; k < np; ++k) {
+            hit = _mm256_or_si256(hit,
+                                  _mm256_and_si256(_mm256_cmpeq_epi8(here, leads[k]), _mm256_cmpeq_epi8(next, trails[k])));
+        }
+        for (auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit)); bits != 0; bits &= bits - 1) {
+            if (check(i + static_cast<std::size_t>(__builtin_ctz(bits)))) {
+                found = true;
+                return i;
+            }
+        }
+    }
+    return i;
+}
+
+} // namespace
+#endif
+
 bool TextMatcher::FoundInPiece(std::string_view sjis) const {
     const RawPlan& plan = *plan_;
     const auto* s = reinterpret_cast<const unsigned char*>(sjis.data());
@@ -429,37 +538,24 @@ bool TextMatcher::FoundInPiece(std::string_view sjis) const {
         return Find(std::string_view(folded.data(), static_cast<std::size_t>(end - begin))) != std::string_view::npos;
     };
     std::size_t i = 0;
-#if defined(__SSE2__)
-    __m128i singles[4];
-    __m128i leads[4];
-    __m128i trails[4];
-    const std::size_t ns = plan.singles.size();
-    const std::size_t np = plan.pairs.size();
-    for (std::size_t k = 0; k < ns; ++k) {
-        singles[k] = _mm_set1_epi8(static_cast<char>(plan.singles[k]));
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    bool found = false;
+    if (avx2) {
+        i = ScanBlocksAvx2(s, n, plan.singles, plan.pairs, matchesAround, found);
     }
-    for (std::size_t k = 0; k < np; ++k) {
-        leads[k] = _mm_set1_epi8(static_cast<char>(plan.pairs[k][0]));
-        trails[k] = _mm_set1_epi8(static_cast<char>(plan.pairs[k][1]));
+    if (!found) {
+        i += ScanBlocksSse2(s + i, n - i, plan.singles, plan.pairs,
+                            [&](std::size_t p) { return matchesAround(i + p); }, found);
     }
-    for (; i + 17 <= n; i += 16) {
-        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
-        __m128i hit = _mm_setzero_si128();
-        for (std::size_t k = 0; k < ns; ++k) {
-            hit = _mm_or_si128(hit, _mm_cmpeq_epi8(here, singles[k]));
-        }
-        for (std::size_t k = 0; k < np; ++k) {
-            hit = _mm_or_si128(hit, _mm_and_si128(_mm_cmpeq_epi8(here, leads[k]), _mm_cmpeq_epi8(next, trails[k])));
-        }
-        for (auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit)); bits != 0; bits &= bits - 1) {
-            if (matchesAround(i + static_cast<std::size_t>(__builtin_ctz(bits)))) {
-                return true;
-            }
-        }
+    if (found) {
+        return true;
     }
 #endif
     for (; i < n; ++i) {
+        if (!plan.first[s[i]]) {
+            continue;
+        }
         bool hit = std::find(plan.singles.begin(), plan.singles.end(), s[i]) != plan.singles.end();
         for (std::size_t k = 0; !hit && k < plan.pairs.size(); ++k) {
             hit = i + 1 < n && s[i] == plan.pairs[k][0] && s[i + 1] == plan.pairs[k][1];
@@ -560,6 +656,9 @@ void FolderSearch::Complete(const RecordList& list) {
 std::vector<int> FolderSearch::Matching(const RecordList& list, const TextMatcher& matcher, int first) {
     std::vector<int> found;
     for (auto i = static_cast<std::size_t>(std::max(first, 0)); i < list.size(); ++i) {
+        if (i + 2 < list.size()) {
+            __builtin_prefetch(list[i + 2].data()); // records lie far apart: fetch ahead
+        }
         if (matcher.FoundInRecord(list[i])) {
             found.push_back(static_cast<int>(i));
         }
