@@ -167,18 +167,33 @@ int FolderFileAccess::ReadEnd(int fd, const FileStamp& stamp, int folder, Record
     const std::optional<int> count = countBytes.size() == kFieldWidth ? ParseField(countBytes) : std::nullopt;
     bool sound = count.has_value();
     off_t at = static_cast<off_t>(kFieldWidth);
+    // The size blocks are read through a window of the file, so that a
+    // folder of small records costs a few large reads, not one per record.
+    constexpr std::size_t kWindow = 64 * 1024;
+    std::unique_ptr<char[]> window;
+    off_t windowStart = 0;
+    std::size_t windowLength = 0;
     for (int i = 0; sound && i < *count; ++i) {
         if (stamp.size - at < static_cast<off_t>(kSizeBlockLength)) {
             sound = false;
             break;
         }
-        got = pread(fd, head, kSizeBlockLength, at);
-        if (got < 0) {
-            return errno;
+        if (at < windowStart || at + static_cast<off_t>(kSizeBlockLength) > windowStart + static_cast<off_t>(windowLength)) {
+            if (!window) {
+                window = std::make_unique_for_overwrite<char[]>(kWindow);
+            }
+            got = pread(fd, window.get(), kWindow, at);
+            if (got < 0) {
+                return errno;
+            }
+            windowStart = at;
+            windowLength = static_cast<std::size_t>(got);
         }
-        const std::optional<PartSizes> sizes = got == static_cast<ssize_t>(kSizeBlockLength)
-                                                   ? ParseSizeBlock(std::string_view(head, kSizeBlockLength))
-                                                   : std::nullopt;
+        const auto offset = static_cast<std::size_t>(at - windowStart);
+        const std::optional<PartSizes> sizes =
+            windowLength - offset >= kSizeBlockLength
+                ? ParseSizeBlock(std::string_view(window.get() + offset, kSizeBlockLength))
+                : std::nullopt;
         if (!sizes || !SizesConsistent(*sizes)) {
             sound = false;
             break;

@@ -121,6 +121,34 @@ TEST(RecordList, ADamagedFileKeepsItsUnreadTailThroughEdits) {
     EXPECT_EQ(list.UnreadTail(), tail);
 }
 
+// Reading only the count and the end steps through the size blocks of a
+// file far longer than what one read takes, small records and one larger
+// than a read alike, and still finds a damaged block deep in it.
+TEST(RecordList, ReadingTheEndStepsThroughALongFile) {
+    TempDir dir;
+    std::vector<std::string> records;
+    for (int i = 0; i < 400; ++i) {
+        records.push_back(MakeRecord("r" + std::to_string(i), std::string(i == 200 ? 150000 : 700, 'x')));
+    }
+    const std::string file = Folder(records);
+    WriteFile(dir / "sent", file);
+    RecordList end;
+    ASSERT_EQ(ReadFolderEnd(dir / "sent", kSent, end), 0);
+    EXPECT_FALSE(end.Damaged());
+    EXPECT_EQ(end.Count(), 400);
+
+    std::string damaged = file;
+    const std::size_t at = file.find(records[300]);
+    damaged[at + 2] = 'x'; // record 300's length field
+    WriteFile(dir / "sent", damaged);
+    ASSERT_EQ(ReadFolderEnd(dir / "sent", kSent, end), 0);
+    EXPECT_TRUE(end.Damaged());
+
+    WriteFile(dir / "sent", file.substr(0, file.size() - 1)); // the last record cut short
+    ASSERT_EQ(ReadFolderEnd(dir / "sent", kSent, end), 0);
+    EXPECT_TRUE(end.Damaged());
+}
+
 TEST(RecordList, AFileWithoutRecordsHoldsNoBlock) {
     for (const std::string& file : {std::string(), std::string("   "), std::string("     0")}) {
         const RecordList list = ParseFolderBytes(file, kReceived);
