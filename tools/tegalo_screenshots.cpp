@@ -1,7 +1,8 @@
 // tegalo-screenshots DIR: renders the main window, the message viewer, the
 // compose dialog and the settings dialog on a sample mailbox with Japanese
 // messages into DIR/main-window.png, viewer.png, compose.png and
-// settings.png.
+// settings.png. Run it on a real X server with the Noto CJK fonts, e.g.
+//   QT_QPA_PLATFORM=xcb xvfb-run -a build/tegalo-screenshots docs
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
 #include "config/NewMailbox.h"
@@ -132,7 +133,17 @@ int main(int argc, char** argv) {
 
     CMailComset& settings = list.settingsDialog();
     AccountSettings sample;
+    // An account set up the way most providers want it today.
     sample.serverName = "pop.example.jp";
+    sample.pop3Port = 995;
+    sample.pop3Security = Security::Implicit;
+    sample.pop3Login = Pop3Login::Automatic;
+    sample.userName = "taro";
+    sample.password = "secret";
+    sample.serverName2 = "smtp.example.jp";
+    sample.smtpPort = 587;
+    sample.smtpSecurity = Security::StartTls;
+    sample.smtpLogin = SmtpLogin::Automatic;
     sample.mailAccount = "taro@example.jp";
     sample.displayName = "山田 太郎"_sjis;
     sample.checkNewMail = true;

@@ -81,15 +81,7 @@ CMailComset::CMailComset(QWidget* parent) : QDialog(parent) {
     interval_->setObjectName(QStringLiteral("checkInterval"));
     interval_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     interval_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // One entry high, as wide as the widest entry beside the scroll bar.
-    int widest = 0;
-    for (const char* entry : kIntervals) {
-        widest = std::max(widest, interval_->fontMetrics().horizontalAdvance(QString::fromLatin1(entry)));
-    }
-    const int frame = 2 * interval_->frameWidth();
-    interval_->setFixedHeight(interval_->fontMetrics().lineSpacing() + 6 + frame);
-    interval_->setFixedWidth(widest + 3 * interval_->fontMetrics().averageCharWidth() + frame +
-                             interval_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, interval_));
+    interval_->setUniformItemSizes(true);
     intervalRow->addWidget(interval_);
     intervalRow->addWidget(new QLabel(QStringLiteral("分毎"), this));
     intervalRow->addStretch();
@@ -162,6 +154,7 @@ void CMailComset::Prepare(const AccountSettings& settings) {
     }
     const char first = settings.checkInterval.empty() ? '\0' : settings.checkInterval[0];
     const int digit = first >= '0' && first <= '9' ? first - '0' : 0;
+    FitIntervalBox();
     interval_->setCurrentRow(digit >= 1 && digit <= 3 ? digit - 1 : -1);
     if (digit < 1 || digit > 3) {
         interval_->clearSelection();
@@ -213,6 +206,21 @@ void CMailComset::accept() {
     settings_ = input;
     preferences::SetNotifyNewMail(checkBox(kNotifyNewMail)->isChecked());
     QDialog::accept();
+}
+
+// One entry high, as wide as the widest entry beside the scroll bar. The
+// row height is the style's own, taken once the box has its font and style:
+// a height from the font alone shows a sliver of the next entry.
+void CMailComset::FitIntervalBox() {
+    interval_->ensurePolished();
+    int widest = 0;
+    for (const char* entry : kIntervals) {
+        widest = std::max(widest, interval_->fontMetrics().horizontalAdvance(QString::fromLatin1(entry)));
+    }
+    const int frame = 2 * interval_->frameWidth();
+    interval_->setFixedHeight(interval_->sizeHintForRow(0) + frame);
+    interval_->setFixedWidth(widest + 3 * interval_->fontMetrics().averageCharWidth() + frame +
+                             interval_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, interval_));
 }
 
 } // namespace tegalo

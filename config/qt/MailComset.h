@@ -62,6 +62,7 @@ public:
     QListWidget* intervalList() const { return interval_; }
 
 private:
+    void FitIntervalBox();
     QLineEdit* AddField(int id, const QString& label);
     QComboBox* AddChoice(int id, const QString& label, const QStringList& entries);
 

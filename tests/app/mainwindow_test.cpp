@@ -284,6 +284,10 @@ private slots:
         // A port that is no whole number keeps the dialog open.
         dialog.field(CMailComset::kPop3Port)->setText(QStringLiteral("11x"));
         dialog.open();
+        // The interval box shows its chosen entry whole and nothing of the next.
+        QCoreApplication::processEvents();
+        QListWidget& interval = *dialog.intervalList();
+        QCOMPARE(interval.viewport()->height(), interval.sizeHintForRow(0));
         dialog.accept();
         QVERIFY(dialog.isVisible());
         QVERIFY(!prompter->messages.isEmpty());
