@@ -3,6 +3,7 @@
 #include "text/jis.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -96,6 +97,7 @@ std::optional<int> ParseField(std::string_view field) {
     }
     // All six bytes at once (every record has eleven fields to read):
     // leading spaces, then digits only.
+    static_assert(std::endian::native == std::endian::little, "the field's first byte is the word's lowest");
     std::uint64_t word = 0;
     std::memcpy(&word, field.data(), kFieldWidth);
     constexpr std::uint64_t kSpaces = 0x202020202020u;
