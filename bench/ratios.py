@@ -54,8 +54,12 @@ RATIOS = [
      "BM_TegaloReceive200/iterations:3", "BM_PoplibReceive200/iterations:3", 1.0),
     ("1,000 into a shown folder of 100,000 vs into an empty one", "BM_WindowReceive1000Into100k/iterations:3",
      "BM_WindowReceive1000IntoEmpty/iterations:3", 1.5),
-    ("1,000 into a folder of 100,000 while another folder is shown vs while it is shown",
-     "BM_WindowReceive1000Into100kOtherShown/iterations:3", "BM_WindowReceive1000Into100k/iterations:3", 1.2),
+    # The window's own work (its process's processor time): the server's
+    # part and the disk's are the same on both sides.
+    ("1,000 into a folder of 100,000 while another folder is shown vs while it is shown (processor time of the window)",
+     "BM_WindowReceive1000Into100kOtherShown/iterations:3", "BM_WindowReceive1000Into100k/iterations:3", 1.2, "cpu"),
+    ("the same on the clock (disk and server included)",
+     "BM_WindowReceive1000Into100kOtherShown/iterations:3", "BM_WindowReceive1000Into100k/iterations:3", 1.5),
     ("tegalo --send-waiting vs Python smtplib in one session, no syncs on either side (tegalo under eatmydata), 1,000 messages of 5 KB",
      "BM_TegaloSendWaiting1000Eatmydata/iterations:1", "BM_SmtplibSend1000/iterations:1", 1.5),
     ("tegalo --send-waiting vs Python smtplib in one session, no syncs on either side (tegalo under eatmydata), 100 messages of 5 KB",
