@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     AccountSettings settings;
     const int lines = ParseAccountSettings(bytes, settings);
-    FUZZ_CHECK(lines >= 0 && lines <= kSettingsLines);
+    FUZZ_CHECK(lines >= 0 && lines <= kSettingsLinesAll);
     if (FindUnsavableLine(settings) != 0) {
         return 0;
     }

@@ -1,7 +1,8 @@
 // The send session fed any server stream. It sends QUIT at most once and
 // nothing after it, keeps what it shows and sends bounded, files a sent copy
-// for exactly the messages it counts as sent (never more than there were)
-// and takes out of the waiting folder only what it filed.
+// for exactly the messages it counts as sent (never more than there were),
+// takes out of the waiting folder exactly what the server accepted, and
+// stops at the first acceptance it cannot record.
 #include "fuzz/SessionStream.h"
 #include "tests/support/FakeSendStore.h"
 #include "transfer/SmtpSession.h"
@@ -60,12 +61,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         dataCommands += command == "DATA" ? 1 : 0;
     }
     FUZZ_CHECK(session.Sent() <= dataCommands);
-    if (store.fileAnswer == StoreStatus::kOk) {
-        FUZZ_CHECK(static_cast<int>(store.sent.size()) == session.Sent());
-        FUZZ_CHECK(static_cast<int>(store.waiting.size()) >= messages - session.Sent());
+    if (store.removeAnswer != StoreStatus::kOk || store.fileAnswer != StoreStatus::kOk) {
+        // The first acceptance that cannot be recorded stops the session:
+        // nothing filed, nothing further sent.
+        FUZZ_CHECK(session.Sent() <= 1);
+        FUZZ_CHECK(store.sent.empty());
     } else {
-        // A copy that could not be filed keeps its message waiting.
-        FUZZ_CHECK(static_cast<int>(store.waiting.size()) == messages);
+        FUZZ_CHECK(static_cast<int>(store.sent.size()) == session.Sent());
     }
+    // What was noted as sent leaves the waiting folder; nothing else does.
+    const int noted = store.removeAnswer == StoreStatus::kOk ? session.Sent() : 0;
+    FUZZ_CHECK(static_cast<int>(store.waiting.size()) == messages - noted);
     return 0;
 }

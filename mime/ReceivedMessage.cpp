@@ -7,6 +7,7 @@
 #include "text/jis.h"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -346,6 +347,59 @@ bool ReceivedMessage::DropAttachmentsToFit() {
 
 namespace {
 
+// The length of the longest start of `text` no longer than `limit` that
+// ends at a Shift_JIS character boundary.
+std::size_t SjisCut(std::string_view text, std::size_t limit) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const auto c = static_cast<unsigned char>(text[pos]);
+        const std::size_t width = ((c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc)) ? 2 : 1;
+        if (pos + width > limit) {
+            break;
+        }
+        pos += width;
+    }
+    return std::min(pos, text.size());
+}
+
+} // namespace
+
+bool ReceivedMessage::CutTextToFit() {
+    const std::size_t bodyKeep = partCount > 0 ? PartHeader({}, {}).size() : 0;
+    struct Piece {
+        std::string* text;
+        std::size_t keep;
+    };
+    for (const Piece piece : {Piece{&body, bodyKeep}, Piece{&header, 0}, Piece{&subject, 0}, Piece{&from, 0},
+                              Piece{&date, 0}}) {
+        if (FitsRecord()) {
+            break;
+        }
+        // Each piece fits its own field and all of them the record's length
+        // (counted here in full: Sizes() caps what does not fit).
+        std::size_t pieces = subject.size() + from.size() + date.size() + header.size() + body.size();
+        for (const std::string& attachment : attachments) {
+            pieces += attachment.size();
+        }
+        const long long total = kSizeEntriesLength + static_cast<long long>(pieces);
+        const long long excess = std::max<long long>(total - kFieldMax, 0);
+        std::size_t limit = piece.text->size() > static_cast<std::size_t>(excess)
+                                ? piece.text->size() - static_cast<std::size_t>(excess)
+                                : 0;
+        limit = std::min<std::size_t>(limit, kFieldMax);
+        if (limit >= piece.text->size()) {
+            continue;
+        }
+        const std::size_t keep = std::min(piece.keep, piece.text->size());
+        const std::size_t cut = keep + SjisCut(std::string_view(*piece.text).substr(keep), std::max(limit, keep) - keep);
+        piece.text->resize(cut);
+        textCut = true;
+    }
+    return FitsRecord();
+}
+
+namespace {
+
 // Body, attachments and part count from the message's content.
 void FinishBody(std::string_view text, std::string_view rawHeader, std::string_view rawBody, std::size_t blankFrom,
                 ReceivedMessage& message, DecodeTally& tally) {
@@ -392,6 +446,64 @@ void FinishBody(std::string_view text, std::string_view rawHeader, std::string_v
 }
 
 } // namespace
+
+std::vector<ReceivedAttachment> ListReceivedAttachments(std::string_view input) {
+    std::string withoutNul;
+    std::string_view text = input;
+    if (text.find('\0') != std::string_view::npos) {
+        withoutNul.reserve(text.size());
+        std::copy_if(text.begin(), text.end(), std::back_inserter(withoutNul), [](char c) { return c != '\0'; });
+        text = withoutNul;
+    }
+    std::string_view rawHeader = text;
+    std::string_view rawBody;
+    if (text.starts_with(kCrLf)) {
+        rawHeader = {};
+        rawBody = text.substr(2);
+    } else if (const std::size_t blank = text.find(kBlankLine); blank != std::string_view::npos) {
+        rawHeader = text.substr(0, blank);
+        rawBody = text.substr(blank + 4);
+    }
+
+    std::vector<ReceivedAttachment> list;
+    DecodeTally tally;
+    const auto add = [&](std::string_view headers, std::string_view content, const std::string& type, bool htmlForm) {
+        list.push_back({PartName(headers, type, htmlForm, tally), type,
+                        DecodeTransfer(content, FieldValue(headers, "Content-Transfer-Encoding:"))});
+    };
+    if (FindField(rawHeader, "Content-Type:") == std::string_view::npos) {
+        return list;
+    }
+    const std::string contentType = FieldValue(rawHeader, "Content-Type:");
+    const std::string type = MediaType(contentType);
+    if (type.starts_with("multipart/")) {
+        const std::string boundary = Parameter(contentType, "boundary");
+        std::vector<Leaf> leaves;
+        if (!boundary.empty() && CollectLeaves(rawBody, boundary, type == "multipart/digest", 1, leaves) &&
+            !leaves.empty()) {
+            const bool hasText = std::any_of(leaves.begin(), leaves.end(), [](const Leaf& l) { return l.IsText(); });
+            bool textSeen = false;
+            for (const Leaf& leaf : leaves) {
+                if (leaf.IsText() && !textSeen) {
+                    textSeen = true;
+                    continue;
+                }
+                if (leaf.IsHtmlForm() && hasText) {
+                    continue;
+                }
+                add(leaf.entity.headers, leaf.entity.content, leaf.type, leaf.IsHtmlForm());
+            }
+            return list;
+        }
+    }
+    const bool attachment = MediaType(FieldValue(rawHeader, "Content-Disposition:")) == "attachment";
+    if (type == "text/html" && !attachment) {
+        add(rawHeader, rawBody, type, true);
+    } else if (!(type.starts_with("text/") || type.starts_with("multipart/") || type.empty())) {
+        add(rawHeader, rawBody, type, false);
+    }
+    return list;
+}
 
 ReceivedMessage SplitReceivedMessage(std::string_view input) {
     ReceivedMessage message;

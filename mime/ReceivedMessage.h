@@ -39,6 +39,12 @@ struct ReceivedMessage {
     // Leaves out attachments, the last first, until the record fits; each
     // one left out counts in partsLeftOut. Returns FitsRecord().
     bool DropAttachmentsToFit();
+    // For a store that keeps the message itself beside the record: after
+    // DropAttachmentsToFit, cuts the text (then the header block) at a
+    // character boundary until the record fits, and sets textCut. Returns
+    // FitsRecord().
+    bool CutTextToFit();
+    bool textCut = false; // the text or header block was cut to fit
 };
 
 // Splits the text of a message as the server sent it (dot-unstuffed, without
@@ -61,5 +67,19 @@ struct ReceivedMessage {
 //   stored like a single part.
 // Never fails; what could not be kept is flagged in the result.
 ReceivedMessage SplitReceivedMessage(std::string_view text);
+
+// One attachment of a received message, decoded.
+struct ReceivedAttachment {
+    std::string name;  // as the record would name it (mime/PartName.h), Shift_JIS
+    std::string type;  // media type, lower case
+    std::string bytes; // the content decoded by its transfer encoding
+};
+
+// Every attachment of a message (its text as the server sent it), in the
+// order SplitReceivedMessage fills its slots but without their limit: every
+// leaf of the MIME tree except the text, and the HTML form of the text only
+// when the message has no text/plain text. The bytes are what the sender
+// attached (base64 and quoted-printable decoded, nothing converted).
+std::vector<ReceivedAttachment> ListReceivedAttachments(std::string_view text);
 
 } // namespace tegalo

@@ -66,6 +66,49 @@ void NotePathStep(DurableStep step, const std::string& path) {
 
 } // namespace
 
+namespace {
+
+struct PhaseLimit {
+    std::string name; // empty: not armed
+    long count = 0;
+};
+
+// The phase at which the process ends, from TEGALO_FAIL_AT_PHASE.
+const PhaseLimit& FailAtPhase() {
+    static const PhaseLimit limit = [] {
+        PhaseLimit parsed;
+        const char* text = std::getenv(std::string(kFailAtPhaseVariable).c_str());
+        const std::string_view value = text != nullptr ? text : "";
+        const std::size_t colon = value.rfind(':');
+        if (colon == std::string_view::npos || colon == 0) {
+            return parsed;
+        }
+        const std::string number(value.substr(colon + 1));
+        char* end = nullptr;
+        const long n = std::strtol(number.c_str(), &end, 10);
+        if (!number.empty() && *end == '\0' && n > 0) {
+            parsed.name = std::string(value.substr(0, colon));
+            parsed.count = n;
+        }
+        return parsed;
+    }();
+    return limit;
+}
+
+const bool g_phaseArmed = !FailAtPhase().name.empty();
+std::atomic<long> g_phaseHits{0};
+
+} // namespace
+
+void ReachedPhase(std::string_view name) {
+    if (!g_phaseArmed || name != FailAtPhase().name) {
+        return;
+    }
+    if (g_phaseHits.fetch_add(1) + 1 == FailAtPhase().count) {
+        std::_Exit(kFailAfterStepExit);
+    }
+}
+
 DurableStepObserver* SetDurableStepObserver(DurableStepObserver* observer) {
     return g_observer.exchange(observer, std::memory_order_acq_rel);
 }
@@ -76,6 +119,19 @@ int SyncFile(int fd, bool dataOnly) {
     }
     NoteFdStep(DurableStep::kSync, fd);
     return 0;
+}
+
+int SyncFileSystem(const std::string& dir) {
+    int error = 0;
+    UniqueFd fd = OpenFile(dir, O_RDONLY | O_DIRECTORY, 0, error);
+    if (!fd.Valid()) {
+        return error;
+    }
+    if (::syncfs(fd.Get()) != 0) {
+        return errno;
+    }
+    NotePathStep(DurableStep::kSync, dir);
+    return fd.Close();
 }
 
 int RenameFile(const std::string& from, const std::string& to) {

@@ -66,6 +66,10 @@ ssize_t TransferText(int fd, std::string& text, std::size_t length, TransferMode
 
 // fsync (fdatasync when `dataOnly`) of an open file. Returns 0 or errno.
 [[nodiscard]] int SyncFile(int fd, bool dataOnly = false);
+// syncfs(2) of the file system that holds the directory `dir`: every file
+// written there reaches the disk in one call, however many they are.
+// Reported as a kSync of `dir`. Returns 0 or errno.
+[[nodiscard]] int SyncFileSystem(const std::string& dir);
 // rename(2). Returns 0 or errno.
 [[nodiscard]] int RenameFile(const std::string& from, const std::string& to);
 // unlink(2). Returns 0 or errno (ENOENT when there was nothing to remove).
@@ -77,7 +81,7 @@ int RemoveFile(const std::string& path);
 //
 // Every change the store makes to its files is a sequence of durable steps:
 // the writes, syncs, renames, unlinks and truncations of the functions above
-// (WriteFull, SyncFile, SyncDirectory, RenameFile, RemoveFile, TruncateFile
+// (WriteFull, SyncFile, SyncFileSystem, SyncDirectory, RenameFile, RemoveFile, TruncateFile
 // and AtomicFile, which uses them). Each successful step is reported, after
 // it was made, to the observer a test installed, so that tests can check
 // the order of the steps (a record synced before the count that announces
@@ -117,6 +121,20 @@ DurableStepObserver* SetDurableStepObserver(DurableStepObserver* observer);
 
 inline constexpr std::string_view kFailAfterStepVariable = "TEGALO_FAIL_AFTER_STEP";
 inline constexpr int kFailAfterStepExit = 86;
+
+// --- Session phases ---
+//
+// The mail sessions name the points of a conversation where a crash
+// matters ("pop3-retr": a message text arrived, before it is stored;
+// "smtp-250": the server's answer to a message text arrived, before any
+// bookkeeping; ...) by calling ReachedPhase. The environment variable
+// TEGALO_FAIL_AT_PHASE=<name>:<n> ends the process with
+// std::_Exit(kFailAfterStepExit) when phase <name> is reached for the n-th
+// time (counting from 1): kill tests stop a session at every phase in turn.
+// Without the variable the cost is one test of a flag.
+void ReachedPhase(std::string_view name);
+
+inline constexpr std::string_view kFailAtPhaseVariable = "TEGALO_FAIL_AT_PHASE";
 
 // Which file a path named when it was read, to notice a file replaced or
 // changed behind the store's back.

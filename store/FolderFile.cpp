@@ -548,8 +548,8 @@ std::string FormatJournal(const ChangeJournal& journal) {
         AppendLine(out, "device", std::to_string(journal.sourceStamp.device));
         AppendLine(out, "inode", std::to_string(journal.sourceStamp.inode));
     }
-    if (!journal.companion.empty()) {
-        AppendLine(out, "companion", journal.companion);
+    for (const std::string& companion : journal.companions) {
+        AppendLine(out, "companion", companion);
     }
     out += "end";
     out += kCrLf;
@@ -609,7 +609,7 @@ std::optional<ChangeJournal> ParseJournal(std::string_view bytes) {
             journal.newHead = std::string(value);
             ok = ParseField(journal.newHead).has_value();
         } else if (key == "companion") {
-            journal.companion = std::string(value);
+            journal.companions.emplace_back(value);
             ok = !value.empty() && value.find('/') == std::string_view::npos && value[0] != '.';
         } else if (key == "tdevice") {
             ok = ParseNumber(value, journal.targetDevice);
@@ -804,8 +804,10 @@ Recovery RecoverInterruptedChange(const std::string& dir, int& error) {
     if (journal) {
         if (ChangeCompleted(dir, *journal)) {
             result = Recovery::kCompleted;
-            if (!journal->companion.empty() && (error = PutCompanionInPlace(dir, journal->companion)) != 0) {
-                return Recovery::kFailed;
+            for (const std::string& companion : journal->companions) {
+                if ((error = PutCompanionInPlace(dir, companion)) != 0) {
+                    return Recovery::kFailed;
+                }
             }
         } else if (!SameTarget(dir, *journal)) {
             // Undoing would cut a file the journal never described.

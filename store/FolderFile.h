@@ -182,9 +182,9 @@ struct ChangeJournal {
     bool hasIdentity = false;  // targetDevice and targetInode were recorded
     dev_t targetDevice = 0;    // which file the target was: an undo touches
     ino_t targetInode = 0;     // only that file, never one put in its place
-    // For a committed batch: a file of the mailbox whose new content waits as
+    // For a committed batch: files of the mailbox whose new content waits as
     // companion + kPendingSuffix and is put in place with the batch.
-    std::string companion;
+    std::vector<std::string> companions;
 };
 
 inline constexpr std::string_view kJournalFileName = "tegalo.journal";

@@ -1,6 +1,7 @@
 #include "store/SentJournal.h"
 
 #include "store/FileIo.h"
+#include "store/FolderFile.h"
 #include "store/Record.h"
 
 #include <cerrno>
@@ -45,18 +46,50 @@ int NoteSentRecord(const std::string& dir, std::string_view record) {
     return error;
 }
 
-int ReadSentJournal(const std::string& dir, std::vector<std::string>& keys) {
-    keys.clear();
+namespace {
+
+constexpr std::string_view kFiledPrefix = "filed ";
+
+} // namespace
+
+int ReadSentJournal(const std::string& dir, SentJournal& journal) {
+    journal = {};
     std::string text;
     if (const int error = ReadWholeFile(dir + std::string(kSentJournalFileName), text); error != 0) {
         return error == ENOENT ? 0 : error;
     }
     std::size_t start = 0;
     for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
-        keys.push_back(text.substr(start, end - start));
+        const std::string_view line = std::string_view(text).substr(start, end - start);
+        if (line.starts_with(kFiledPrefix)) {
+            journal.filed.emplace_back(line.substr(kFiledPrefix.size()));
+        } else {
+            journal.sent.emplace_back(line);
+        }
         start = end + 1;
     }
     return 0;
+}
+
+int StageSentFiled(const std::string& dir, std::string_view record) {
+    std::string text;
+    if (const int error = ReadWholeFile(dir + std::string(kSentJournalFileName), text); error != 0 && error != ENOENT) {
+        return error;
+    }
+    if (!text.empty() && !text.ends_with('\n')) {
+        text.resize(text.rfind('\n') + 1); // npos + 1: nothing whole is kept
+    }
+    text += std::string(kFiledPrefix) + SentKey(record) + "\n";
+    AtomicFile file;
+    int error =
+        file.Open(dir, std::string(kSentJournalFileName) + std::string(kPendingSuffix), 0600, TempName::kUnique);
+    if (error == 0) {
+        error = file.Write(text);
+    }
+    if (error == 0) {
+        error = file.Commit();
+    }
+    return error;
 }
 
 int RemoveSentJournal(const std::string& dir) {

@@ -1,8 +1,16 @@
 // The send journal: while a send session runs, each waiting message that
-// the server accepted is noted here, durably, before the session takes all
-// of them out of the waiting folder in one rewrite at its end. A start that
-// finds the journal finishes that removal, so that a message that went out
-// is never sent again and one that didn't is never lost.
+// the server accepted is noted here, durably, right after the server's
+// answer and before anything else is written. Its copy then goes into the
+// sent folder together with a "filed" line (the journal is the companion
+// of that append: both reach the disk or neither does), and the session
+// takes all of them out of the waiting folder in one rewrite at its end. A
+// start that finds the journal finishes the bookkeeping: a noted message
+// whose copy was not filed is filed as it waited, and every noted message
+// leaves the waiting folder. So a message that went out is never sent
+// again, and one that didn't is never lost.
+//
+// The file: one line per noted message, its key; one line "filed <key>"
+// per copy filed. Each line ends in LF.
 #pragma once
 
 #include <string>
@@ -21,9 +29,20 @@ std::string SentKey(std::string_view record);
 // directory when the journal is new). Returns 0 or errno.
 [[nodiscard]] int NoteSentRecord(const std::string& dir, std::string_view record);
 
-// The keys in the journal, oldest first; a line that a crash cut short is
-// not one. No journal is no keys. Returns 0 or errno.
-[[nodiscard]] int ReadSentJournal(const std::string& dir, std::vector<std::string>& keys);
+struct SentJournal {
+    std::vector<std::string> sent;  // keys of the messages noted as sent, oldest first
+    std::vector<std::string> filed; // keys of those whose sent copy was filed
+};
+
+// What the journal holds; a line that a crash cut short is not read. No
+// journal is an empty one. Returns 0 or errno.
+[[nodiscard]] int ReadSentJournal(const std::string& dir, SentJournal& journal);
+
+// Writes, synced, the journal with "filed <key of record>" added, as the
+// file kSentJournalFileName + ".pending", for an append to the sent folder
+// to put in place when it commits (CTegaloDoc::CommitBatch). Returns 0 or
+// errno.
+[[nodiscard]] int StageSentFiled(const std::string& dir, std::string_view record);
 
 // Removes the journal and syncs the directory. Returns 0 or errno.
 [[nodiscard]] int RemoveSentJournal(const std::string& dir);

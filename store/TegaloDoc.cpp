@@ -2,12 +2,14 @@
 #include "mime/AddressList.h"
 
 #include "store/AddressBook.h"
+#include "store/Originals.h"
 #include "store/TextLines.h"
 #include "text/unicode.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <map>
 #include <memory>
 
 namespace tegalo {
@@ -120,6 +122,9 @@ StoreStatus CTegaloDoc::Start(std::string_view workDir, bool showReceived) {
     // Sent messages that a crash left in the waiting folder leave it now,
     // before anything could send them again.
     StoreStatus status = RemoveNoted();
+    if (status == StoreStatus::kOk && SweepMarked(baseDir)) {
+        SweepOriginalsAtStart();
+    }
     if (status == StoreStatus::kOk && showReceived) {
         status = LoadList(FolderName(kReceived)).status;
     } else if (status == StoreStatus::kOk) {
@@ -145,6 +150,38 @@ StoreStatus CTegaloDoc::ReadFolder(int folder, RecordList& list, Routine routine
         return StoreStatus::kDamaged;
     }
     return StoreStatus::kOk;
+}
+
+void CTegaloDoc::SweepOriginalsAtStart() {
+    std::map<std::string, int> records;
+    for (int folder = kReceived; folder <= kDeleted; ++folder) {
+        RecordList list;
+        if (ReadFolderFile(baseDir + std::string(FolderName(folder)), folder, list) != 0 || list.Damaged()) {
+            ui_.Trace("Originals not swept: " + std::string(FolderName(folder)) + " cannot be read whole\n");
+            return;
+        }
+        for (const std::string& record : list) {
+            ++records[OriginalKey(record)];
+        }
+    }
+    if (const int error = SweepOriginals(baseDir, records); error != 0) {
+        ui_.Trace(Trace("Originals not swept", OriginalsDir(baseDir), error));
+    }
+}
+
+void CTegaloDoc::MarkSweepOnce() {
+    if (!sweepMarked_) {
+        // Without the marker an interrupted change may leave an original
+        // nobody refers to; that costs room, never a message.
+        sweepMarked_ = MarkSweep(baseDir) == 0;
+    }
+}
+
+void CTegaloDoc::ClearSweepWhenDone() {
+    if (sweepMarked_ && batchFolder_ == kNoFolder) {
+        ClearSweep(baseDir);
+        sweepMarked_ = false;
+    }
 }
 
 void CTegaloDoc::RememberEnd(const RecordList& list) {
@@ -181,57 +218,71 @@ void CTegaloDoc::BeginBatch(std::string_view name) {
 }
 
 StoreStatus CTegaloDoc::CommitBatch(std::string_view companion) {
-    if (batchFolder_ == kNoFolder || !batchJournal_) {
-        // Nothing appended: the companion has nothing to wait for.
-        batchFolder_ = kNoFolder;
-        if (!companion.empty()) {
+    std::vector<std::string> companions;
+    if (!companion.empty()) {
+        companions.emplace_back(companion);
+    }
+    return CommitBatch(companions);
+}
+
+StoreStatus CTegaloDoc::CommitBatch(const std::vector<std::string>& companions) {
+    auto putInPlace = [this, &companions] {
+        for (const std::string& companion : companions) {
             if (const int error = PutCompanionInPlace(baseDir, companion); error != 0) {
                 FileMessage(Routine::kAddData, companion, error);
-                return StoreStatus::kCannotWrite;
+                return false;
             }
         }
-        return StoreStatus::kOk;
+        return true;
+    };
+    if (batchFolder_ == kNoFolder || !batchJournal_) {
+        // Nothing appended: the companions have nothing to wait for, and an
+        // original written for a record that was refused is gone again.
+        batchFolder_ = kNoFolder;
+        ClearSweepWhenDone();
+        return putInPlace() ? StoreStatus::kOk : StoreStatus::kCannotWrite;
     }
-    if (batchJournal_) {
-        const std::string name(FolderName(batchFolder_));
-        RecordList aside;
-        const RecordList* list = &recordList;
-        if (currentFolder != batchFolder_) {
-            if (const StoreStatus status = ReadFolderForAppend(batchFolder_, aside, Routine::kAddData);
-                !Loaded(status)) {
-                return status;
-            }
-            list = &aside;
+    const std::string name(FolderName(batchFolder_));
+    RecordList aside;
+    const RecordList* list = &recordList;
+    if (currentFolder != batchFolder_) {
+        if (const StoreStatus status = ReadFolderForAppend(batchFolder_, aside, Routine::kAddData); !Loaded(status)) {
+            return status;
         }
-        // The file first, then a journal that says the whole batch was made:
-        // from then on a crash keeps the batch rather than taking it back.
-        ChangeJournal done = batchChange_;
-        done.newSize = list->Stamp().size;
-        done.newHead = std::string(list->CountField());
-        done.companion = std::string(companion);
-        int error = SyncFolderFile(baseDir, *list);
-        if (error == 0) {
-            error = WriteJournal(baseDir, done);
-        }
-        if (error == 0 && !companion.empty()) {
-            // The batch stands from the journal on; should this fail, the
-            // journal stays and the next start puts the companion in place.
-            if ((error = PutCompanionInPlace(baseDir, companion)) != 0) {
-                unfinished_ = true;
-                batchFolder_ = kNoFolder;
-                batchJournal_ = false;
-                FileMessage(Routine::kAddData, companion, error);
-                return StoreStatus::kCannotWrite;
-            }
-        }
-        if (error != 0) {
-            FileMessage(Routine::kAddData, name, error);
-            return StoreStatus::kCannotWrite;
-        }
-        unfinished_ = RemoveJournal(baseDir) != 0;
+        list = &aside;
     }
+    // The file first, then a journal that says the whole batch was made:
+    // from then on a crash keeps the batch rather than taking it back.
+    ChangeJournal done = batchChange_;
+    done.newSize = list->Stamp().size;
+    done.newHead = std::string(list->CountField());
+    done.companions = companions;
+    // The originals' names reach the disk before the records that refer
+    // to them.
+    int error = originalsUnsynced_ ? SyncWrittenOriginals(baseDir) : 0;
+    if (error == 0) {
+        originalsUnsynced_ = false;
+        error = SyncFolderFile(baseDir, *list);
+    }
+    if (error == 0) {
+        error = WriteJournal(baseDir, done);
+    }
+    if (error != 0) {
+        FileMessage(Routine::kAddData, name, error);
+        return StoreStatus::kCannotWrite;
+    }
+    // The batch stands from the journal on; should a companion fail, the
+    // journal stays and the next start puts the companions in place.
+    if (!putInPlace()) {
+        unfinished_ = true;
+        batchFolder_ = kNoFolder;
+        batchJournal_ = false;
+        return StoreStatus::kCannotWrite;
+    }
+    unfinished_ = RemoveJournal(baseDir) != 0;
     batchFolder_ = kNoFolder;
     batchJournal_ = false;
+    ClearSweepWhenDone();
     return StoreStatus::kOk;
 }
 
@@ -509,6 +560,86 @@ StoreStatus CTegaloDoc::AddReceived(const PartSizes& sizes, std::string_view tex
     return AddData(sizes, text, name);
 }
 
+StoreStatus CTegaloDoc::AddReceived(const PartSizes& sizes, std::string_view text, std::string_view name,
+                                    std::string_view original) {
+    if (!Started()) {
+        return StoreStatus::kNotStarted;
+    }
+    const int folder = FolderFromName(name);
+    if (folder == kNoFolder) {
+        return StoreStatus::kInvalidArgument;
+    }
+    if (const StoreStatus status = RecordRefused(CheckRecord(sizes, text), "AddData"); status != StoreStatus::kOk) {
+        return status;
+    }
+    const bool batched = batchFolder_ == folder;
+    std::string path;
+    int error = originalsDirReady_ ? 0 : EnsureOriginalsDir(baseDir);
+    originalsDirReady_ = error == 0;
+    if (error == 0) {
+        MarkSweepOnce();
+        // Within a batch the commit syncs all its originals at once: one
+        // sync per message would cost a receive more than the rest of it.
+        error = WriteOriginal(baseDir, OriginalKey(BuildRecord(sizes, {}), text), original, !batched, path);
+    }
+    if (error == 0 && !batched) {
+        error = SyncOriginalsDir(baseDir);
+    }
+    if (error != 0) {
+        if (!path.empty()) {
+            RemoveFile(path);
+        }
+        originalsDirReady_ = false; // looked at again next time
+        FileMessage(Routine::kAddData, kOriginalsDirName, error);
+        return StoreStatus::kCannotWrite;
+    }
+    originalsUnsynced_ = originalsUnsynced_ || batched;
+    const StoreStatus status = AddReceived(sizes, text, name);
+    if (status != StoreStatus::kOk) {
+        RemoveFile(path); // the folder is as before: the original has no record
+    } else if (!batched) {
+        ClearSweepWhenDone();
+    }
+    return status;
+}
+
+std::optional<std::string> CTegaloDoc::OriginalOf(int index) const {
+    if (!Started() || index < 0 || index >= recordList.Count() || static_cast<std::size_t>(index) >= recordList.size()) {
+        return std::nullopt;
+    }
+    const std::optional<std::string> path = FindOriginal(baseDir, OriginalKey(recordList[static_cast<std::size_t>(index)]));
+    std::string bytes;
+    if (!path || ReadWholeFile(*path, bytes) != 0) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+bool CTegaloDoc::SaveOriginal(int index, const std::string& path) {
+    const std::optional<std::string> original = OriginalOf(index);
+    if (!original) {
+        ui_.Message("元のメッセージが保存されていません"_sjis);
+        return false;
+    }
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    AtomicFile out;
+    int error = name.empty() ? EISDIR : out.Open(dir, name, 0600, TempName::kUnique);
+    if (error == 0) {
+        error = out.Write(*original);
+    }
+    if (error == 0) {
+        error = out.Commit();
+    }
+    if (error != 0) {
+        ui_.Message("ファイルに書き込めません"_sjis);
+        ui_.Trace(Trace("Can't write file", path, error));
+        return false;
+    }
+    return true;
+}
+
 LoadResult CTegaloDoc::CountWaiting(std::string_view name) {
     if (!Started()) {
         return {StoreStatus::kNotStarted, -1};
@@ -543,7 +674,25 @@ StoreStatus CTegaloDoc::DelData(int index, std::string_view source, std::string_
     }
     const auto at = static_cast<std::size_t>(index);
     if (from == to) {
-        return Rewrite(recordList, FolderEdit{FolderEdit::Kind::kRemove, at, {}}, Routine::kDelData);
+        // The record leaves for good, and then one original of its key: the
+        // sweep marker covers the moment between the two.
+        const std::string key = OriginalKey(recordList[at]);
+        const bool hasOriginal = FindOriginal(baseDir, key).has_value();
+        if (hasOriginal) {
+            MarkSweepOnce();
+        }
+        const StoreStatus removed =
+            Rewrite(recordList, FolderEdit{FolderEdit::Kind::kRemove, at, {}}, Routine::kDelData);
+        if (removed == StoreStatus::kOk && hasOriginal) {
+            if (const int error = RemoveOneOriginal(baseDir, key); error != 0) {
+                ui_.Trace(Trace("Original left behind", OriginalsDir(baseDir) + key, error));
+                return removed; // the marker stays: the next start removes it
+            }
+        }
+        if (hasOriginal) {
+            ClearSweepWhenDone();
+        }
+        return removed;
     }
     RecordList targetList;
     if (const StoreStatus status = ReadFolderForAppend(to, targetList, Routine::kLoadList); !Loaded(status)) {

@@ -124,6 +124,8 @@ public:
     // is put in place at the moment the batch becomes durable, so that a
     // crash leaves both old or both new (the received ids of the batch).
     [[nodiscard]] StoreStatus CommitBatch(std::string_view companion = {});
+    // The same with several companions, put in place in this order.
+    [[nodiscard]] StoreStatus CommitBatch(const std::vector<std::string>& companions);
 
     // Replaces record `index` (from 0) of the folder shown with a whole
     // record (size block and text) and writes the folder anew. `name` must
@@ -136,6 +138,20 @@ public:
     // Appends a received message to the named folder (the receive session
     // passes "recv"), whichever folder is shown.
     [[nodiscard]] StoreStatus AddReceived(const PartSizes& sizes, std::string_view text, std::string_view name);
+    // The same, keeping `original` (the message as the server sent it) in
+    // the originals directory (store/Originals.h) first: synced before the
+    // record is; within a batch written at once and synced, all together,
+    // before CommitBatch makes the batch durable. A record that is not stored leaves no original behind.
+    [[nodiscard]] StoreStatus AddReceived(const PartSizes& sizes, std::string_view text, std::string_view name,
+                                          std::string_view original);
+
+    // The original of record `index` of the folder shown, as the server sent
+    // it; nullopt when the store keeps none for it (older records, composed
+    // messages) or it cannot be read.
+    std::optional<std::string> OriginalOf(int index) const;
+    // Writes the original of record `index` to the file `path` (replacing
+    // one that is there). False after the message.
+    bool SaveOriginal(int index, const std::string& path);
 
     // The number of records in the waiting folder. Any name but "reserv"
     // gives kInvalidArgument and -1 without touching anything.
@@ -183,6 +199,10 @@ public:
     // attachment directory ("ファイルが開けません5 CTempF" when that fails).
     std::optional<std::string> CTempF(std::string_view content, std::string_view name, std::string_view encoding);
 
+    // Writes `bytes` (already decoded) as the file `name` (Shift_JIS, made
+    // safe for the file system) in the attachment directory, as CTempF does.
+    std::optional<std::string> SaveDecodedCopy(std::string_view bytes, std::string_view name);
+
     // Builds part `index` of a message into `bodyParts`, which the caller
     // owns (start from NewBodyParts; see BuildBodyPart). On failure the part
     // stays empty and the user was told why; the caller decides whether the
@@ -206,12 +226,23 @@ public:
     // Taking sent messages out of the waiting folder as one change: NoteSent
     // notes durably that waiting record `record` went out; RemoveNoted takes
     // every noted record (found by its bytes, the read mark aside, wherever
-    // it stands now) out of "reserv" in one rewrite and forgets the notes. A
-    // start finishes a removal that a crash interrupted.
+    // it stands now) out of "reserv" in one rewrite and forgets the notes;
+    // a noted record whose copy was never filed goes into "sent" as it is,
+    // first. A start finishes a removal that a crash or a failure left.
     [[nodiscard]] StoreStatus NoteSent(std::string_view record);
     [[nodiscard]] StoreStatus RemoveNoted();
+    // Files the copy of a sent message in "sent" as StoreComposedMessage
+    // does. For a waiting message (`waitingRecord` not empty, noted with
+    // NoteSent) the journal's "filed" line goes in place with the copy, so
+    // that RemoveNoted files its waiting record in its stead only when the
+    // copy never reached the disk.
+    [[nodiscard]] StoreStatus FileSentCopy(const BodyParts& bodyParts, PartSizes sizes, std::string_view header,
+                                           std::string_view waitingRecord);
 
 private:
+    // Appends a sent copy (`sizes` and `text` as AddData takes them) to
+    // "sent" together with the journal's "filed" line for `waitingRecord`.
+    StoreStatus FileNotedCopy(const PartSizes& sizes, std::string_view text, std::string_view waitingRecord);
     // How an operation reports a failure to open or write a file.
     enum class Routine { kAddCount, kAddData, kDelData, kLoadList, kRegData, kDelFileData };
 
@@ -231,6 +262,14 @@ private:
     // next append to that folder needs no reading while the file is as the
     // store left it.
     void RememberEnd(const RecordList& list);
+    // Removes the originals that no record refers to, after a change that
+    // put the sweep marker in place was interrupted (store/Originals.h).
+    // Leaves them (and the marker) when a folder can't be read whole.
+    void SweepOriginalsAtStart();
+    // Puts the sweep marker in place unless it is there already.
+    void MarkSweepOnce();
+    // Removes the marker when no open change still needs it.
+    void ClearSweepWhenDone();
     // Finishes a change whose journal a failed undo left behind.
     // Commits an open batch unless this is an append to the batch's folder
     // (`batchAppendFolder`), then finishes a change left by a failed undo.
@@ -254,6 +293,9 @@ private:
     int batchFolder_ = kNoFolder;   // the folder of the open batch
     bool batchJournal_ = false;     // the batch's first append left its journal on disk
     ChangeJournal batchChange_;     // that journal
+    bool sweepMarked_ = false;      // this document put the sweep marker in place
+    bool originalsUnsynced_ = false; // originals written in the batch, not yet synced
+    bool originalsDirReady_ = false; // the originals directory was there (or made) at the last write
     std::array<RecordList, kDeleted + 1> knownEnds_; // by folder code: see RememberEnd
 };
 

@@ -2,6 +2,8 @@
 #include "store/TegaloDoc.h"
 
 #include "store/Attachments.h"
+#include "store/FileIo.h"
+#include "store/FolderFile.h"
 #include "store/SentJournal.h"
 #include "text/unicode.h"
 
@@ -41,6 +43,21 @@ std::optional<std::string> CTegaloDoc::CTempF(std::string_view content, std::str
     std::string path;
     if (!dir.empty()) {
         path = WriteAttachmentCopy(dir, SafeAttachmentName(name), DecodeAttachment(content, encoding), &error);
+    }
+    if (path.empty()) {
+        ui_.Trace("CTempF: " + error + "\n");
+        ui_.Message("ファイルが開けません5 CTempF"_sjis);
+        return std::nullopt;
+    }
+    return path;
+}
+
+std::optional<std::string> CTegaloDoc::SaveDecodedCopy(std::string_view bytes, std::string_view name) {
+    std::string error;
+    const std::string dir = AttachmentDirectory(&error);
+    std::string path;
+    if (!dir.empty()) {
+        path = WriteAttachmentCopy(dir, SafeAttachmentName(name), bytes, &error);
     }
     if (path.empty()) {
         ui_.Trace("CTempF: " + error + "\n");
@@ -156,16 +173,51 @@ StoreStatus CTegaloDoc::NoteSent(std::string_view record) {
     return StoreStatus::kOk;
 }
 
+StoreStatus CTegaloDoc::FileSentCopy(const BodyParts& bodyParts, PartSizes sizes, std::string_view header,
+                                     std::string_view waitingRecord) {
+    if (waitingRecord.empty()) {
+        return StoreComposedMessage(bodyParts, sizes, header, "sent");
+    }
+    const ComposedRecord record = AssembleComposedRecord(bodyParts, sizes, header);
+    return FileNotedCopy(record.sizes, record.text, waitingRecord);
+}
+
+StoreStatus CTegaloDoc::FileNotedCopy(const PartSizes& sizes, std::string_view text, std::string_view waitingRecord) {
+    if (!Started()) {
+        return StoreStatus::kNotStarted;
+    }
+    if (const StoreStatus status = FinishUnfinished(); status != StoreStatus::kOk) {
+        return status;
+    }
+    if (const int error = StageSentFiled(baseDir, waitingRecord); error != 0) {
+        FileMessage(Routine::kAddData, kSentJournalFileName, error);
+        return StoreStatus::kCannotWrite;
+    }
+    // The copy and its "filed" line reach the disk together: a crash leaves
+    // neither (the next start files the copy) or both (it does not again).
+    BeginBatch("sent");
+    StoreStatus status = AddCount("sent", 1);
+    if (status == StoreStatus::kOk) {
+        status = AddData(sizes, text, "sent");
+    }
+    if (status == StoreStatus::kOk) {
+        return CommitBatch(kSentJournalFileName);
+    }
+    static_cast<void>(CommitBatch()); // nothing was appended: only ends the batch
+    static_cast<void>(RemoveFile(baseDir + std::string(kSentJournalFileName) + std::string(kPendingSuffix)));
+    return status;
+}
+
 StoreStatus CTegaloDoc::RemoveNoted() {
     if (!Started()) {
         return StoreStatus::kNotStarted;
     }
-    std::vector<std::string> keys;
-    if (const int error = ReadSentJournal(baseDir, keys); error != 0) {
+    SentJournal journal;
+    if (const int error = ReadSentJournal(baseDir, journal); error != 0) {
         FileMessage(Routine::kDelFileData, kSentJournalFileName, error);
         return StoreStatus::kCannotOpen;
     }
-    if (keys.empty() && !std::filesystem::exists(baseDir + std::string(kSentJournalFileName))) {
+    if (journal.sent.empty() && !std::filesystem::exists(baseDir + std::string(kSentJournalFileName))) {
         return StoreStatus::kOk;
     }
     if (const StoreStatus status = FinishUnfinished(); status != StoreStatus::kOk) {
@@ -179,12 +231,31 @@ StoreStatus CTegaloDoc::RemoveNoted() {
         }
         waiting = &aside;
     }
-    std::unordered_multiset<std::string> noted(keys.begin(), keys.end());
+    std::unordered_multiset<std::string> noted(journal.sent.begin(), journal.sent.end());
+    std::unordered_multiset<std::string> filed(journal.filed.begin(), journal.filed.end());
     std::vector<std::size_t> removed;
     for (std::size_t i = 0; i < waiting->size() && !noted.empty(); ++i) {
-        if (const auto at = noted.find(SentKey((*waiting)[i])); at != noted.end()) {
-            noted.erase(at);
-            removed.push_back(i);
+        const std::string key = SentKey((*waiting)[i]);
+        const auto at = noted.find(key);
+        if (at == noted.end()) {
+            continue;
+        }
+        noted.erase(at);
+        removed.push_back(i);
+        if (const auto copy = filed.find(key); copy != filed.end()) {
+            filed.erase(copy);
+            continue;
+        }
+        // It went out, but a crash or a failure kept its copy from the sent
+        // folder: the waiting record is filed there as it is.
+        const std::string record = (*waiting)[i];
+        const std::optional<PartSizes> sizes = ParseSizeBlock(record);
+        if (!sizes) {
+            return StoreStatus::kBadRecord;
+        }
+        if (const StoreStatus status = FileNotedCopy(*sizes, std::string_view(record).substr(kSizeBlockLength), record);
+            status != StoreStatus::kOk) {
+            return status;
         }
     }
     if (!removed.empty()) {

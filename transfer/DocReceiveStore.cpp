@@ -2,12 +2,10 @@
 
 namespace tegalo {
 
-StoreResult DocReceiveStore::AddReceived(const PartSizes& sizes, std::string_view recordText) {
-    if (!batch_) {
-        doc_.BeginBatch("recv");
-        batch_ = true;
-    }
-    switch (doc_.AddReceived(sizes, recordText, "recv")) {
+namespace {
+
+StoreResult ResultOf(StoreStatus status) {
+    switch (status) {
     case StoreStatus::kOk:
         return StoreResult::Stored;
     case StoreStatus::kLimitExceeded:
@@ -19,17 +17,41 @@ StoreResult DocReceiveStore::AddReceived(const PartSizes& sizes, std::string_vie
     }
 }
 
+} // namespace
+
+StoreResult DocReceiveStore::AddReceived(const PartSizes& sizes, std::string_view recordText) {
+    if (!batch_) {
+        doc_.BeginBatch("recv");
+        batch_ = true;
+    }
+    return ResultOf(doc_.AddReceived(sizes, recordText, "recv"));
+}
+
+StoreResult DocReceiveStore::AddReceivedWithOriginal(const PartSizes& sizes, std::string_view recordText,
+                                                     std::string_view original) {
+    if (!batch_) {
+        doc_.BeginBatch("recv");
+        batch_ = true;
+    }
+    // The session hands the text without the line end of its last line;
+    // the kept original is the message as it was delivered.
+    std::string whole;
+    whole.reserve(original.size() + kCrLf.size());
+    whole.append(original).append(kCrLf);
+    return ResultOf(doc_.AddReceived(sizes, recordText, "recv", whole));
+}
+
 bool DocReceiveStore::Commit() {
     batch_ = false;
     return doc_.CommitBatch() == StoreStatus::kOk;
 }
 
-bool DocReceiveStore::CommitWith(std::string_view companion) {
+bool DocReceiveStore::CommitWith(const std::vector<std::string>& companions) {
     if (!batch_) {
-        doc_.BeginBatch("recv"); // nothing appended: the companion alone
+        doc_.BeginBatch("recv"); // nothing appended: the companions alone
     }
     batch_ = false;
-    return doc_.CommitBatch(companion) == StoreStatus::kOk;
+    return doc_.CommitBatch(companions) == StoreStatus::kOk;
 }
 
 } // namespace tegalo

@@ -12,9 +12,12 @@ public:
 
     // Messages of a session are appended as one batch of the store.
     [[nodiscard]] StoreResult AddReceived(const PartSizes& sizes, std::string_view recordText) override;
+    bool KeepsOriginals() const override { return true; }
+    [[nodiscard]] StoreResult AddReceivedWithOriginal(const PartSizes& sizes, std::string_view recordText,
+                                                      std::string_view original) override;
     [[nodiscard]] bool Commit() override;
     bool TakesCompanion() const override { return true; }
-    [[nodiscard]] bool CommitWith(std::string_view companion) override;
+    [[nodiscard]] bool CommitWith(const std::vector<std::string>& companions) override;
 
 private:
     CTegaloDoc& doc_;

@@ -162,8 +162,8 @@ StoreStatus DocSendStore::PrepareWaiting(int index, WaitingMessage& waiting) {
 }
 
 StoreStatus DocSendStore::FileSent(const PartSizes& sizes, std::string_view header,
-                                   const std::vector<std::string>& bodyParts) {
-    return doc_.StoreComposedMessage(SentCopyParts(bodyParts, sizes, header), sizes, header, "sent");
+                                   const std::vector<std::string>& bodyParts, std::string_view waitingRecord) {
+    return doc_.FileSentCopy(SentCopyParts(bodyParts, sizes, header), sizes, header, waitingRecord);
 }
 
 StoreStatus DocSendStore::RemoveWaiting(std::string_view record) {

@@ -14,10 +14,11 @@ public:
     int CountWaiting() override;
     // Goes through the document's PrepareSend.
     [[nodiscard]] StoreStatus PrepareWaiting(int index, WaitingMessage& waiting) override;
-    // Goes through StoreComposedMessage into "sent". A message too large for
-    // a record is filed as SentCopyParts leaves it.
+    // Goes through the document's FileSentCopy into "sent". A message too
+    // large for a record is filed as SentCopyParts leaves it.
     [[nodiscard]] StoreStatus FileSent(const PartSizes& sizes, std::string_view header,
-                                       const std::vector<std::string>& bodyParts) override;
+                                       const std::vector<std::string>& bodyParts,
+                                       std::string_view waitingRecord) override;
     // Notes the record as sent (the document's NoteSent); it leaves the
     // waiting folder in RemoveSentWaiting, together with the others.
     [[nodiscard]] StoreStatus RemoveWaiting(std::string_view record) override;

@@ -1,5 +1,6 @@
 #include "transfer/Pop3Session.h"
 
+#include "store/FileIo.h"
 #include "store/Record.h"
 
 #include "text/jis.h"
@@ -444,7 +445,32 @@ void Pop3Session::StepSession() {
     }
 }
 
+namespace {
+
+// The name under which a status line in `state` is a phase for crash tests.
+std::string_view Pop3PhaseName(Pop3State state) {
+    switch (state) {
+    case Pop3State::Greeting:
+        return "pop3-greeting";
+    case Pop3State::UidlSent:
+        return "pop3-uidl";
+    case Pop3State::RetrSent:
+        return "pop3-retr";
+    case Pop3State::DeleSent:
+        return "pop3-dele";
+    case Pop3State::QuitSent:
+        return "pop3-quit";
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
 void Pop3Session::OnStatusLine(const std::string& line) {
+    if (const std::string_view phase = Pop3PhaseName(sessionState); !phase.empty()) {
+        ReachedPhase(phase);
+    }
     switch (sessionState) {
     case Pop3State::Greeting:
         if (!IsOk(line)) {
@@ -625,10 +651,16 @@ void Pop3Session::OnMessageText(const std::string& text, bool truncated) {
         if (CurrentMessage.jisError) {
             out_.notices.push_back("JIS code Error");
         }
-        if (!CurrentMessage.DropAttachmentsToFit()) {
+        // A store that keeps the message itself stores it whole whatever
+        // its record has to leave out.
+        const bool originals = store_.KeepsOriginals();
+        if (!CurrentMessage.DropAttachmentsToFit() && !(originals && CurrentMessage.CutTextToFit())) {
             reason = KeptReason::TooLarge;
         } else {
-            switch (store_.AddReceived(CurrentMessage.Sizes(), CurrentMessage.RecordText())) {
+            const StoreResult result =
+                originals ? store_.AddReceivedWithOriginal(CurrentMessage.Sizes(), CurrentMessage.RecordText(), text)
+                          : store_.AddReceived(CurrentMessage.Sizes(), CurrentMessage.RecordText());
+            switch (result) {
             case StoreResult::Stored:
                 stored = true;
                 break;
@@ -645,7 +677,9 @@ void Pop3Session::OnMessageText(const std::string& text, bool truncated) {
                 break;
             }
         }
-        if (stored && CurrentMessage.partsLeftOut > 0) {
+        if (stored && store_.KeepsOriginals()) {
+            // Nothing was lost: the original holds what the record left out.
+        } else if (stored && CurrentMessage.partsLeftOut > 0) {
             reason = KeptReason::PartsLeftOut;
         } else if (stored && CurrentMessage.nulRemoved) {
             reason = KeptReason::NulRemoved;
@@ -672,6 +706,7 @@ void Pop3Session::OnMessageText(const std::string& text, bool truncated) {
     if (!transient) {
         RememberDigest(number, reason ? UidlMark::Kept : UidlMark::Stored);
     }
+    ReachedPhase("pop3-store");
     RetrieveNextOrFinish();
 }
 
@@ -799,22 +834,36 @@ SessionEnd Pop3Session::EndOutcome() const {
 }
 
 bool Pop3Session::CommitBatchAndIds() {
-    if (useUidl_ && uidlChanged_ && uidlStore_ != nullptr && store_.TakesCompanion() &&
-        !uidlStore_->StagedName().empty()) {
-        if (std::string error = uidlStore_->Stage(uidl_); !error.empty()) {
-            out_.notices.push_back(std::move(error));
-            return store_.Commit(); // the ids are saved after, as before
-        }
-        if (!store_.CommitWith(uidlStore_->StagedName())) {
+    PruneDigests();
+    // The ids and the digests of the batch go in place with it; a list that
+    // cannot be staged is saved after the commit, as a store without
+    // companions has it.
+    std::vector<std::string> staged;
+    auto stage = [&](bool wanted, UidlStore* list, const UidlList& marks, bool changed) {
+        if (!wanted || !changed || list == nullptr || !store_.TakesCompanion() || list->StagedName().empty()) {
             return false;
         }
-        uidlChanged_ = false;
+        if (std::string error = list->Stage(marks); !error.empty()) {
+            out_.notices.push_back(std::move(error));
+            return false;
+        }
+        staged.push_back(list->StagedName());
         return true;
+    };
+    const bool idsStaged = stage(useUidl_, uidlStore_, uidl_, uidlChanged_);
+    const bool digestsStaged = stage(useDigests_, digestStore_, digests_, digestsChanged_);
+    if (staged.empty()) {
+        return store_.Commit();
     }
-    return store_.Commit();
+    if (!store_.CommitWith(staged)) {
+        return false;
+    }
+    uidlChanged_ = uidlChanged_ && !idsStaged;
+    digestsChanged_ = digestsChanged_ && !digestsStaged;
+    return true;
 }
 
-void Pop3Session::SaveUidl() {
+void Pop3Session::PruneDigests() {
     if (useDigests_ && retrievedAll_) {
         // Every message on the server was seen: digests of the others name
         // messages no longer there.
@@ -827,6 +876,10 @@ void Pop3Session::SaveUidl() {
             }
         }
     }
+}
+
+void Pop3Session::SaveUidl() {
+    PruneDigests();
     if (useDigests_ && digestsChanged_) {
         if (std::string error = digestStore_->Save(digests_); !error.empty()) {
             out_.notices.push_back(std::move(error));

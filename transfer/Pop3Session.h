@@ -194,6 +194,7 @@ private:
     SessionEnd EndOutcome() const;
     void SaveUidl();
     bool CommitBatchAndIds();
+    void PruneDigests();
     std::string AccountKey() const;
 
     ReceiveStore& store_;

@@ -46,12 +46,17 @@ public:
     // Appends the copy of a sent message to the sent folder: `sizes` carries
     // entries 1, 2, 3 and 6, `header` is subject, sender piece, date piece and
     // header block one after the other, `bodyParts` the parts as sent.
+    // `waitingRecord` is the waiting record the message was sent from, already
+    // passed to RemoveWaiting, or empty for a composed message.
     [[nodiscard]] virtual StoreStatus FileSent(const PartSizes& sizes, std::string_view header,
-                                               const std::vector<std::string>& bodyParts) = 0;
+                                               const std::vector<std::string>& bodyParts,
+                                               std::string_view waitingRecord) = 0;
 
     // Removes from the waiting folder the record that is `record` (its read
     // mark aside), wherever it stands now, at once or by the latest in
-    // RemoveSentWaiting. kBadIndex when no record is.
+    // RemoveSentWaiting. kBadIndex when no record is. Called right after the
+    // server accepted the message, before its copy is filed: once it
+    // returned kOk, the message is never sent again, whatever happens next.
     [[nodiscard]] virtual StoreStatus RemoveWaiting(std::string_view record) = 0;
 
     // The session ended: whatever RemoveWaiting left for later leaves now.

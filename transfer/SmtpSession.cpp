@@ -3,6 +3,7 @@
 #include "config/AccountSettings.h"
 #include "mime/Outgoing.h"
 #include "mime/WireMessage.h"
+#include "store/FileIo.h"
 #include "store/Record.h"
 #include "text/unicode.h"
 #include "transfer/ShownText.h"
@@ -544,6 +545,26 @@ void SmtpSession::StepSession() {
     }
 }
 
+namespace {
+
+// The name under which a reply in `state` is a phase for crash tests.
+std::string_view SmtpPhaseName(SmtpState state) {
+    switch (state) {
+    case SmtpState::Greeting:
+        return "smtp-greeting";
+    case SmtpState::DataSent:
+        return "smtp-data"; // the go-ahead, before the message text goes out
+    case SmtpState::MessageSent:
+        return "smtp-250"; // the answer to the message text, before any bookkeeping
+    case SmtpState::QuitSent:
+        return "smtp-quit";
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
 bool SmtpSession::InTurn() {
     // A reply answers the oldest command not yet answered, and only when it
     // began after that command went out: bytes the server sent before it
@@ -556,6 +577,9 @@ bool SmtpSession::InTurn() {
 }
 
 void SmtpSession::OnReply(const SmtpReply& reply) {
+    if (const std::string_view phase = SmtpPhaseName(sessionState); !phase.empty()) {
+        ReachedPhase(phase);
+    }
     if (sessionState == SmtpState::QuitSent) {
         return CloseSocket(pendingEnd_);
     }
@@ -735,6 +759,24 @@ void SmtpSession::MessageAccepted() {
     Status("Message was sent");
     const Queued& queued = queue_[current_];
     const std::string shownSubject = ShownReply(CurrentMessage.subject);
+    std::string_view waitingRecord = queued.record;
+
+    if (!waitingRecord.empty()) {
+        // What the server accepted is noted first: from here on a failure
+        // or a crash finishes the bookkeeping instead of sending it again.
+        const StoreStatus noted = store_.RemoveWaiting(waitingRecord);
+        if (noted == StoreStatus::kBadIndex) {
+            waitingRecord = {}; // no longer waiting (moved by the user meanwhile)
+        } else if (noted != StoreStatus::kOk) {
+            return StoreFailed(
+                "「"_sjis + shownSubject +
+                    "」は送信しましたが、送信したことを記録できませんでした（送信待ちに残っているため、次の送信でもう一度送られます）"_sjis,
+                "Sent Message Not Recorded on Disk");
+        } else {
+            removalPending_ = true;
+        }
+        ReachedPhase("smtp-noted");
+    }
 
     PartSizes sizes{};
     sizes[kSubjectLength] = static_cast<int>(CurrentMessage.subject.size());
@@ -742,20 +784,22 @@ void SmtpSession::MessageAccepted() {
     sizes[kDateLength] = static_cast<int>(CurrentMessage.date.size());
     sizes[kHeaderLength] = static_cast<int>(CurrentMessage.header.size());
     const std::string header = CurrentMessage.subject + CurrentMessage.from + CurrentMessage.date + CurrentMessage.header;
-    if (store_.FileSent(sizes, header, queued.message.bodyParts) != StoreStatus::kOk) {
-        // Without its copy the message stays in the waiting folder, so that
-        // its text is not lost; the user is told it went out already.
-        out_.notices.push_back("「"_sjis + shownSubject + "」は送信しましたが、送信済に保存できませんでした"_sjis +
-                               (queued.record.empty() ? std::string() : "（送信待ちに残しています）"_sjis));
-    } else if (!queued.record.empty()) {
-        const StoreStatus removed = store_.RemoveWaiting(queued.record);
-        removalPending_ = true;
-        // kBadIndex: the record is no longer waiting (moved by the user meanwhile).
-        if (removed != StoreStatus::kOk && removed != StoreStatus::kBadIndex) {
-            out_.notices.push_back("「"_sjis + shownSubject + "」は送信しましたが、送信待ちから削除できませんでした"_sjis);
-        }
+    if (store_.FileSent(sizes, header, queued.message.bodyParts, waitingRecord) != StoreStatus::kOk) {
+        return StoreFailed("「"_sjis + shownSubject + "」は送信しましたが、送信済に保存できませんでした"_sjis +
+                               (waitingRecord.empty() ? std::string() : "（送信待ちから送信済に移します）"_sjis),
+                           "Sent Copy Not Saved to Disk");
     }
+    ReachedPhase("smtp-filed");
     NextOrFinish(false);
+}
+
+void SmtpSession::StoreFailed(std::string notice, std::string_view what) {
+    // As a receive does, the session stops at the first failure to store:
+    // another message sent now could not be recorded either.
+    out_.notices.push_back(std::move(notice));
+    std::string text = batchSend ? SentSummaryText(sent_, refused_) + ", " : std::string();
+    Status(text + "Stopped: " + std::string(what));
+    Quit(SessionEnd::Failed);
 }
 
 void SmtpSession::MessageRefused(std::string text) {
@@ -809,7 +853,11 @@ void SmtpSession::Quit(SessionEnd outcome) {
 
 void SmtpSession::CloseSocket(SessionEnd outcome) {
     if (std::exchange(removalPending_, false) && store_.RemoveSentWaiting() != StoreStatus::kOk) {
-        out_.notices.push_back("送信したメッセージを送信待ちから削除できませんでした"_sjis);
+        // They are noted as sent: the next start takes them out, and no
+        // session sends them before.
+        out_.notices.push_back("送信したメッセージを送信待ちから削除できませんでした（次の起動時に削除します）"_sjis);
+        Status("Sent Messages Not Removed from the Waiting Folder");
+        outcome = SessionEnd::Failed;
     }
     phase_ = Phase::Idle;
     grouped_ = dataInFlight_ = false;

@@ -6,8 +6,10 @@
 //
 // A session: greeting, EHLO, then for each message one transaction of MAIL
 // FROM, one RCPT TO per recipient, DATA and the message text, then QUIT. An
-// accepted message ("250" to its text) is filed in the sent folder and then
-// removed from the waiting folder. A refused one (MAIL FROM, any RCPT TO,
+// accepted message ("250" to its text) is first noted as sent, so that it
+// is never sent again, then filed in the sent folder; it leaves the waiting
+// folder when the session ends. A failure to store either stops the session
+// at once (QUIT, no further message) and ends it as failed. A refused one (MAIL FROM, any RCPT TO,
 // DATA or the text refused) stays where it was; before the next message the
 // session sends RSET, because after a refusal part of the transaction may
 // still stand on the server. After an accepted message the server has
@@ -241,6 +243,7 @@ private:
     void OnGroupReply(const SmtpReply& reply, const std::string& text);
     void SendMessageText();
     void MessageAccepted();
+    void StoreFailed(std::string notice, std::string_view what);
     void MessageRefused(std::string text);
     void NextOrFinish(bool afterRefusal);
     void SendCommand(std::string line);

@@ -45,8 +45,9 @@ CMailMsg::CMailMsg(QWidget* parent) : QDialog(parent) {
     auto* reply = new QPushButton(QStringLiteral("返信"), this);
     auto* forward = new QPushButton(QStringLiteral("転送"), this);
     auto* print = new QPushButton(QStringLiteral("印刷"), this);
+    saveOriginal_ = new QPushButton(QStringLiteral("元のメッセージを保存..."), this);
     auto* cancel = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this);
-    for (QPushButton* b : {reply, forward, print, cancel}) {
+    for (QPushButton* b : {reply, forward, print, saveOriginal_, cancel}) {
         b->setAutoDefault(false);
         buttons->addWidget(b);
     }
@@ -58,6 +59,7 @@ CMailMsg::CMailMsg(QWidget* parent) : QDialog(parent) {
     connect(reply, &QPushButton::clicked, this, [this] { done(kReply); });
     connect(forward, &QPushButton::clicked, this, [this] { done(kForward); });
     connect(print, &QPushButton::clicked, this, [this] { done(kPrint); });
+    connect(saveOriginal_, &QPushButton::clicked, this, [this] { done(kSaveOriginal); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(list_, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { done(kFirstAttachment + list_->row(item)); });
@@ -66,6 +68,7 @@ CMailMsg::CMailMsg(QWidget* parent) : QDialog(parent) {
 void CMailMsg::Prepare() {
     header_->setText(viewerHeader);
     body_->setPlainText(viewerBody);
+    saveOriginal_->setVisible(hasOriginal);
     list_->clear();
     listLabel_->setVisible(multipart);
     list_->setVisible(multipart);

@@ -8,6 +8,7 @@
 class QLabel;
 class QListWidget;
 class QPlainTextEdit;
+class QPushButton;
 
 namespace tegalo {
 
@@ -18,7 +19,8 @@ public:
         kPrint = 1005,
         kReply = 1014,
         kForward = 1015,
-        kFirstAttachment = 1017, // + the attachment's entry (0, 1, 2)
+        kSaveOriginal = 1016,    // "元のメッセージを保存..."
+        kFirstAttachment = 1017, // + the attachment's entry (0, 1, 2, ...)
     };
 
     explicit CMailMsg(QWidget* parent = nullptr);
@@ -30,6 +32,8 @@ public:
     // label and an empty list, without it both are hidden.
     QStringList attachments;
     bool multipart = false;
+    // The store keeps the message as received: "元のメッセージを保存..." is offered.
+    bool hasOriginal = false;
 
     // Puts the texts into the controls (before exec).
     void Prepare();
@@ -38,12 +42,14 @@ public:
     QListWidget* attachmentList() const { return list_; }
     QLabel* attachmentLabel() const { return listLabel_; }
     QLabel* headerLabel() const { return header_; }
+    QPushButton* saveOriginalButton() const { return saveOriginal_; }
 
 private:
     QLabel* header_ = nullptr;
     QLabel* listLabel_ = nullptr;
     QListWidget* list_ = nullptr;
     QPlainTextEdit* body_ = nullptr;
+    QPushButton* saveOriginal_ = nullptr;
 };
 
 } // namespace tegalo

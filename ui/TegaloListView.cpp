@@ -285,6 +285,15 @@ int CTegaloListView::LoadFocusedMessage() {
         m.lastAttachmentIndex = j;
     }
     m.currentRecordIndex = k;
+    m.allAttachments.clear();
+    const std::optional<std::string> original = doc_.OriginalOf(k);
+    m.hasOriginal = original.has_value();
+    if (original) {
+        std::vector<ReceivedAttachment> all = ListReceivedAttachments(*original);
+        if (all.size() > static_cast<std::size_t>(m.lastAttachmentIndex)) {
+            m.allAttachments = std::move(all);
+        }
+    }
     FillViewer();
     return k;
 }
@@ -299,6 +308,14 @@ void CTegaloListView::FillViewer() {
         viewerDialog_.attachments.append(FromSjis(m.attachmentNames[static_cast<std::size_t>(j)]));
     }
     viewerDialog_.multipart = std::atoi(m.attachmentNames[0].c_str()) >= 1;
+    if (!m.allAttachments.empty()) {
+        viewerDialog_.attachments.clear();
+        for (const ReceivedAttachment& attachment : m.allAttachments) {
+            viewerDialog_.attachments.append(FromSjis(attachment.name));
+        }
+        viewerDialog_.multipart = true;
+    }
+    viewerDialog_.hasOriginal = m.hasOriginal;
 }
 
 void CTegaloListView::OpenFocusedMessage() {
@@ -313,7 +330,9 @@ void CTegaloListView::OpenFocusedMessage() {
         ReplyToLoaded();
     } else if (result == CMailMsg::kForward) {
         ForwardLoaded();
-    } else if (result >= CMailMsg::kFirstAttachment && result < CMailMsg::kFirstAttachment + 3) {
+    } else if (result == CMailMsg::kSaveOriginal) {
+        SaveOriginalOfLoaded();
+    } else if (result >= CMailMsg::kFirstAttachment && result - CMailMsg::kFirstAttachment < viewerDialog_.attachments.size()) {
         OpenAttachment(result - CMailMsg::kFirstAttachment + 1);
     }
 }
@@ -333,16 +352,21 @@ void CTegaloListView::PrintCurrentBody() {
 
 void CTegaloListView::OpenAttachment(int number) {
     const LoadedMessage& m = currentMessage_;
-    if (number < 1 || number > m.lastAttachmentIndex) {
+    const bool fromOriginal = !m.allAttachments.empty();
+    const int count = fromOriginal ? static_cast<int>(m.allAttachments.size()) : m.lastAttachmentIndex;
+    if (number < 1 || number > count) {
         return;
     }
+    const auto at = static_cast<std::size_t>(number);
     std::string name;
-    for (char c : m.attachmentNames[static_cast<std::size_t>(number)]) {
+    for (char c : fromOriginal ? m.allAttachments[at - 1].name : m.attachmentNames[at]) {
         if (static_cast<unsigned char>(c) >= 32) {
             name.push_back(c);
         }
     }
-    const std::optional<std::string> path = doc_.SaveAttachment(m.currentRecordIndex, number, name);
+    const std::optional<std::string> path =
+        fromOriginal ? doc_.SaveDecodedCopy(m.allAttachments[at - 1].bytes, name)
+                     : doc_.SaveAttachment(m.currentRecordIndex, number, name);
     if (!path) {
         return; // the store said why; nothing is opened
     }
@@ -355,6 +379,26 @@ void CTegaloListView::OpenAttachment(int number) {
     }
     if (!Prompter().OpenWithDesktop(file)) {
         Prompter().Message(this, QStringLiteral("Can't Execute"));
+    }
+}
+
+void CTegaloListView::SaveOriginalOfLoaded() {
+    const LoadedMessage& m = currentMessage_;
+    std::string subject;
+    for (char c : m.subject) {
+        if (static_cast<unsigned char>(c) >= 32) {
+            subject.push_back(c);
+        }
+    }
+    const std::size_t start = subject.find_first_not_of(' ');
+    subject = start == std::string::npos ? std::string("message") : subject.substr(start);
+    const QString suggested = FromNativePath(SafeAttachmentName(subject + ".eml"));
+    QString path = Prompter().ChooseFileToSave(this, suggested, {QStringLiteral("メール (*.eml)")});
+    if (path.isEmpty()) {
+        return;
+    }
+    if (doc_.SaveOriginal(m.currentRecordIndex, NativePath(path))) {
+        lastAttachmentPath_ = NativePath(path);
     }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "config/qt/MailComset.h"
+#include "mime/ReceivedMessage.h"
 #include "transfer/MailDate.h"
 #include "transfer/qt/Sock.h"
 #include "ui/AdrBookDlg.h"
@@ -17,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tegalo {
 
@@ -35,6 +37,11 @@ struct LoadedMessage {
     std::array<std::string, 4> attachmentNames;
     int currentRecordIndex = -1;
     int lastAttachmentIndex = 0; // the number of attachments
+    // The store keeps the message as it was received.
+    bool hasOriginal = false;
+    // Every attachment, from the original, when it has more than the record
+    // holds; empty otherwise (the record's attachments are shown).
+    std::vector<ReceivedAttachment> allAttachments;
 };
 
 class CTegaloListView : public QTreeView {
@@ -67,6 +74,8 @@ public:
     // Writes attachment `number` (1 to 3) of the loaded message to the
     // temporary directory and hands it to the desktop.
     void OpenAttachment(int number);
+    // Asks where to, and writes the loaded message's original there.
+    void SaveOriginalOfLoaded();
     void RunSettings();
     // Sends a composed message at once. False, after a message, when
     // another mail session runs or the message was refused before it went

@@ -17,6 +17,7 @@
 #include "support/ScriptedPrompter.h"
 #include "support/TestMailbox.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -158,6 +159,8 @@ private slots:
         QVERIFY2(out.contains(QStringLiteral("Server Connection OK\n")), qPrintable(out));
         QVERIFY2(out.endsWith(QStringLiteral("2 Messages Recieved\n")), qPrintable(out));
         QCOMPARE(server->MessageCount("taro"), 2); // kept on the server
+        // Each message is kept as received beside its record, as the window keeps it.
+        QCOMPARE(QDir(box->QDir() + QStringLiteral("/originals")).entryList({QStringLiteral("*.eml")}).size(), 2);
 
         // A second session finds nothing new.
         tegalo.start(QStringLiteral(TEGALO_EXE), {QStringLiteral("--receive"), QStringLiteral("--dir"), box->QDir()});

@@ -364,6 +364,43 @@ TEST(Pop3Session, MessagesNotStoredWholeStayOnTheServer) {
     }
 }
 
+// A store that keeps each original stores what a record cannot hold whole
+// (more than three attachments, NUL bytes, a text over a record's size) and
+// the message leaves the server; only a refusal keeps it there.
+TEST(Pop3Session, MessagesKeptWithTheirOriginalLeaveTheServer) {
+    struct Row {
+        const char* name;
+        std::string message;
+        StoreResult answer;
+        bool deleted;
+    };
+    const std::string six = "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nt\r\n"
+                            "--b\r\n\r\n1\r\n--b\r\n\r\n2\r\n--b\r\n\r\n3\r\n--b\r\n\r\n4\r\n--b--";
+    const std::vector<Row> rows = {
+        {"attachments left out", six, StoreResult::Stored, true},
+        {"NUL bytes", std::string("Subject: a\0b\r\n\r\nc", 18), StoreResult::Stored, true},
+        {"a megabyte line, cut in the record", "Subject: big\r\n\r\n" + std::string(1 << 20, 'x'),
+         StoreResult::Stored, true},
+        {"refused by the store", kPlain, StoreResult::TooLarge, false},
+    };
+    for (const Row& row : rows) {
+        Client c;
+        c.store.keepOriginals = true;
+        c.store.answers = {row.answer};
+        c.Connect();
+        c.Server("+OK\r\n+OK\r\n+OK\r\n+OK 1 0\r\n" + Listing({"m"}) + Retr(row.message) + "+OK\r\n+OK\r\n");
+        EXPECT_EQ(c.sent.find("DELE 1") != std::string::npos, row.deleted) << row.name;
+        if (!row.deleted) {
+            continue;
+        }
+        ASSERT_EQ(c.store.originals.size(), 1u) << row.name;
+        EXPECT_EQ(c.store.originals[0], row.message) << row.name << ": the original as the server sent it";
+        ASSERT_EQ(c.store.records.size(), 1u) << row.name;
+        EXPECT_LE(c.store.records[0].text.size() + static_cast<std::size_t>(kSizeEntriesLength), static_cast<std::size_t>(kFieldMax)) << row.name;
+        EXPECT_EQ(c.LastStatus(), "1 Messages Received! Server messages Deleted") << row.name;
+    }
+}
+
 // A folder that cannot be written ends the fetching; the message is not
 // remembered, so that the next session tries it again.
 TEST(Pop3Session, UnwritableFolderStopsFetching) {

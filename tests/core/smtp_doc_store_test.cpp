@@ -89,7 +89,7 @@ TEST_F(SmtpDocSendStore, FilesTheSentCopy) {
     sizes[kDateLength] = 17;
     sizes[kHeaderLength] = static_cast<int>(header.size());
     ASSERT_EQ(store.FileSent(sizes, "two" + std::string("a@example.jp") + "Mon, Dec 07, 2026" + header,
-                             waiting.message.bodyParts),
+                             waiting.message.bodyParts, ""),
               StoreStatus::kOk)
         << ui.Shown();
     const std::string sent = File("sent");
@@ -133,6 +133,35 @@ TEST_F(SmtpDocSendStore, FinishesAnEarlierRemovalBeforeCounting) {
     ASSERT_EQ(NoteSentRecord(doc.BaseDir(), one.record + "edited"), 0);
     EXPECT_EQ(store.CountWaiting(), 2) << ui.Shown();
     EXPECT_EQ(Folder("reserv"), (std::vector<std::string>{"two", "three"}));
+    EXPECT_FALSE(std::filesystem::exists(dir / std::string(kSentJournalFileName)));
+    EXPECT_EQ(Folder("sent"), std::vector<std::string>{"one"}) << "its copy never filed: filed as it waited";
+}
+
+// A session stopped after one message's copy was filed and another was
+// only noted: the next count files the second as it waited, not the first
+// again, and takes both out of the waiting folder.
+TEST_F(SmtpDocSendStore, FinishesTheBookkeepingOfAStoppedSession) {
+    WaitingMessage two;
+    WaitingMessage three;
+    ASSERT_EQ(store.PrepareWaiting(1, two), StoreStatus::kOk);
+    ASSERT_EQ(store.PrepareWaiting(2, three), StoreStatus::kOk);
+    const std::string header = "Date: x\r\n\r\n";
+    PartSizes sizes{};
+    sizes[kSubjectLength] = 8;
+    sizes[kSenderLength] = 12;
+    sizes[kDateLength] = 17;
+    sizes[kHeaderLength] = static_cast<int>(header.size());
+    ASSERT_EQ(store.RemoveWaiting(two.record), StoreStatus::kOk);
+    ASSERT_EQ(store.FileSent(sizes, "two copy" + std::string("a@example.jp") + "Mon, Dec 07, 2026" + header,
+                             two.message.bodyParts, two.record),
+              StoreStatus::kOk)
+        << ui.Shown();
+    ASSERT_EQ(store.RemoveWaiting(three.record), StoreStatus::kOk);
+    EXPECT_FALSE(std::filesystem::exists(dir / (std::string(kSentJournalFileName) + ".pending")));
+
+    EXPECT_EQ(store.CountWaiting(), 1) << ui.Shown();
+    EXPECT_EQ(Folder("reserv"), std::vector<std::string>{"one"});
+    EXPECT_EQ(Folder("sent"), (std::vector<std::string>{"two copy", "three"}));
     EXPECT_FALSE(std::filesystem::exists(dir / std::string(kSentJournalFileName)));
 }
 

@@ -659,25 +659,50 @@ TEST(SmtpSession, ConnectionTrouble) {
     EXPECT_TRUE(goodbye->store.waiting.empty());
 }
 
+// A failure to store after the server accepted a message stops the session
+// at once: QUIT follows, the next message does not go out, the session ends
+// as failed and says why. What was noted as sent is never sent again.
 TEST(SmtpSession, StoreTroubleAfterAcceptance) {
-    Client notFiled;
-    notFiled.store.Wait(Composed("one", "a@x.jp", "1"));
-    notFiled.store.fileAnswer = StoreStatus::kCannotWrite;
-    notFiled.SendWaiting();
-    notFiled.Server(kGreeting + kOk + Accepted(1) + kBye);
-    EXPECT_EQ(notFiled.notices,
-              std::vector<std::string>{"「one」は送信しましたが、送信済に保存できませんでした（送信待ちに残しています）"_sjis});
-    EXPECT_EQ(notFiled.store.removeCalls, 0) << "its only copy stays";
-    EXPECT_EQ(notFiled.store.waiting.size(), 1u);
-    EXPECT_EQ(notFiled.ended, SessionEnd::Normal) << "the server took it";
-
-    Client notRemoved;
-    notRemoved.store.Wait(Composed("one", "a@x.jp", "1"));
-    notRemoved.store.removeAnswer = StoreStatus::kCannotWrite;
-    notRemoved.SendWaiting();
-    notRemoved.Server(kGreeting + kOk + Accepted(1) + kBye);
-    EXPECT_EQ(notRemoved.notices,
-              std::vector<std::string>{"「one」は送信しましたが、送信待ちから削除できませんでした"_sjis});
+    struct Row {
+        const char* name;
+        StoreStatus noteAnswer;
+        StoreStatus fileAnswer;
+        std::string notice;
+        std::string status;
+        std::vector<std::string> waiting; // after the session
+    };
+    const Row rows[] = {
+        {"copy not filed",
+         StoreStatus::kOk,
+         StoreStatus::kCannotWrite,
+         "「one」は送信しましたが、送信済に保存できませんでした（送信待ちから送信済に移します）"_sjis,
+         "1 Messages Sent, Stopped: Sent Copy Not Saved to Disk",
+         {"two"}},
+        {"not noted as sent",
+         StoreStatus::kCannotWrite,
+         StoreStatus::kOk,
+         "「one」は送信しましたが、送信したことを記録できませんでした（送信待ちに残っているため、次の送信でもう一度送られます）"_sjis,
+         "1 Messages Sent, Stopped: Sent Message Not Recorded on Disk",
+         {"one", "two"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Client c;
+        c.store.Wait(Composed("one", "a@x.jp", "1"));
+        c.store.Wait(Composed("two", "a@x.jp", "2"));
+        c.store.removeAnswer = row.noteAnswer;
+        c.store.fileAnswer = row.fileAnswer;
+        c.SendWaiting();
+        c.Server(kGreeting + kOk + kOk + kOk + kGoAhead);
+        EXPECT_EQ(c.Server("250 2.0.0 Ok: queued\r\n"), "QUIT\r\n") << "no second message";
+        c.Server(kBye);
+        EXPECT_EQ(c.notices, std::vector<std::string>{row.notice});
+        EXPECT_EQ(c.LastStatus(), row.status);
+        EXPECT_EQ(c.ended, SessionEnd::Failed);
+        EXPECT_EQ(c.store.WaitingSubjects(), row.waiting);
+        EXPECT_TRUE(c.store.sent.empty());
+        EXPECT_EQ(c.session.Sent(), 1);
+    }
 
     Client goneMeanwhile;
     goneMeanwhile.store.Wait(Composed("one", "a@x.jp", "1"));

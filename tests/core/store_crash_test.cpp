@@ -5,13 +5,15 @@
 // the next start must find the mailbox either as it was before the
 // operation or as the operation leaves it, byte for byte: every folder file
 // whole, every message in exactly one folder, no journal, nothing else
-// changed.
+// changed, and every record that had its original (the message as
+// received) still has it.
 #include "store/FileIo.h"
 #include "config/NewMailbox.h"
 #include "store/Mailbox.h"
 #include "store/SentJournal.h"
 #include "store/TegaloDoc.h"
 #include "store/FolderFile.h"
+#include "store/Originals.h"
 #include "transfer/DocReceiveStore.h"
 #include "transfer/Pop3Session.h"
 #include "transfer/UidlFile.h"
@@ -43,7 +45,7 @@ constexpr const char* kChildDirVariable = "TEGALO_CRASH_CHILD_DIR";
 // Far more steps than any operation takes: a run that gets here never ends.
 constexpr int kMaxSteps = 200;
 
-enum class Operation { kAppend, kBatch, kMove, kDeleteForGood, kRewrite, kDeleteWaiting, kRemoveSent, kRemoveFirstSent };
+enum class Operation { kAppend, kBatch, kBatchWithOriginals, kMove, kDeleteForGood, kRewrite, kDeleteWaiting, kRemoveSent, kRemoveFirstSent };
 
 class QuietUi : public StoreUi {
 public:
@@ -53,6 +55,13 @@ public:
 bool AddReceived(CTegaloDoc& doc, const std::string& subject, std::size_t size) {
     const std::string record = MakeRecord(subject, "body\r\n" + std::string(size, 'x') + "\r\n");
     return doc.AddReceived(*ParseSizeBlock(record), record.substr(kSizeBlockLength), "recv") == StoreStatus::kOk;
+}
+
+// A received message kept with its original, as the receive session stores it.
+bool AddWithOriginal(CTegaloDoc& doc, const std::string& subject, std::size_t size) {
+    const std::string record = MakeRecord(subject, "body\r\n" + std::string(size, 'x') + "\r\n");
+    return doc.AddReceived(*ParseSizeBlock(record), record.substr(kSizeBlockLength), "recv",
+                           "Subject: " + subject + "\r\n\r\nthe original\r\n") == StoreStatus::kOk;
 }
 
 // The operation itself, on the mailbox in `dir`. False when it failed.
@@ -69,6 +78,11 @@ bool Run(Operation operation, const std::string& dir) {
         doc.BeginBatch("recv");
         return AddReceived(doc, "batch 1", 100) && AddReceived(doc, "batch 2", 5000) &&
                AddReceived(doc, "batch 3", 10) && doc.CommitBatch() == StoreStatus::kOk;
+    case Operation::kBatchWithOriginals:
+        doc.BeginBatch("recv");
+        // "kept 1" twice: the same message received twice has two originals.
+        return AddWithOriginal(doc, "kept 1", 100) && AddWithOriginal(doc, "kept 2", 5000) &&
+               AddWithOriginal(doc, "kept 1", 100) && doc.CommitBatch() == StoreStatus::kOk;
     case Operation::kMove:
         return doc.DelData(1, "recv", "sent") == StoreStatus::kOk;
     case Operation::kDeleteForGood:
@@ -100,12 +114,17 @@ bool Run(Operation operation, const std::string& dir) {
 
 using Files = std::map<std::string, std::string>;
 
-// Every file of the mailbox but the lock file, by name.
+// Every file of the mailbox but the lock file, by name; the files of the
+// originals directory as "originals/<name>".
 Files FilesOf(const std::string& dir) {
     Files files;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
-        if (name != kLockFileName) {
+        if (name == kOriginalsDirName && entry.is_directory()) {
+            for (const auto& inner : std::filesystem::directory_iterator(entry.path())) {
+                files[name + "/" + inner.path().filename().string()] = ReadFile(inner.path().string());
+            }
+        } else if (name != kLockFileName && !entry.is_directory()) {
             files[name] = ReadFile(entry.path().string());
         }
     }
@@ -114,9 +133,12 @@ Files FilesOf(const std::string& dir) {
 
 void PutFiles(const std::string& dir, const Files& files) {
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        std::filesystem::remove(entry.path());
+        std::filesystem::remove_all(entry.path());
     }
     for (const auto& [name, bytes] : files) {
+        if (const std::size_t slash = name.find('/'); slash != std::string::npos) {
+            std::filesystem::create_directories(dir + name.substr(0, slash));
+        }
         WriteFile(dir + name, bytes);
         std::filesystem::permissions(dir + name, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     }
@@ -141,6 +163,12 @@ Files Seed() {
     files["reserv"] = Folder({MakeRecord("waiting 0"), MakeRecord("waiting 1")});
     files["sent"] = Folder({MakeRecord("sent 0")});
     files["recycle"] = Folder({MakeRecord("deleted 0", std::string(1500, 'd') + "\r\n"), MakeRecord("deleted 1")});
+    // Two messages kept with their originals.
+    const std::string originals(kOriginalsDirName);
+    files[originals + "/" + OriginalFileName(OriginalKey(MakeRecord("deleted 0", std::string(1500, 'd') + "\r\n")), 1)] =
+        "original of deleted 0";
+    files[originals + "/" + OriginalFileName(OriginalKey(MakeRecord("recv 1", std::string(2000, 'r') + "\r\n")), 1)] =
+        "original of recv 1";
     return files;
 }
 
@@ -152,11 +180,23 @@ std::string CheckStart(const std::string& dir) {
     if (doc.Start(dir) != StoreStatus::kOk) {
         return "the start failed: " + ui.Shown();
     }
+    // The messages that have an original wherever they are.
+    const std::set<std::string> withOriginal = {"recv 1", "deleted 0", "kept 1", "kept 2",
+                                                " message 1", " message 2", " message 3"};
     for (int folder = kReceived; folder <= kDeleted; ++folder) {
         const LoadResult loaded = doc.LoadList(FolderName(folder));
         if (loaded.status != StoreStatus::kOk) {
             return std::string(FolderName(folder)) + " does not load whole: " + ui.Shown();
         }
+        for (int i = 0; i < loaded.count; ++i) {
+            const std::string subject = SubjectOf(doc.GetRecordList()[static_cast<std::size_t>(i)]);
+            if (withOriginal.count(subject) > 0 && !doc.OriginalOf(i)) {
+                return "\"" + subject + "\" in " + std::string(FolderName(folder)) + " lost its original";
+            }
+        }
+    }
+    if (std::filesystem::exists(OriginalsDir(dir) + std::string(kSweepMarkerName))) {
+        return "the sweep marker is still there";
     }
     if (std::filesystem::exists(dir + std::string(kJournalFileName))) {
         return "the journal is still there";
@@ -278,9 +318,15 @@ std::set<int> ServerDeleted(const std::string& dir) {
     return deleted;
 }
 
+// How the scripted server and the account behave.
+enum class ServerKind {
+    kUidlDelete, // the server lists ids; messages are deleted once stored
+    kNoUidlKeep, // no UIDL; messages are kept on the server (recognised by digest)
+};
+
 // Runs one receive session against the server holding the messages not in
 // `deleted`. False when the mailbox would not start.
-bool ReceiveSession(const std::string& dir) {
+bool ReceiveSession(const std::string& dir, ServerKind kind = ServerKind::kUidlDelete) {
     QuietUi ui;
     CTegaloDoc doc(ui);
     if (doc.Start(dir) != StoreStatus::kOk) {
@@ -288,7 +334,10 @@ bool ReceiveSession(const std::string& dir) {
     }
     DocReceiveStore store(doc);
     UidlFile uidl(dir);
+    UidlFile digests(dir, UidlFile::kDigestFileName);
     Pop3Session session(store, &uidl);
+    session.SetDigestStore(&digests);
+    const bool withUidl = kind == ServerKind::kUidlDelete;
     const std::set<int> gone = ServerDeleted(dir);
     std::vector<int> present; // the server's message numbers, 1 up, map to these
     for (int number = 1; number <= kServerMessages; ++number) {
@@ -297,7 +346,7 @@ bool ReceiveSession(const std::string& dir) {
         }
     }
     std::set<int> marked;
-    static_cast<void>(session.StartReceive({"pop.example.jp", 110, "taro", "secret", false}));
+    static_cast<void>(session.StartReceive({"pop.example.jp", 110, "taro", "secret", !withUidl}));
     Pop3Output out = session.OnServerConnect();
     std::string reply = "+OK ready\r\n";
     for (int round = 0; round < 100 && !out.close; ++round) {
@@ -314,6 +363,8 @@ bool ReceiveSession(const std::string& dir) {
             const int arg = numbered && blank != std::string::npos ? std::atoi(line.c_str() + blank + 1) : 0;
             if (verb == "STAT") {
                 reply += "+OK " + std::to_string(present.size()) + " 0\r\n";
+            } else if (verb == "UIDL" && !withUidl) {
+                reply += "-ERR not supported\r\n";
             } else if (verb == "UIDL") {
                 reply += "+OK\r\n";
                 for (std::size_t i = 0; i < present.size(); ++i) {
@@ -383,6 +434,35 @@ TEST(StoreCrash, ReceiveStoppedAtEveryStepStoresEachMessageOnce) {
         ++stops;
     }
     EXPECT_GT(stops, 5);
+}
+
+// The same with a server that has no UIDL and keeps every message: the
+// digests of what was stored reach the disk with the batch, so that no stop
+// makes the next session store a message again.
+TEST(StoreCrash, ReceiveWithoutUidlStoppedAtEveryStepStoresEachMessageOnce) {
+    if (const char* childDir = std::getenv(kChildDirVariable)) {
+        std::_Exit(ReceiveSession(childDir, ServerKind::kNoUidlKeep) ? 0 : 3);
+    }
+    const Files before = Seed();
+    TempDir work;
+    int stops = 0;
+    for (int step = 1;; ++step) {
+        SCOPED_TRACE("stopped after step " + std::to_string(step));
+        ASSERT_LT(step, kMaxSteps) << "the receive never completes";
+        PutFiles(work.Path(), before);
+        const int ended = RunChild(work.Path(), step);
+        ASSERT_TRUE(ended == 0 || ended == kFailAfterStepExit) << "the child ended with " << ended;
+        ASSERT_TRUE(ReceiveSession(work.Path(), ServerKind::kNoUidlKeep)) << "the next session";
+        ASSERT_TRUE(ReceiveSession(work.Path(), ServerKind::kNoUidlKeep)) << "and one more";
+        EXPECT_EQ(StoredCounts(work.Path()), std::vector<int>(kServerMessages, 1));
+        EXPECT_TRUE(ServerDeleted(work.Path()).empty());
+        EXPECT_EQ(CheckStart(work.Path()), "");
+        if (ended == 0) {
+            break;
+        }
+        ++stops;
+    }
+    EXPECT_GT(stops, 3);
 }
 
 // --- What the start finds left behind ---
@@ -465,14 +545,7 @@ TEST(StoreStart, OrphanedTemporariesAreRemoved) {
     for (const char* kept : {"recv.uidl", "notes.txt", "recv.uidl.backup-copy", "tmp"}) {
         expected[kept] = "mine";
     }
-    Files found;
-    for (const auto& entry : std::filesystem::directory_iterator(work.Path())) {
-        const std::string name = entry.path().filename().string();
-        if (name != kLockFileName && !entry.is_directory()) {
-            found[name] = ReadFile(entry.path().string());
-        }
-    }
-    EXPECT_EQ(found, expected);
+    EXPECT_EQ(FilesOf(work.Path()), expected);
     EXPECT_TRUE(std::filesystem::is_directory(work.Path() + "dir.tmp"));
 }
 
@@ -484,10 +557,18 @@ TEST(StoreCrash, ReceiveBatchStoppedAtEveryStep) {
     StopAtEveryStep(Operation::kBatch);
 }
 
+// The originals reach the disk before the records that refer to them; a
+// batch taken back leaves none behind.
+TEST(StoreCrash, ReceiveBatchWithOriginalsStoppedAtEveryStep) {
+    StopAtEveryStep(Operation::kBatchWithOriginals);
+}
+
 TEST(StoreCrash, MoveStoppedAtEveryStep) {
     StopAtEveryStep(Operation::kMove);
 }
 
+// The deleted record ("deleted 0") has an original: it goes with the record,
+// never before it.
 TEST(StoreCrash, DeleteForGoodStoppedAtEveryStep) {
     StopAtEveryStep(Operation::kDeleteForGood);
 }

@@ -345,7 +345,7 @@ TEST(StoreJournal, RoundTrip) {
     journal.hasIdentity = true;
     journal.targetDevice = 2050;
     journal.targetInode = 7654321;
-    journal.companion = "recv.uidl";
+    journal.companions = {"recv.uidl", "recv.digest"};
     const std::string text = FormatJournal(journal);
     const std::optional<ChangeJournal> back = ParseJournal(text);
     ASSERT_TRUE(back.has_value());
@@ -356,7 +356,7 @@ TEST(StoreJournal, RoundTrip) {
     EXPECT_TRUE(back->hasIdentity);
     EXPECT_EQ(back->targetDevice, 2050u);
     EXPECT_EQ(back->targetInode, 7654321u);
-    EXPECT_EQ(back->companion, "recv.uidl");
+    EXPECT_EQ(back->companions, (std::vector<std::string>{"recv.uidl", "recv.digest"}));
     EXPECT_EQ(back->newHead, "     4");
     EXPECT_EQ(back->source, "recv");
     EXPECT_EQ(back->sourceStamp.inode, 1234567u);

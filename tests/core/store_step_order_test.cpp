@@ -220,6 +220,19 @@ TEST(StoreStepOrder, ReceiveBatchIsSyncedBeforeTheFirstDele) {
     EXPECT_FALSE(std::filesystem::exists(box.dir / kJournal));
     ASSERT_TRUE(Loaded(box.doc.LoadList("recv").status));
     EXPECT_EQ(box.doc.GetRecordList().Count(), 2);
+
+    // The originals of the batch, written without a sync each, reach the
+    // disk together, names included, before the records that refer to them.
+    const auto original = [](const Step& s) { return s.file.ends_with(".eml"); };
+    const int lastOriginal = log.FindLast([&](const Step& s) { return s.kind == DurableStep::kWrite && original(s); });
+    const int originalsSynced = log.FindLast(Is(DurableStep::kSync, "originals"));
+    const int namesSynced = log.FindLast(Is(DurableStep::kSyncDirectory, "originals"));
+    ASSERT_GE(lastOriginal, 0) << log.Dump();
+    EXPECT_EQ(log.Find([&](const Step& s) { return s.kind == DurableStep::kSync && original(s); }), -1)
+        << "no sync per message\n" << log.Dump();
+    EXPECT_LT(lastOriginal, originalsSynced) << log.Dump();
+    EXPECT_LT(originalsSynced, namesSynced) << log.Dump();
+    EXPECT_LT(namesSynced, lastSync) << log.Dump();
 }
 
 // The ids of the session's messages become the kept list at the very moment

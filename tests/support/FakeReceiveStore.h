@@ -63,6 +63,20 @@ public:
         return answer;
     }
 
+    // With keepOriginals the store takes each message's original too, as
+    // the mail store does; originals[i] belongs to records[i].
+    bool keepOriginals = false;
+    std::vector<std::string> originals;
+    bool KeepsOriginals() const override { return keepOriginals; }
+    StoreResult AddReceivedWithOriginal(const PartSizes& sizes, std::string_view recordText,
+                                        std::string_view original) override {
+        const StoreResult answer = AddReceived(sizes, recordText);
+        if (answer == StoreResult::Stored) {
+            originals.emplace_back(original);
+        }
+        return answer;
+    }
+
     // The bytes of a folder file holding the stored records.
     std::string FolderFile() const {
         std::string file = SixDigits(static_cast<long>(records.size()));

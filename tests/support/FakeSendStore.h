@@ -99,8 +99,8 @@ public:
         return StoreStatus::kOk;
     }
 
-    StoreStatus FileSent(const PartSizes& sizes, std::string_view header,
-                         const std::vector<std::string>& bodyParts) override {
+    StoreStatus FileSent(const PartSizes& sizes, std::string_view header, const std::vector<std::string>& bodyParts,
+                         std::string_view) override {
         if (fileAnswer == StoreStatus::kOk) {
             sent.push_back({sizes, std::string(header), bodyParts});
         }
