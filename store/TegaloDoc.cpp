@@ -160,7 +160,7 @@ void CTegaloDoc::SweepOriginalsAtStart() {
             ui_.Trace("Originals not swept: " + std::string(FolderName(folder)) + " cannot be read whole\n");
             return;
         }
-        for (const std::string& record : list) {
+        for (const std::string_view record : list) {
             ++records[OriginalKey(record)];
         }
     }
