@@ -4,9 +4,11 @@
 // message, Tegalo once per batch), and against Python's poplib writing them
 // to one file with one sync; and the
 // window receiving into a shown received folder that already holds 100,000
-// messages against an empty one. bench/run prints the ratios.
+// messages against an empty one, and into it while another folder is shown
+// against while it is shown. bench/run prints the ratios.
 #include "app/MainFrm.h"
 #include "app/TegaloApp.h"
+#include "app/TegaloTreeView.h"
 #include "session/MailSessions.h"
 #include "config/AccountSettings.h"
 #include "config/NewMailbox.h"
@@ -61,6 +63,13 @@ tegalo::pop3_test::DovecotServer& Server() {
             for (int i = 0; i < account.messages; ++i) {
                 s->Deliver(account.user, SampleMessage(i));
             }
+            // One fetch of everything before any timing: Dovecot builds its
+            // index of a mailbox at the first session, which would else be
+            // timed for whichever benchmark comes first.
+            const std::string scratch = std::filesystem::temp_directory_path() / "tegalo-bench-warmup";
+            tegalo::bench::Run({"python3", TEGALO_BENCH_DIR "/poplib_receive.py", std::to_string(s->Port()),
+                                account.user, "secret", scratch});
+            std::filesystem::remove(scratch);
         }
         std::atexit([] { Server().Stop(); });
         return s;
@@ -75,6 +84,11 @@ void Configure(const std::string& dir, const Account& account) {
     settings.userName = account.user;
     settings.password = "secret";
     settings.keepOnServer = true; // every run fetches the same messages
+    // Automatic login asks the server's capabilities (CAPA) first, as mpop
+    // always does: so Tegalo learns, as mpop does, that the server takes
+    // pipelined commands. Dovecot then takes the password by SASL PLAIN,
+    // one exchange, where mpop's --auth=user takes two.
+    settings.pop3Login = tegalo::Pop3Login::Automatic;
     std::ofstream(dir + "/comconfig", std::ios::binary | std::ios::trunc) << tegalo::FormatAccountSettings(settings);
 }
 
@@ -226,8 +240,9 @@ void BM_PoplibReceive200(benchmark::State& state) {
     PoplibReceive(state, kSmall);
 }
 
-// The window, receiving while the received folder is shown.
-void ReceiveInWindow(benchmark::State& state, int existing) {
+// The window, receiving while the received folder is shown, or while
+// another one (the sent folder) is.
+void ReceiveInWindow(benchmark::State& state, int existing, bool otherShown = false) {
     QTemporaryDir dir;
     if (!MakeMailbox(dir, state)) {
         return;
@@ -256,6 +271,11 @@ void ReceiveInWindow(benchmark::State& state, int existing) {
         }
         tegalo::CTegaloListView& list = *app->mainFrame()->listView();
         QApplication::processEvents();
+        if (otherShown) {
+            tegalo::CMainFrame& frame = *app->mainFrame();
+            frame.treeView()->setCurrentItem(frame.treeView()->ItemForFolder(tegalo::kSent));
+            QApplication::processEvents();
+        }
         state.ResumeTiming();
         list.sessions().StartReceive();
         while (list.sessions().Busy()) {
@@ -263,7 +283,10 @@ void ReceiveInWindow(benchmark::State& state, int existing) {
         }
         QApplication::processEvents();
         state.PauseTiming();
-        if (app->doc().GetRecordList().Count() != existing + kLarge.messages) {
+        std::ifstream recv(path + "/recv", std::ios::binary);
+        std::string count(6, ' ');
+        recv.read(count.data(), 6);
+        if (std::stoi(count) != existing + kLarge.messages) {
             state.SkipWithError("not every message was stored");
         }
         app.reset();
@@ -277,6 +300,10 @@ void BM_WindowReceive1000IntoEmpty(benchmark::State& state) {
 
 void BM_WindowReceive1000Into100k(benchmark::State& state) {
     ReceiveInWindow(state, 100000);
+}
+
+void BM_WindowReceive1000Into100kOtherShown(benchmark::State& state) {
+    ReceiveInWindow(state, 100000, true);
 }
 
 } // namespace
@@ -295,3 +322,4 @@ BENCHMARK(BM_MpopReceive200MboxEatmydata)->Unit(benchmark::kMillisecond)->Iterat
 BENCHMARK(BM_PoplibReceive200)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_WindowReceive1000IntoEmpty)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_WindowReceive1000Into100k)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_WindowReceive1000Into100kOtherShown)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -5,7 +5,10 @@
 //   and text, then searching them) and each further one (searching the kept
 //   texts), against a plain memmem of the folder file's bytes for the same
 //   query, and against 0.3 s.
-// Prints a RATIO line for each target.
+// Prints a RATIO line for each target. Both sides are work in this process
+// alone: they are compared by the processor time they took, which other
+// programs' load on the machine leaves alone (bench/ratios.py compares the
+// same way); the 0.3 s is held against the time on the clock.
 #include "store/FolderFile.h"
 #include "store/Record.h"
 #include "store/RecordSearch.h"
@@ -14,6 +17,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <string>
 #include <string.h> // memmem
@@ -90,13 +94,20 @@ const std::string& Query() {
 
 double plainMs = 0;
 
+// Milliseconds of processor time this thread has taken.
+double ThreadCpuMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
 // The reference: memmem over the whole folder file for the query's bytes,
 // counting every hit.
 void BM_PlainScanOfFolderFile(benchmark::State& state) {
     const std::string& bytes = FolderBytes();
     const std::string needle = "Suzuki";
     for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
+        const double start = ThreadCpuMs();
         std::size_t hits = 0;
         const char* p = bytes.data();
         const char* end = bytes.data() + bytes.size();
@@ -105,7 +116,7 @@ void BM_PlainScanOfFolderFile(benchmark::State& state) {
             p = static_cast<const char*>(hit) + 1;
         }
         benchmark::DoNotOptimize(hits);
-        plainMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        plainMs = ThreadCpuMs() - start;
     }
     state.counters["MB"] = static_cast<double>(bytes.size()) / 1e6;
 }
@@ -113,17 +124,21 @@ void BM_PlainScanOfFolderFile(benchmark::State& state) {
 void BM_FirstFilterOfFolder(benchmark::State& state) {
     const RecordList& list = Folder();
     double ms = 0;
+    double cpuMs = 0;
     std::size_t found = 0;
     for (auto _ : state) {
         FolderSearch search;
         const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = ThreadCpuMs();
         found = search.Matching(list, TextMatcher(Query())).size();
+        cpuMs = ThreadCpuMs() - cpuStart;
         ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     }
     state.counters["found"] = static_cast<double>(found);
     PrintRatio("first filter of 100,000 records vs 0.3 s", ms / 300.0, 1.0);
     if (plainMs > 0) {
-        PrintRatio("first filter of 100,000 records vs plain memmem of the folder file", ms / plainMs, 2.0);
+        PrintRatio("first filter of 100,000 records vs plain memmem of the folder file (processor time)", cpuMs / plainMs,
+                   2.0);
     }
 }
 
@@ -132,14 +147,18 @@ void BM_NextFilterOfFolder(benchmark::State& state) {
     FolderSearch search;
     static_cast<void>(search.Matching(list, TextMatcher("s")));
     double ms = 0;
+    double cpuMs = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = ThreadCpuMs();
         benchmark::DoNotOptimize(search.Matching(list, TextMatcher(Query())).size());
+        cpuMs = ThreadCpuMs() - cpuStart;
         ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     }
     PrintRatio("further filter of 100,000 records vs 0.3 s", ms / 300.0, 1.0);
     if (plainMs > 0) {
-        PrintRatio("further filter of 100,000 records vs plain memmem of the folder file", ms / plainMs, 2.0);
+        PrintRatio("further filter of 100,000 records vs plain memmem of the folder file (processor time)",
+                   cpuMs / plainMs, 2.0);
     }
 }
 

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const RecordList list = ParseFolderBytes(bytes, kReceived);
 
     std::string again(list.Damaged() ? std::string_view() : list.CountField());
-    for (const std::string& record : list) {
+    for (const std::string_view record : list) {
         FUZZ_CHECK(CheckWholeRecord(record) == RecordProblem::kNone);
         again += record;
     }

@@ -3,6 +3,9 @@
 #include "text/jis.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 
 namespace tegalo {
 
@@ -92,20 +95,27 @@ std::optional<int> ParseField(std::string_view field) {
     if (field.size() != kFieldWidth) {
         return std::nullopt;
     }
-    std::size_t i = 0;
-    while (i < field.size() && field[i] == ' ') {
-        ++i;
+    // All six bytes at once (every record has eleven fields to read):
+    // leading spaces, then digits only.
+    static_assert(std::endian::native == std::endian::little, "the field's first byte is the word's lowest");
+    std::uint64_t word = 0;
+    std::memcpy(&word, field.data(), kFieldWidth);
+    constexpr std::uint64_t kSpaces = 0x202020202020u;
+    constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0u;
+    constexpr std::uint64_t kZeros = 0x303030303030u;
+    const std::uint64_t notSpace = word ^ kSpaces;
+    if (notSpace == 0) {
+        return std::nullopt;
     }
-    if (i == field.size()) {
+    const auto leading = static_cast<unsigned>(__builtin_ctzll(notSpace)) / 8; // little-endian: first byte lowest
+    const std::uint64_t leadingMask = leading == 0 ? 0 : (std::uint64_t{1} << (8 * leading)) - 1;
+    word |= leadingMask & 0x101010101010u; // a leading space reads as '0'
+    if ((word & kHigh) != kZeros || ((word + 0x060606060606u) & kHigh) != kZeros) {
         return std::nullopt;
     }
     int value = 0;
-    for (; i < field.size(); ++i) {
-        const char c = field[i];
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - '0');
+    for (std::size_t i = 0; i < kFieldWidth; ++i) {
+        value = value * 10 + static_cast<int>(word >> (8 * i) & 0x0F);
     }
     return value;
 }

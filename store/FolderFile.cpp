@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -18,187 +19,137 @@ namespace tegalo {
 // The one place that builds and edits a RecordList's private parts.
 class FolderFileAccess {
 public:
-    static RecordList Parse(class ByteSource& source, int folder, int& error);
+    static RecordList Parse(std::shared_ptr<const char[]> block, std::size_t size, int folder);
     static void Apply(RecordList& list, const FolderEdit& edit, const FileStamp& stamp);
     static void SetStamp(RecordList& list, const FileStamp& stamp) { list.stamp_ = stamp; }
     static int ReadEnd(int fd, const FileStamp& stamp, int folder, RecordList& list);
 };
 
-// Hands out a folder file's bytes in order, from a file read in large chunks
-// or from memory.
-class ByteSource {
-public:
-    ByteSource(int fd, off_t size) : fd_(fd), remaining_(size > 0 ? static_cast<std::size_t>(size) : 0) {}
-    explicit ByteSource(std::string_view bytes) : view_(bytes) {}
-
-    // Appends up to `n` bytes to `out`; fewer at the end of the input or
-    // after a read error (see Error).
-    std::size_t Take(std::size_t n, std::string& out) {
-        std::size_t taken = 0;
-        while (taken < n) {
-            if (view_.empty()) {
-                if (n - taken >= kChunk && fd_ >= 0) {
-                    taken += ReadDirect(n - taken, out);
-                    break;
-                }
-                if (!Refill()) {
-                    break;
-                }
-            }
-            const std::size_t part = std::min(n - taken, view_.size());
-            out.append(view_.data(), part);
-            view_.remove_prefix(part);
-            taken += part;
-        }
-        return taken;
-    }
-
-    // Everything that is left.
-    void TakeRest(std::string& out) {
-        while (Take(kChunk, out) == kChunk) {
-        }
-    }
-
-    int Error() const { return error_; }
-
-    // Bytes not taken yet.
-    std::size_t Remaining() const { return view_.size() + remaining_; }
-
-private:
-    static constexpr std::size_t kChunk = 256 * 1024;
-
-    bool Refill() {
-        if (fd_ < 0 || error_ != 0 || remaining_ == 0) {
-            return false;
-        }
-        if (!buffer_) {
-            buffer_ = std::make_unique_for_overwrite<char[]>(kChunk);
-        }
-        const ssize_t n = ReadFull(fd_, buffer_.get(), std::min(kChunk, remaining_), error_);
-        if (n <= 0) {
-            remaining_ = 0;
-            return false;
-        }
-        remaining_ -= static_cast<std::size_t>(n);
-        view_ = std::string_view(buffer_.get(), static_cast<std::size_t>(n));
-        return true;
-    }
-
-    std::size_t ReadDirect(std::size_t n, std::string& out) {
-        if (error_ != 0) {
-            return 0;
-        }
-        const ssize_t got = TransferText(fd_, out, std::min(n, remaining_), TransferMode::kRead, error_);
-        if (got <= 0) {
-            remaining_ = 0;
-            return 0;
-        }
-        remaining_ -= static_cast<std::size_t>(got);
-        return static_cast<std::size_t>(got);
-    }
-
-    int fd_ = -1;
-    std::size_t remaining_ = 0;
-    std::string_view view_;
-    std::unique_ptr<char[]> buffer_;
-    int error_ = 0;
-};
-
 std::size_t RecordList::MemoryBytes() const {
-    std::size_t bytes = sizeof(*this) + countField_.capacity() + unreadTail_.capacity() +
-                        records_.capacity() * sizeof(std::string);
-    for (const std::string& record : records_) {
-        const auto* inside = reinterpret_cast<const char*>(&record);
-        if (record.data() < inside || record.data() >= inside + sizeof(std::string)) {
-            bytes += record.capacity() + 1;
-        }
+    std::size_t bytes = sizeof(*this) + countField_.capacity() + blockSize_ +
+                        records_.capacity() * sizeof(std::string_view) +
+                        owned_.capacity() * sizeof(std::shared_ptr<const std::string>);
+    for (const std::shared_ptr<const std::string>& record : owned_) {
+        bytes += sizeof(std::string) + record->capacity() + 1;
     }
     return bytes;
 }
 
-RecordList FolderFileAccess::Parse(ByteSource& source, int folder, int& error) {
+std::string_view RecordList::Own(std::string_view record) {
+    owned_.push_back(std::make_shared<const std::string>(record));
+    ++shownOwned_;
+    return *owned_.back();
+}
+
+void RecordList::DropUnshown() {
+    if (owned_.size() < 64 || owned_.size() <= 2 * shownOwned_) {
+        return;
+    }
+    std::vector<const char*> shown;
+    shown.reserve(shownOwned_);
+    for (std::string_view record : records_) {
+        if (!InBlock(record)) {
+            shown.push_back(record.data());
+        }
+    }
+    std::sort(shown.begin(), shown.end());
+    std::erase_if(owned_, [&](const std::shared_ptr<const std::string>& record) {
+        return !std::binary_search(shown.begin(), shown.end(), record->data());
+    });
+    shownOwned_ = owned_.size();
+}
+
+RecordList FolderFileAccess::Parse(std::shared_ptr<const char[]> block, std::size_t size, int folder) {
     RecordList list;
     list.folder_ = folder;
-    std::string countBytes;
-    source.Take(kFieldWidth, countBytes);
+    list.block_ = std::move(block);
+    list.blockSize_ = size;
+    std::string_view rest(list.block_.get(), size);
+    const std::string_view countBytes = rest.substr(0, kFieldWidth);
+    rest.remove_prefix(countBytes.size());
     const std::optional<int> count =
         countBytes.size() == kFieldWidth ? ParseField(countBytes) : std::nullopt;
     if (countBytes.size() == kFieldWidth) {
         // A damaged count may promise far more records than the file holds.
         list.records_.reserve(std::min<std::size_t>(static_cast<std::size_t>(count.value_or(0)),
-                                                    source.Remaining() / kSizeBlockLength));
+                                                    rest.size() / kSizeBlockLength));
         // Without a readable count, read records for as long as they last.
         while (!count || list.records_.size() < static_cast<std::size_t>(*count)) {
-            std::string record;
-            const std::size_t got = source.Take(kSizeBlockLength, record);
-            if (got == 0) {
+            if (rest.empty()) {
                 // The file ends where a record should start.
                 list.damaged_ = list.damaged_ || count.has_value();
                 break;
             }
             const std::optional<PartSizes> sizes =
-                got == kSizeBlockLength ? ParseSizeBlock(record) : std::nullopt;
+                rest.size() >= kSizeBlockLength ? ParseSizeBlock(rest.substr(0, kSizeBlockLength)) : std::nullopt;
             if (!sizes || !SizesConsistent(*sizes)) {
                 list.damaged_ = true;
-                list.unreadTail_ = std::move(record);
-                source.TakeRest(list.unreadTail_);
                 break;
             }
-            const auto textLength = static_cast<std::size_t>((*sizes)[kRecordLength]) - (kSizeBlockLength - kFieldWidth);
-            record.reserve(kSizeBlockLength + textLength);
-            if (source.Take(textLength, record) != textLength) {
+            const auto length = static_cast<std::size_t>((*sizes)[kRecordLength]) + kFieldWidth;
+            if (rest.size() < length) {
                 list.damaged_ = true;
-                list.unreadTail_ = std::move(record);
                 break;
             }
-            list.records_.push_back(std::move(record));
+            list.records_.push_back(rest.substr(0, length));
+            rest.remove_prefix(length);
         }
-        if (count && !list.damaged_) {
-            source.TakeRest(list.unreadTail_);
-            list.damaged_ = !list.unreadTail_.empty();
+        // Whatever follows the records stays as the unread tail.
+        list.unreadTail_ = rest;
+        if (!rest.empty()) {
+            list.damaged_ = true;
         }
     }
     if (!count) {
         list.damaged_ = true;
     }
-    list.countField_ = list.damaged_ ? FormatField(list.Count()) : countBytes;
-    error = source.Error();
+    list.countField_ = list.damaged_ ? FormatField(list.Count()) : std::string(countBytes);
+    if (list.records_.empty() && list.unreadTail_.empty()) {
+        // Nothing shows the block: don't keep it.
+        list.block_.reset();
+        list.blockSize_ = 0;
+    }
     return list;
 }
 
 void FolderFileAccess::Apply(RecordList& list, const FolderEdit& edit, const FileStamp& stamp) {
     switch (edit.kind) {
-    case FolderEdit::Kind::kReplace:
-        list.records_[edit.index].assign(edit.record);
+    case FolderEdit::Kind::kReplace: {
+        std::string_view& record = list.records_[edit.index];
+        list.shownOwned_ -= list.InBlock(record) ? 0 : 1;
+        record = list.Own(edit.record);
         break;
+    }
     case FolderEdit::Kind::kRemove:
+        list.shownOwned_ -= list.InBlock(list.records_[edit.index]) ? 0 : 1;
         list.records_.erase(list.records_.begin() + static_cast<std::ptrdiff_t>(edit.index));
         list.countField_ = FormatField(list.Count());
         break;
     case FolderEdit::Kind::kRemoveSome: {
-        std::vector<std::string> kept;
-        kept.reserve(list.records_.size() - edit.indices.size());
         std::size_t next = 0;
+        std::size_t kept = 0;
         for (std::size_t i = 0; i < list.records_.size(); ++i) {
             if (next < edit.indices.size() && edit.indices[next] == i) {
                 ++next;
+                list.shownOwned_ -= list.InBlock(list.records_[i]) ? 0 : 1;
             } else {
-                kept.push_back(std::move(list.records_[i]));
+                list.records_[kept++] = list.records_[i];
             }
         }
-        list.records_ = std::move(kept);
+        list.records_.resize(kept);
         list.countField_ = FormatField(list.Count());
         break;
     }
     case FolderEdit::Kind::kAppend:
         if (list.Whole()) {
-            list.records_.emplace_back(edit.record);
+            list.records_.push_back(list.Own(edit.record));
         } else {
             ++list.notHeld_;
         }
         list.countField_ = FormatField(list.Count());
         break;
     }
+    list.DropUnshown();
     list.stamp_ = stamp;
 }
 
@@ -216,18 +167,33 @@ int FolderFileAccess::ReadEnd(int fd, const FileStamp& stamp, int folder, Record
     const std::optional<int> count = countBytes.size() == kFieldWidth ? ParseField(countBytes) : std::nullopt;
     bool sound = count.has_value();
     off_t at = static_cast<off_t>(kFieldWidth);
+    // The size blocks are read through a window of the file, so that a
+    // folder of small records costs a few large reads, not one per record.
+    constexpr std::size_t kWindow = 64 * 1024;
+    std::unique_ptr<char[]> window;
+    off_t windowStart = 0;
+    std::size_t windowLength = 0;
     for (int i = 0; sound && i < *count; ++i) {
         if (stamp.size - at < static_cast<off_t>(kSizeBlockLength)) {
             sound = false;
             break;
         }
-        got = pread(fd, head, kSizeBlockLength, at);
-        if (got < 0) {
-            return errno;
+        if (at < windowStart || at + static_cast<off_t>(kSizeBlockLength) > windowStart + static_cast<off_t>(windowLength)) {
+            if (!window) {
+                window = std::make_unique_for_overwrite<char[]>(kWindow);
+            }
+            got = pread(fd, window.get(), kWindow, at);
+            if (got < 0) {
+                return errno;
+            }
+            windowStart = at;
+            windowLength = static_cast<std::size_t>(got);
         }
-        const std::optional<PartSizes> sizes = got == static_cast<ssize_t>(kSizeBlockLength)
-                                                   ? ParseSizeBlock(std::string_view(head, kSizeBlockLength))
-                                                   : std::nullopt;
+        const auto offset = static_cast<std::size_t>(at - windowStart);
+        const std::optional<PartSizes> sizes =
+            windowLength - offset >= kSizeBlockLength
+                ? ParseSizeBlock(std::string_view(window.get() + offset, kSizeBlockLength))
+                : std::nullopt;
         if (!sizes || !SizesConsistent(*sizes)) {
             sound = false;
             break;
@@ -268,20 +234,25 @@ int ReadFolderFile(const std::string& path, int folder, RecordList& list) {
     if ((error = StampOf(fd.Get(), stamp)) != 0) {
         return error;
     }
-    ByteSource source(fd.Get(), stamp.size);
-    RecordList read = FolderFileAccess::Parse(source, folder, error);
-    if (error != 0) {
+    // The whole file in one block, read straight into it.
+    const auto size = static_cast<std::size_t>(std::max<off_t>(stamp.size, 0));
+    std::shared_ptr<char[]> block(size > 0 ? new char[size] : nullptr);
+    const ssize_t got = size > 0 ? ReadFull(fd.Get(), block.get(), size, error) : 0;
+    if (got < 0) {
         return error;
     }
+    RecordList read = FolderFileAccess::Parse(std::move(block), static_cast<std::size_t>(got), folder);
     FolderFileAccess::SetStamp(read, stamp);
     list = std::move(read);
     return 0;
 }
 
 RecordList ParseFolderBytes(std::string_view bytes, int folder) {
-    ByteSource source(bytes);
-    int error = 0;
-    return FolderFileAccess::Parse(source, folder, error);
+    std::shared_ptr<char[]> block(bytes.empty() ? nullptr : new char[bytes.size()]);
+    if (!bytes.empty()) {
+        std::memcpy(block.get(), bytes.data(), bytes.size());
+    }
+    return FolderFileAccess::Parse(std::move(block), bytes.size(), folder);
 }
 
 bool UnchangedOnDisk(const std::string& path, const RecordList& list) {

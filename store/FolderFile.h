@@ -6,6 +6,7 @@
 #include "store/FileIo.h"
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,20 +19,27 @@ namespace tegalo {
 // comes first (entry 0), then records 0 to n - 1 in file order, each as its
 // size block followed by its text.
 //
+// The file's bytes are held in one block as read, and the records are views
+// into it, so that reading a folder of any size costs one allocation beyond
+// the file's own bytes. A record replaced or appended later is held on its
+// own. Copies of a list share what they hold: nothing held is ever changed.
+//
 // A file that could not be read to its end is marked damaged: the list holds
 // the records before the damage, its count field counts those records, and
 // the bytes from the damage to the end of the file are kept as the unread
 // tail, which every rewrite writes back after the records.
 class RecordList {
 public:
+    using const_iterator = std::vector<std::string_view>::const_iterator;
+
     std::string_view CountField() const { return countField_; }
     // The records in the file, held or not (see Whole).
     int Count() const { return static_cast<int>(records_.size() + notHeld_); }
     std::size_t size() const { return records_.size(); }
     bool empty() const { return records_.empty(); }
-    const std::string& operator[](std::size_t index) const { return records_[index]; }
-    std::vector<std::string>::const_iterator begin() const { return records_.begin(); }
-    std::vector<std::string>::const_iterator end() const { return records_.end(); }
+    std::string_view operator[](std::size_t index) const { return records_[index]; }
+    const_iterator begin() const { return records_.begin(); }
+    const_iterator end() const { return records_.end(); }
 
     int Folder() const { return folder_; }
     // False for a list read by ReadFolderEnd: it knows the file's count and
@@ -43,17 +51,32 @@ public:
     // The file as it was read or last written by the store.
     const FileStamp& Stamp() const { return stamp_; }
 
-    // Bytes of memory the list holds (strings and their headers).
+    // Bytes of memory the list holds (the file's block, the records held on
+    // their own, the views).
     std::size_t MemoryBytes() const;
 
 private:
     friend class FolderFileAccess;
 
+    // True when `record` lies in the block read from the file.
+    bool InBlock(std::string_view record) const {
+        return blockSize_ != 0 && record.data() >= block_.get() && record.data() < block_.get() + blockSize_;
+    }
+    // Holds `record` on its own and returns the view of the copy.
+    std::string_view Own(std::string_view record);
+    // Lets go of the records held on their own that no view shows any more,
+    // once they are more than the ones still shown.
+    void DropUnshown();
+
     int folder_ = 0;
     std::string countField_;
-    std::vector<std::string> records_;
+    std::shared_ptr<const char[]> block_; // the file's bytes as read
+    std::size_t blockSize_ = 0;
+    std::vector<std::string_view> records_;
+    std::vector<std::shared_ptr<const std::string>> owned_; // records put in since
+    std::size_t shownOwned_ = 0; // views into owned_
     std::size_t notHeld_ = 0; // records in the file before records_, not read
-    std::string unreadTail_;
+    std::string_view unreadTail_;
     bool damaged_ = false;
     FileStamp stamp_;
 };

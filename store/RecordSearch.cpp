@@ -11,6 +11,10 @@
 #include <cstring>
 #include <string.h> // memmem
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace tegalo {
 
 namespace {
@@ -73,10 +77,10 @@ int WideIndex(unsigned char lead) {
     return lead == 0x81 ? 0 : lead == 0x82 ? 1 : lead == 0xFA ? 2 : -1;
 }
 
-// True when `pos` starts a character of the folded text `text`: the bytes in
+// True when `pos` starts a character of `text` (folded or not): the bytes in
 // the lead-byte range right before it pair up as whole characters. (A byte
-// outside that range always ends a character; no half-width katakana is
-// left after folding.)
+// outside that range always ends a character, as a character of its own or
+// as the second byte of one.)
 bool OnBoundary(std::string_view text, std::size_t pos) {
     std::size_t run = 0;
     while (run < pos && IsSjisLead(static_cast<unsigned char>(text[pos - run - 1]))) {
@@ -90,13 +94,16 @@ bool OnBoundary(std::string_view text, std::size_t pos) {
 namespace {
 
 // Folds `sjis` into `o`, which has room for twice its length (half-width
-// katakana double); returns the end of what was written.
-unsigned char* FoldInto(std::string_view sjis, unsigned char* o) {
+// katakana double); returns the end of what was written. With `stop`, only
+// the characters that start before it (a few past it for ASCII runs), each
+// whole as in all of `sjis`.
+unsigned char* FoldInto(std::string_view sjis, unsigned char* o, std::size_t stop = std::string_view::npos) {
     const FoldTables& t = Tables();
     const auto* s = reinterpret_cast<const unsigned char*>(sjis.data());
     const std::size_t n = sjis.size();
+    stop = std::min(stop, n);
     std::size_t i = 0;
-    while (i < n) {
+    while (i < stop) {
         // Eight ASCII bytes at a time: upper case letters get bit 0x20.
         if (i + 8 <= n) {
             std::uint64_t word;
@@ -165,21 +172,161 @@ std::string Folded(std::string_view sjis) {
     return out;
 }
 
+namespace {
+
+// The subject, sender and message text of a record (for a multipart record
+// the text part without its part header); false for a record that cannot
+// be cut into its pieces. Reads only the size fields it needs: a search
+// reads every record of the folder.
+bool SearchedPieces(std::string_view record, std::array<std::string_view, 3>& pieces) {
+    if (record.size() < kSizeBlockLength) {
+        return false;
+    }
+    const auto field = [&](std::size_t index) {
+        return ParseField(record.substr(index * kFieldWidth, kFieldWidth)).value_or(-1);
+    };
+    const int length = field(kRecordLength);
+    const int subject = field(kSubjectLength);
+    const int sender = field(kSenderLength);
+    const int date = field(kDateLength);
+    const int parts = field(kPartCount);
+    const int header = field(kHeaderLength);
+    const int body = field(kBodyLength);
+    if (length < 0 || subject < 0 || sender < 0 || date < 0 || parts < 0 || header < 0 || body < 0 ||
+        record.size() != kFieldWidth + static_cast<std::size_t>(length) ||
+        kSizeBlockLength + static_cast<std::size_t>(subject + sender + date + header + body) > record.size()) {
+        return false;
+    }
+    const std::size_t at = kSizeBlockLength + static_cast<std::size_t>(subject + sender + date + header);
+    const std::string_view text = record.substr(at, static_cast<std::size_t>(body));
+    pieces = {record.substr(kSizeBlockLength, static_cast<std::size_t>(subject)),
+              record.substr(kSizeBlockLength + static_cast<std::size_t>(subject), static_cast<std::size_t>(sender)),
+              parts != 0 ? PartRecordContent(text) : text};
+    return true;
+}
+
+} // namespace
+
 std::string RecordSearchText(std::string_view record) {
-    const std::optional<RecordPieces> pieces = SplitRecord(record);
-    const std::optional<PartSizes> sizes = ParseSizeBlock(record);
+    std::array<std::string_view, 3> pieces;
     std::string text;
-    if (!pieces || !sizes) {
+    if (!SearchedPieces(record, pieces)) {
         return text;
     }
-    const std::string_view body = (*sizes)[kPartCount] != 0 ? PartRecordContent(pieces->body) : pieces->body;
-    text.reserve(pieces->subject.size() + pieces->sender.size() + body.size() + 3);
-    for (std::string_view piece : {pieces->subject, pieces->sender, body}) {
+    text.reserve(pieces[0].size() + pieces[1].size() + pieces[2].size() + 3);
+    for (std::string_view piece : pieces) {
         AppendFolded(piece, text);
         text.push_back('\n');
     }
     return text;
 }
+
+// How to find the query in unfolded text: the raw forms of one of its
+// characters (the anchor), single bytes and byte pairs, each of which folds
+// to that character; and how many characters of the query stand before the
+// anchor and from it on.
+struct TextMatcher::RawPlan {
+    std::vector<unsigned char> singles;
+    std::vector<std::array<unsigned char, 2>> pairs;
+    std::size_t before = 0;
+    std::size_t from = 0;
+    // The first bytes of the raw forms of the character after the anchor
+    // (all true when the anchor is the last character).
+    std::array<bool, 256> next{};
+    // The first bytes of the anchor's forms.
+    std::array<bool, 256> first{};
+};
+
+namespace {
+
+// Every raw character and half-width katakana with its mark, by what it
+// folds to (one folded character: a byte, or 0x10000 | its two bytes).
+struct RawForms {
+    std::vector<unsigned char> singles;
+    std::vector<std::array<unsigned char, 2>> pairs;
+};
+
+const std::vector<std::pair<unsigned, RawForms>>& InverseFolds() {
+    static const std::vector<std::pair<unsigned, RawForms>> table = [] {
+        // (folded character, raw form: one byte, or 0x10000 | two bytes)
+        std::vector<std::pair<unsigned, unsigned>> found;
+        const auto add = [&](const unsigned char* folded, std::size_t length, unsigned raw) {
+            if (length == 1) {
+                found.emplace_back(folded[0], raw);
+            } else if (length == 2 && IsSjisLead(folded[0])) {
+                found.emplace_back(0x10000u | static_cast<unsigned>(folded[0]) << 8 | folded[1], raw);
+            } // more than one character: found through its first form
+        };
+        unsigned char out[8];
+        for (unsigned b = 0; b < 256; ++b) {
+            const char raw[] = {static_cast<char>(b)};
+            if (IsSjisLead(static_cast<unsigned char>(b))) {
+                for (unsigned trail = 0; trail < 256; ++trail) {
+                    const char pair[] = {static_cast<char>(b), static_cast<char>(trail)};
+                    add(out, static_cast<std::size_t>(FoldInto(std::string_view(pair, 2), out) - out),
+                        0x10000u | b << 8 | trail);
+                }
+                continue;
+            }
+            add(out, static_cast<std::size_t>(FoldInto(std::string_view(raw, 1), out) - out), b);
+            if (b >= 0xA1 && b <= 0xDF) {
+                for (const unsigned mark : {0xDEu, 0xDFu}) {
+                    const char pair[] = {static_cast<char>(b), static_cast<char>(mark)};
+                    add(out, static_cast<std::size_t>(FoldInto(std::string_view(pair, 2), out) - out),
+                        0x10000u | b << 8 | mark);
+                }
+            }
+        }
+        std::sort(found.begin(), found.end());
+        std::vector<std::pair<unsigned, RawForms>> forms;
+        for (const auto& [key, raw] : found) {
+            if (forms.empty() || forms.back().first != key) {
+                forms.emplace_back(key, RawForms{});
+            }
+            RawForms& f = forms.back().second;
+            if (raw < 0x100) {
+                f.singles.push_back(static_cast<unsigned char>(raw));
+            } else {
+                f.pairs.push_back({static_cast<unsigned char>(raw >> 8 & 0xFF), static_cast<unsigned char>(raw & 0xFF)});
+            }
+        }
+        return forms;
+    }();
+    return table;
+}
+
+const RawForms* FormsOf(unsigned key) {
+    const auto& table = InverseFolds();
+    const auto it = std::lower_bound(table.begin(), table.end(), key,
+                                     [](const auto& entry, unsigned k) { return entry.first < k; });
+    return it != table.end() && it->first == key ? &it->second : nullptr;
+}
+
+// How often a raw form turns up in mail text, roughly: the anchor is the
+// query's character whose forms turn up least.
+double Frequency(unsigned char single) {
+    static constexpr double kLetters[26] = {8.2, 1.5, 2.8, 4.3, 12.7, 2.2, 2.0, 6.1, 7.0, 0.2, 0.8, 4.0, 2.4,
+                                            6.7, 7.5, 1.9, 0.1, 6.0, 6.3, 9.1, 2.8, 1.0, 2.4, 0.2, 2.0, 0.1};
+    if (single >= 'a' && single <= 'z') {
+        return kLetters[single - 'a'];
+    }
+    if (single >= 'A' && single <= 'Z') {
+        return kLetters[single - 'A'] / 4;
+    }
+    if (single == ' ') {
+        return 18;
+    }
+    return single < 0x80 ? 2 : 0.5;
+}
+
+double Frequency(const std::array<unsigned char, 2>& pair) {
+    if (pair[0] == 0x82) {
+        return pair[1] >= 0x9F ? 4 : 0.05; // hiragana; full-width letters and digits
+    }
+    return pair[0] == 0x81 ? 3 : pair[0] == 0x83 ? 1 : 0.2;
+}
+
+} // namespace
 
 TextMatcher::TextMatcher(std::string_view sjisQuery) {
     std::string typed;
@@ -189,6 +336,235 @@ TextMatcher::TextMatcher(std::string_view sjisQuery) {
         }
     }
     query_ = Folded(typed);
+    // The query's characters as the folded text has them.
+    std::vector<unsigned> keys;
+    const auto* q = reinterpret_cast<const unsigned char*>(query_.data());
+    for (std::size_t i = 0; i < query_.size();) {
+        if (IsSjisLead(q[i]) && i + 1 < query_.size()) {
+            keys.push_back(0x10000u | static_cast<unsigned>(q[i]) << 8 | q[i + 1]);
+            i += 2;
+        } else {
+            keys.push_back(q[i++]);
+        }
+    }
+    const RawForms* anchor = nullptr;
+    std::size_t anchorIndex = 0;
+    double least = 0;
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        const RawForms* forms = FormsOf(keys[k]);
+        if (forms == nullptr) {
+            return; // a character no raw text folds to on its own: fold the records whole
+        }
+        double frequency = 0;
+        for (unsigned char single : forms->singles) {
+            frequency += Frequency(single);
+        }
+        for (const auto& pair : forms->pairs) {
+            frequency += Frequency(pair);
+        }
+        if (anchor == nullptr || frequency < least) {
+            anchor = forms;
+            anchorIndex = k;
+            least = frequency;
+        }
+    }
+    if (anchor != nullptr && anchor->singles.size() <= 4 && anchor->pairs.size() <= 4) {
+        auto plan = std::make_unique<RawPlan>(RawPlan{anchor->singles, anchor->pairs, anchorIndex,
+                                                      keys.size() - anchorIndex, {}});
+        if (anchorIndex + 1 < keys.size()) {
+            const RawForms* after = FormsOf(keys[anchorIndex + 1]);
+            for (unsigned char single : after->singles) {
+                plan->next[single] = true;
+            }
+            for (const auto& pair : after->pairs) {
+                plan->next[pair[0]] = true;
+            }
+        } else {
+            plan->next.fill(true);
+        }
+        for (unsigned char single : plan->singles) {
+            plan->first[single] = true;
+        }
+        for (const auto& pair : plan->pairs) {
+            plan->first[pair[0]] = true;
+        }
+        plan_ = std::move(plan);
+    }
+}
+
+TextMatcher::~TextMatcher() = default;
+TextMatcher::TextMatcher(TextMatcher&&) noexcept = default;
+TextMatcher& TextMatcher::operator=(TextMatcher&&) noexcept = default;
+
+bool TextMatcher::FoundInRecord(std::string_view record) const {
+    if (Empty()) {
+        return true;
+    }
+    std::array<std::string_view, 3> pieces;
+    if (!SearchedPieces(record, pieces)) {
+        return false;
+    }
+    if (!plan_) {
+        std::string text;
+        for (std::string_view piece : pieces) {
+            text.clear();
+            AppendFolded(piece, text);
+            if (FoundIn(text)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    for (std::string_view piece : pieces) {
+        if (FoundInPiece(piece)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+#if defined(__x86_64__)
+namespace {
+
+// Hands each place in `s` where one of the forms starts to `check`, block by
+// block, until it says yes (then `found`). Returns where the blocks ended.
+template <class Check>
+std::size_t ScanBlocksSse2(const unsigned char* s, std::size_t n, const std::vector<unsigned char>& singleForms,
+                           const std::vector<std::array<unsigned char, 2>>& pairForms, Check&& check, bool& found) {
+    __m128i singles[4];
+    __m128i leads[4];
+    __m128i trails[4];
+    const std::size_t ns = singleForms.size();
+    const std::size_t np = pairForms.size();
+    for (std::size_t k = 0; k < ns; ++k) {
+        singles[k] = _mm_set1_epi8(static_cast<char>(singleForms[k]));
+    }
+    for (std::size_t k = 0; k < np; ++k) {
+        leads[k] = _mm_set1_epi8(static_cast<char>(pairForms[k][0]));
+        trails[k] = _mm_set1_epi8(static_cast<char>(pairForms[k][1]));
+    }
+    std::size_t i = 0;
+    for (; i + 17 <= n; i += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
+        __m128i hit = _mm_setzero_si128();
+        for (std::size_t k = 0; k < ns; ++k) {
+            hit = _mm_or_si128(hit, _mm_cmpeq_epi8(here, singles[k]));
+        }
+        for (std::size_t k = 0; k < np; ++k) {
+            hit = _mm_or_si128(hit, _mm_and_si128(_mm_cmpeq_epi8(here, leads[k]), _mm_cmpeq_epi8(next, trails[k])));
+        }
+        for (auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit)); bits != 0; bits &= bits - 1) {
+            if (check(i + static_cast<std::size_t>(__builtin_ctz(bits)))) {
+                found = true;
+                return i;
+            }
+        }
+    }
+    return i;
+}
+
+// The same, 32 bytes a block.
+template <class Check>
+__attribute__((target("avx2"))) std::size_t
+ScanBlocksAvx2(const unsigned char* s, std::size_t n, const std::vector<unsigned char>& singleForms,
+               const std::vector<std::array<unsigned char, 2>>& pairForms, Check&& check, bool& found) {
+    __m256i singles[4];
+    __m256i leads[4];
+    __m256i trails[4];
+    const std::size_t ns = singleForms.size();
+    const std::size_t np = pairForms.size();
+    for (std::size_t k = 0; k < ns; ++k) {
+        singles[k] = _mm256_set1_epi8(static_cast<char>(singleForms[k]));
+    }
+    for (std::size_t k = 0; k < np; ++k) {
+        leads[k] = _mm256_set1_epi8(static_cast<char>(pairForms[k][0]));
+        trails[k] = _mm256_set1_epi8(static_cast<char>(pairForms[k][1]));
+    }
+    std::size_t i = 0;
+    for (; i + 33 <= n; i += 32) {
+        const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + 1));
+        __m256i hit = _mm256_setzero_si256();
+        for (std::size_t k = 0; k < ns; ++k) {
+            hit = _mm256_or_si256(hit, _mm256_cmpeq_epi8(here, singles[k]));
+        }
+        for (std::size_t k = 0; k < np; ++k) {
+            hit = _mm256_or_si256(hit,
+                                  _mm256_and_si256(_mm256_cmpeq_epi8(here, leads[k]), _mm256_cmpeq_epi8(next, trails[k])));
+        }
+        for (auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit)); bits != 0; bits &= bits - 1) {
+            if (check(i + static_cast<std::size_t>(__builtin_ctz(bits)))) {
+                found = true;
+                return i;
+            }
+        }
+    }
+    return i;
+}
+
+} // namespace
+#endif
+
+bool TextMatcher::FoundInPiece(std::string_view sjis) const {
+    const RawPlan& plan = *plan_;
+    const auto* s = reinterpret_cast<const unsigned char*>(sjis.data());
+    const std::size_t n = sjis.size();
+    // A match holding an anchor form at `p` lies in the text from two bytes
+    // per character before the anchor to two per character from it on
+    // (no character's raw form is longer): fold that much and compare.
+    std::string folded;
+    const auto matchesAround = [&](std::size_t p) {
+        // Most places fail on the next character already.
+        const std::size_t after =
+            p + (std::find(plan.singles.begin(), plan.singles.end(), s[p]) != plan.singles.end() ? 1 : 2);
+        if (plan.from > 1 && (after >= n || !plan.next[s[after]])) {
+            return false;
+        }
+        std::size_t start = p >= 2 * plan.before ? p - 2 * plan.before : 0;
+        if (!OnBoundary(sjis, start)) {
+            --start;
+        }
+        // A voiced mark belongs to the half-width katakana before it.
+        if (start > 0 && (s[start] == 0xDE || s[start] == 0xDF) && s[start - 1] >= 0xA1 && s[start - 1] <= 0xDF &&
+            OnBoundary(sjis, start - 1)) {
+            --start;
+        }
+        const std::string_view window = sjis.substr(start);
+        const std::size_t stop = p + 2 * plan.from - start;
+        folded.resize(2 * std::min(stop + 8, window.size()) + 8);
+        auto* begin = reinterpret_cast<unsigned char*>(folded.data());
+        const unsigned char* end = FoldInto(window, begin, stop);
+        return Find(std::string_view(folded.data(), static_cast<std::size_t>(end - begin))) != std::string_view::npos;
+    };
+    std::size_t i = 0;
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    bool found = false;
+    if (avx2) {
+        i = ScanBlocksAvx2(s, n, plan.singles, plan.pairs, matchesAround, found);
+    }
+    if (!found) {
+        i += ScanBlocksSse2(s + i, n - i, plan.singles, plan.pairs,
+                            [&](std::size_t p) { return matchesAround(i + p); }, found);
+    }
+    if (found) {
+        return true;
+    }
+#endif
+    for (; i < n; ++i) {
+        if (!plan.first[s[i]]) {
+            continue;
+        }
+        bool hit = std::find(plan.singles.begin(), plan.singles.end(), s[i]) != plan.singles.end();
+        for (std::size_t k = 0; !hit && k < plan.pairs.size(); ++k) {
+            hit = i + 1 < n && s[i] == plan.pairs[k][0] && s[i + 1] == plan.pairs[k][1];
+        }
+        if (hit && matchesAround(i)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool TextMatcher::FoundIn(std::string_view foldedText) const {
@@ -243,13 +619,11 @@ void FolderSearch::Erase(int index) {
 
 void FolderSearch::Append(std::string_view record) {
     const std::optional<RecordPieces> pieces = SplitRecord(record);
-    const std::optional<PartSizes> sizes = ParseSizeBlock(record);
-    if (!pieces || !sizes) {
-        ends_.push_back(size_); // nothing to search in
+    if (!pieces) {
+        ends_.push_back(size_); // nothing to sort by
         return;
     }
-    const std::string_view body = (*sizes)[kPartCount] != 0 ? PartRecordContent(pieces->body) : pieces->body;
-    const std::size_t room = 2 * (pieces->subject.size() + pieces->sender.size() + body.size()) + 3;
+    const std::size_t room = 2 * (pieces->subject.size() + pieces->sender.size()) + 2;
     if (capacity_ - size_ < room) {
         const std::size_t capacity = std::max(capacity_ + capacity_ / 2, size_ + room);
         std::unique_ptr<char[]> bigger(new char[capacity]); // not filled: only what is written is read
@@ -261,7 +635,7 @@ void FolderSearch::Append(std::string_view record) {
     }
     auto* begin = reinterpret_cast<unsigned char*>(text_.get());
     unsigned char* o = begin + size_;
-    for (std::string_view piece : {pieces->subject, pieces->sender, body}) {
+    for (std::string_view piece : {pieces->subject, pieces->sender}) {
         o = FoldInto(piece, o);
         *o++ = '\n';
     }
@@ -271,24 +645,7 @@ void FolderSearch::Append(std::string_view record) {
 
 void FolderSearch::Complete(const RecordList& list) {
     if (ends_.size() > list.size()) {
-        Reset(); // fewer records than texts: the list changed unseen
-    }
-    if (ends_.size() == list.size()) {
-        return;
-    }
-    // One allocation for the usual case: the folded texts are shorter than
-    // the records they come from.
-    std::size_t bytes = 0;
-    for (std::size_t i = ends_.size(); i < list.size(); ++i) {
-        bytes += list[i].size();
-    }
-    if (capacity_ - size_ < bytes) {
-        std::unique_ptr<char[]> bigger(new char[size_ + bytes]);
-        if (size_ > 0) {
-            std::memcpy(bigger.get(), text_.get(), size_);
-        }
-        text_ = std::move(bigger);
-        capacity_ = size_ + bytes;
+        Reset(); // fewer records than lines: the list changed unseen
     }
     ends_.reserve(list.size());
     for (std::size_t i = ends_.size(); i < list.size(); ++i) {
@@ -297,26 +654,14 @@ void FolderSearch::Complete(const RecordList& list) {
 }
 
 std::vector<int> FolderSearch::Matching(const RecordList& list, const TextMatcher& matcher, int first) {
-    Complete(list);
     std::vector<int> found;
-    const auto from = static_cast<std::size_t>(std::max(first, 0));
-    if (matcher.Empty()) {
-        for (std::size_t i = from; i < ends_.size(); ++i) {
+    for (auto i = static_cast<std::size_t>(std::max(first, 0)); i < list.size(); ++i) {
+        if (i + 2 < list.size()) {
+            __builtin_prefetch(list[i + 2].data()); // records lie far apart: fetch ahead
+        }
+        if (matcher.FoundInRecord(list[i])) {
             found.push_back(static_cast<int>(i));
         }
-        return found;
-    }
-    // One scan of all texts; no match runs from one record into the next,
-    // since every text ends with a line feed and the query has none.
-    const std::string_view all(text_.get(), size_);
-    std::size_t pos = from == 0 ? 0 : from <= ends_.size() ? ends_[from - 1] : size_;
-    while ((pos = matcher.Find(all, pos)) != std::string_view::npos) {
-        const auto record = static_cast<std::size_t>(std::upper_bound(ends_.begin(), ends_.end(), pos) - ends_.begin());
-        if (record >= ends_.size()) {
-            break;
-        }
-        found.push_back(static_cast<int>(record));
-        pos = ends_[record];
     }
     return found;
 }

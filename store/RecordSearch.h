@@ -30,11 +30,14 @@ std::string Folded(std::string_view sjis);
 // record that cannot be cut into its pieces.
 std::string RecordSearchText(std::string_view record);
 
-// Looks for one typed text in folded texts.
+// Looks for one typed text in folded texts, or in records as they are.
 class TextMatcher {
 public:
     // `sjisQuery` as typed; line ends in it are dropped.
     explicit TextMatcher(std::string_view sjisQuery);
+    ~TextMatcher();
+    TextMatcher(TextMatcher&&) noexcept;
+    TextMatcher& operator=(TextMatcher&&) noexcept;
 
     // True when nothing was typed: everything matches.
     bool Empty() const { return query_.empty(); }
@@ -47,24 +50,32 @@ public:
     // The position of the first such match at or after `from`, or npos.
     std::size_t Find(std::string_view foldedText, std::size_t from = 0) const;
 
+    // True when the search text of the whole `record` (see RecordSearchText)
+    // holds the query, found without folding the record: the raw text is
+    // scanned for the forms of the query's rarest character, and only the
+    // few places found are folded and compared.
+    bool FoundInRecord(std::string_view record) const;
+
 private:
+    struct RawPlan;
+    bool FoundInPiece(std::string_view sjis) const;
+
     std::string query_;
+    std::unique_ptr<const RawPlan> plan_; // null: fold each record whole instead
 };
 
-// The search texts of one folder's records, made when a filter first needs
-// them and kept while the records stay, so that each further letter typed
-// only scans them. The owner says when records change.
+// The records of one folder that hold a typed text, and the folded subject
+// and sender lines the list sorts by, made when a sort first needs them and
+// kept while the records stay. The owner says when records change.
 class FolderSearch {
 public:
-    // Forgets every text (the list was read anew or changed unseen).
+    // Forgets every line (the list was read anew or changed unseen).
     void Reset();
-    // Record `index` left the list; the texts after it move up.
+    // Record `index` left the list; the lines after it move up.
     void Erase(int index);
 
     // The indexes (ascending, from `first` on) of the records of `list`
-    // whose search text holds the query. Makes the texts still missing
-    // first: those of records appended since the last call, or all after a
-    // Reset.
+    // whose search text holds the query.
     std::vector<int> Matching(const RecordList& list, const TextMatcher& matcher, int first = 0);
 
     // The folded subject (line 0) or sender (line 1) of record `index`.
@@ -75,8 +86,8 @@ private:
     void Append(std::string_view record);
     std::string_view TextOf(std::size_t index) const;
 
-    // The texts of all records one after another in one buffer (so that a
-    // search is one scan), and where each record's text ends.
+    // The lines of all records one after another in one buffer, and where
+    // each record's lines end.
     std::unique_ptr<char[]> text_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;

@@ -160,7 +160,7 @@ void CTegaloDoc::SweepOriginalsAtStart() {
             ui_.Trace("Originals not swept: " + std::string(FolderName(folder)) + " cannot be read whole\n");
             return;
         }
-        for (const std::string& record : list) {
+        for (const std::string_view record : list) {
             ++records[OriginalKey(record)];
         }
     }
@@ -524,7 +524,7 @@ StoreStatus CTegaloDoc::RegData(int index, std::string_view record, std::string_
     const FolderEdit edit{FolderEdit::Kind::kReplace, static_cast<std::size_t>(index), record};
     // Opening a message only sets its read mark: that one byte is written in
     // place, so that opening a message in a large folder stays quick.
-    const std::string& old = recordList[static_cast<std::size_t>(index)];
+    const std::string_view old = recordList[static_cast<std::size_t>(index)];
     if (!recordList.Damaged() && record.size() == old.size() && old[kReadMarkOffset] == '0' &&
         record[kReadMarkOffset] == '1' &&
         record.substr(0, kReadMarkOffset) == std::string_view(old).substr(0, kReadMarkOffset) &&
@@ -550,7 +550,7 @@ std::optional<std::string> CTegaloDoc::GetRecord(int index) const {
     if (index < 0 || index >= recordList.Count()) {
         return std::nullopt;
     }
-    return recordList[static_cast<std::size_t>(index)];
+    return std::string(recordList[static_cast<std::size_t>(index)]);
 }
 
 StoreStatus CTegaloDoc::AddReceived(const PartSizes& sizes, std::string_view text, std::string_view name) {

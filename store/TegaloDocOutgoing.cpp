@@ -248,7 +248,7 @@ StoreStatus CTegaloDoc::RemoveNoted() {
         }
         // It went out, but a crash or a failure kept its copy from the sent
         // folder: the waiting record is filed there as it is.
-        const std::string record = (*waiting)[i];
+        const std::string record((*waiting)[i]);
         const std::optional<PartSizes> sizes = ParseSizeBlock(record);
         if (!sizes) {
             return StoreStatus::kBadRecord;

@@ -144,7 +144,7 @@ StoreStatus DocSendStore::PrepareWaiting(int index, WaitingMessage& waiting) {
     if (index < 0 || index >= list->Count()) {
         return StoreStatus::kBadIndex;
     }
-    const std::string& record = (*list)[static_cast<std::size_t>(index)];
+    const std::string_view record = (*list)[static_cast<std::size_t>(index)];
     const std::optional<RecordPieces> pieces = SplitRecord(record);
     if (!pieces) {
         return StoreStatus::kBadRecord;

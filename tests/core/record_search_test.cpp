@@ -91,6 +91,41 @@ TEST(RecordSearch, FolderSearchFollowsAppendsAndRemovals) {
     EXPECT_EQ(search.Matching(list, TextMatcher("alpha")), (std::vector<int>{0}));
 }
 
+// Finding a query in a record as it is must agree with folding the record
+// whole and searching that: texts and queries made of the forms that fold
+// alike, half-width katakana and their marks, double-byte characters whose
+// second byte looks like ASCII, at every position (also past the first 16
+// bytes, where the scan takes blocks).
+TEST(RecordSearch, SearchingRecordsAsTheyAreAgreesWithFoldingThem) {
+    const std::vector<std::string> units = {
+        "a", "A", "ａ"_sjis, "Ａ"_sjis, "b", "ｂ"_sjis, " ", "　"_sjis, "ｶ"_sjis, "ﾞ"_sjis, "ﾟ"_sjis, "ﾊ"_sjis,
+        "ガ"_sjis, "カ"_sjis, "パ"_sjis, "゛"_sjis, "ヂ"_sjis, "\x83\x41", "京"_sjis, "\r\n", "1", "１"_sjis, "x"};
+    std::uint32_t seed = 12345;
+    const auto next = [&seed](std::size_t bound) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<std::size_t>(seed >> 8) % bound;
+    };
+    const auto text = [&](std::size_t most) {
+        std::string t;
+        for (std::size_t k = next(most + 1); k > 0; --k) {
+            t += units[next(units.size())];
+        }
+        return t;
+    };
+    int found = 0;
+    for (int round = 0; round < 4000; ++round) {
+        const std::string record = Record(text(6), text(4), text(30));
+        const std::string query = text(3);
+        const TextMatcher matcher(query);
+        const bool expected = matcher.FoundIn(RecordSearchText(record));
+        found += expected ? 1 : 0;
+        ASSERT_EQ(matcher.FoundInRecord(record), expected)
+            << "query \"" << SjisToUtf8(query) << "\" in \"" << SjisToUtf8(RecordSearchText(record)) << '"';
+    }
+    EXPECT_GT(found, 400) << "the cases find something often enough to test it";
+    EXPECT_FALSE(TextMatcher("a").FoundInRecord("broken"));
+}
+
 TEST(RecordSearch, DateSortKey) {
     const auto key = [](std::string_view d) { return DateSortKey(d); };
     ASSERT_TRUE(key("Mon, 07 Dec 2026 10:00:00 +0900"));

@@ -167,10 +167,10 @@ TEST_F(SmtpDocSendStore, FinishesTheBookkeepingOfAStoppedSession) {
 
 TEST_F(SmtpDocSendStore, SameRecordButReadMark) {
     ASSERT_TRUE(Loaded(doc.LoadList("reserv").status));
-    const std::string& record = doc.GetRecordList()[0];
+    const std::string_view record = doc.GetRecordList()[0];
     EXPECT_TRUE(SameRecordButReadMark(record, WithReadMark(record)));
     EXPECT_FALSE(SameRecordButReadMark(record, doc.GetRecordList()[1]));
-    std::string changed = record;
+    std::string changed(record);
     changed.back() = 'X';
     EXPECT_FALSE(SameRecordButReadMark(record, changed));
 }

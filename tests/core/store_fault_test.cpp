@@ -283,7 +283,7 @@ protected:
     TempDir dir;
     ScriptedUi ui;
     CTegaloDoc doc{ui};
-    const std::string a = ParseFolderBytes(Golden("three"), kReceived)[0];
+    const std::string a{ParseFolderBytes(Golden("three"), kReceived)[0]};
 };
 
 TEST_F(StoreRecovery, RecordWrittenButNotCountedIsTakenBack) {

@@ -23,6 +23,10 @@ TEST(StoreRecord, SixCharacterFields) {
         {"trailing blank", "   12 ", std::nullopt},
         {"minus sign", "    -1", std::nullopt},
         {"letter", "  1a 9", std::nullopt},
+        {"blank between digits", "  1 23", std::nullopt},
+        {"character right after the digits", "    1:", std::nullopt},
+        {"byte above ASCII", "    1\xB9", std::nullopt},
+        {"tab for a blank", "\t    1", std::nullopt},
         {"too short", "   12", std::nullopt},
         {"too long", "     12", std::nullopt},
     };

@@ -139,7 +139,7 @@ inline std::string SubjectOf(std::string_view record) {
 
 inline std::vector<std::string> Subjects(const RecordList& list) {
     std::vector<std::string> subjects;
-    for (const std::string& record : list) {
+    for (const std::string_view record : list) {
         subjects.push_back(SubjectOf(record));
     }
     return subjects;
