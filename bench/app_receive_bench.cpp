@@ -118,6 +118,9 @@ void TegaloReceive(benchmark::State& state, const std::vector<std::string>& wrap
         state.PauseTiming();
         std::ofstream(path + "/recv", std::ios::binary | std::ios::trunc) << "     0";
         std::filesystem::remove(path + "/recv.uidl");
+        // The originals of the last run too: left there, every message of
+        // the next run would be a second copy of one already kept.
+        std::filesystem::remove_all(path + "/originals");
         state.ResumeTiming();
         if (Run(argv) != 0) {
             state.SkipWithError("tegalo --receive failed");
@@ -264,6 +267,7 @@ void ReceiveInWindow(benchmark::State& state, int existing, bool otherShown = fa
         state.PauseTiming();
         std::ofstream(path + "/recv", std::ios::binary | std::ios::trunc) << folder;
         std::filesystem::remove(path + "/recv.uidl");
+        std::filesystem::remove_all(path + "/originals");
         auto app = std::make_unique<tegalo::CTegaloApp>();
         if (!app->InitInstance(dir.path())) {
             state.SkipWithError("start");
