@@ -85,9 +85,10 @@ std::string OriginalKey(std::string_view record) {
 std::string OriginalFileName(std::string_view key, int n) {
     std::string name(key);
     if (n > 1) {
-        name += "-" + std::to_string(n);
+        name.push_back('-');
+        name.append(std::to_string(n));
     }
-    name += kOriginalExtension;
+    name.append(kOriginalExtension);
     return name;
 }
 
