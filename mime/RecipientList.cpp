@@ -1,6 +1,7 @@
 #include "mime/RecipientList.h"
 
 #include "mime/Charset.h"
+#include "text/Lines.h"
 #include "text/unicode.h"
 
 #include <algorithm>
@@ -8,24 +9,6 @@
 namespace tegalo {
 
 namespace {
-
-// Calls `take` with each line of `text`, line end removed, the last one
-// also when it has no line end.
-template <typename Take>
-void ForEachLine(std::string_view text, Take take) {
-    while (!text.empty()) {
-        const std::size_t lf = text.find('\n');
-        std::string_view line = text.substr(0, lf);
-        if (line.ends_with('\r')) {
-            line.remove_suffix(1);
-        }
-        take(line);
-        if (lf == std::string_view::npos) {
-            break;
-        }
-        text.remove_prefix(lf + 1);
-    }
-}
 
 // The length of the UTF-8 sequence that `lead` starts, 0 for a byte that
 // cannot start one.

@@ -2,6 +2,7 @@
 
 #include "store/FileIo.h"
 #include "store/Record.h"
+#include "text/Lines.h"
 #include "text/unicode.h"
 
 #include <algorithm>
@@ -28,24 +29,18 @@ bool IsValidFingerprint(std::string_view fingerprint) {
 
 std::vector<TrustedCert> ParseTrustedCerts(std::string_view text) {
     std::vector<TrustedCert> pins;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (line.ends_with('\r')) {
-            line.remove_suffix(1);
-        }
+    ForEachLine(text, [&pins](std::string_view line) {
         const std::size_t blank = line.find(' ');
         if (blank == std::string_view::npos || blank == 0) {
-            continue;
+            return;
         }
         const std::string_view server = line.substr(0, blank);
         const std::string_view fingerprint = line.substr(blank + 1);
         if (server.find(':') == std::string_view::npos || !IsValidFingerprint(fingerprint)) {
-            continue;
+            return;
         }
         pins.push_back({std::string(server), std::string(fingerprint)});
-    }
+    });
     return pins;
 }
 

@@ -2,6 +2,7 @@
 
 #include "store/FileIo.h"
 #include "store/Record.h"
+#include "text/Lines.h"
 
 #include <cerrno>
 #include <cstring>
@@ -46,18 +47,12 @@ std::string FormatUidlList(const UidlList& list) {
 UidlList ParseUidlList(std::string_view text) {
     UidlList list;
     bool first = true;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (line.ends_with('\r')) {
-            line.remove_suffix(1);
-        }
+    ForEachLine(text, [&list, &first](std::string_view line) {
         if (first) {
             first = false;
             if (line.starts_with(kAccount)) {
                 list.account = std::string(line.substr(kAccount.size()));
-                continue;
+                return;
             }
         }
         if (line.starts_with(kStored) && IsValidUidl(line.substr(kStored.size()))) {
@@ -65,7 +60,7 @@ UidlList ParseUidlList(std::string_view text) {
         } else if (line.starts_with(kKept) && IsValidUidl(line.substr(kKept.size()))) {
             list.marks[std::string(line.substr(kKept.size()))] = UidlMark::Kept;
         }
-    }
+    });
     return list;
 }
 
