@@ -14,6 +14,15 @@ namespace tegalo {
 
 using namespace tegalo::literals;
 
+namespace {
+
+// A waiting message that could not be loaded back: nothing but the reason.
+PreparedSend NotPrepared(StoreStatus status) {
+    return PreparedSend{status, {}, {}};
+}
+
+} // namespace
+
 std::optional<StoredAttachment> CTegaloDoc::GetAttachment(int index, int j) const {
     const std::optional<std::string> record = GetRecord(index);
     if (!record || j < 1 || j > kMaxAttachments) {
@@ -94,53 +103,43 @@ StoreStatus CTegaloDoc::StoreComposedMessage(const BodyParts& bodyParts, PartSiz
 }
 
 PreparedSend CTegaloDoc::PrepareSend(int index, std::string_view folder) {
-    PreparedSend prepared{StoreStatus::kOk, {}, {}};
-    auto failed = [&prepared](StoreStatus status) {
-        prepared.status = status;
-        return std::move(prepared);
-    };
     if (!Started()) {
-        return failed(StoreStatus::kNotStarted);
+        return NotPrepared(StoreStatus::kNotStarted);
     }
     if (FolderFromName(folder) != kWaiting) {
         ui_.Message("ファイル名の指定が違います"_sjis);
-        return failed(StoreStatus::kInvalidArgument);
+        return NotPrepared(StoreStatus::kInvalidArgument);
     }
     RecordList aside;
     const RecordList* waiting = &recordList;
     if (currentFolder != kWaiting) {
         if (const StoreStatus status = ReadFolder(kWaiting, aside, Routine::kLoadList); !Loaded(status)) {
-            return failed(status);
+            return NotPrepared(status);
         }
         waiting = &aside;
     }
     if (index < 0 || index >= waiting->Count()) {
-        return failed(StoreStatus::kBadIndex);
+        return NotPrepared(StoreStatus::kBadIndex);
     }
     return PrepareWaitingRecord((*waiting)[static_cast<std::size_t>(index)]);
 }
 
 PreparedSend CTegaloDoc::PrepareWaitingRecord(std::string_view record) {
-    PreparedSend prepared{StoreStatus::kOk, {}, {}};
-    auto failed = [&prepared](StoreStatus status) {
-        prepared.status = status;
-        return std::move(prepared);
-    };
     if (!Started()) {
-        return failed(StoreStatus::kNotStarted);
+        return NotPrepared(StoreStatus::kNotStarted);
     }
     const std::optional<RecordPieces> pieces = SplitRecord(record);
     const std::optional<PartSizes> sizes = ParseSizeBlock(record);
     if (!pieces || !sizes) {
-        return failed(StoreStatus::kBadRecord);
+        return NotPrepared(StoreStatus::kBadRecord);
     }
     const int attachments = (*sizes)[kPartCount] != 0 ? std::min((*sizes)[kPartCount] - 1, kMaxAttachments) : 0;
     Envelope envelope = SetRecipients(pieces->subject, pieces->date, RecipientTextFromHeader(pieces->header));
     if (envelope.status != StoreStatus::kOk) {
-        return failed(envelope.status);
+        return NotPrepared(envelope.status);
     }
+    PreparedSend prepared{StoreStatus::kOk, {}, NewBodyParts()};
     BodyParts& parts = prepared.bodyParts;
-    parts = NewBodyParts();
     if (attachments == 0) {
         static_cast<void>(CSbodyMsgA(parts, pieces->body, "", 0, plainText));
     } else {
