@@ -117,10 +117,10 @@ void TegaloReceive(benchmark::State& state, const std::vector<std::string>& wrap
     for (auto _ : state) {
         state.PauseTiming();
         std::ofstream(path + "/recv", std::ios::binary | std::ios::trunc) << "     0";
-        std::filesystem::remove(path + "/recv.uidl");
+        tegalo::bench::SetAside(path + "/recv.uidl");
         // The originals of the last run too: left there, every message of
         // the next run would be a second copy of one already kept.
-        std::filesystem::remove_all(path + "/originals");
+        tegalo::bench::SetAside(path + "/originals");
         state.ResumeTiming();
         if (Run(argv) != 0) {
             state.SkipWithError("tegalo --receive failed");
@@ -168,12 +168,12 @@ void MpopReceive(benchmark::State& state, bool maildir, const std::vector<std::s
                              "-q"});
     for (auto _ : state) {
         state.PauseTiming();
-        std::filesystem::remove_all(path + "/Maildir");
+        tegalo::bench::SetAside(path + "/Maildir");
         for (const char* sub : {"cur", "new", "tmp"}) {
             std::filesystem::create_directories(path + "/Maildir/" + sub);
         }
-        std::filesystem::remove(path + "/mbox");
-        std::filesystem::remove(path + "/uidls");
+        tegalo::bench::SetAside(path + "/mbox");
+        tegalo::bench::SetAside(path + "/uidls");
         state.ResumeTiming();
         if (Run(argv) != 0) {
             state.SkipWithError("mpop failed (is Debian's mpop installed?)");
@@ -266,8 +266,8 @@ void ReceiveInWindow(benchmark::State& state, int existing, bool otherShown = fa
     for (auto _ : state) {
         state.PauseTiming();
         std::ofstream(path + "/recv", std::ios::binary | std::ios::trunc) << folder;
-        std::filesystem::remove(path + "/recv.uidl");
-        std::filesystem::remove_all(path + "/originals");
+        tegalo::bench::SetAside(path + "/recv.uidl");
+        tegalo::bench::SetAside(path + "/originals");
         auto app = std::make_unique<tegalo::CTegaloApp>();
         if (!app->InitInstance(dir.path())) {
             state.SkipWithError("start");
