@@ -23,6 +23,15 @@ public:
     static void Apply(RecordList& list, const FolderEdit& edit, const FileStamp& stamp);
     static void SetStamp(RecordList& list, const FileStamp& stamp) { list.stamp_ = stamp; }
     static int ReadEnd(int fd, const FileStamp& stamp, int folder, RecordList& list);
+    // The end of a sound file of `countField`'s records, known without reading them.
+    static void SetEnd(RecordList& list, const FileStamp& stamp, int folder, std::string countField) {
+        RecordList end;
+        end.folder_ = folder;
+        end.stamp_ = stamp;
+        end.notHeld_ = static_cast<std::size_t>(ParseField(countField).value_or(0));
+        end.countField_ = std::move(countField);
+        list = std::move(end);
+    }
 };
 
 std::size_t RecordList::MemoryBytes() const {
@@ -212,16 +221,64 @@ int FolderFileAccess::ReadEnd(int fd, const FileStamp& stamp, int folder, Record
 }
 
 int ReadFolderEnd(const std::string& path, int folder, RecordList& list) {
+    return ReadFolderEnd(path, folder, list, nullptr);
+}
+
+namespace {
+
+CheckedEnd CheckedEndFrom(const struct stat& st, int count) {
+    return CheckedEnd{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, count};
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+} // namespace
+
+bool CheckedEnd::operator==(const CheckedEnd& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           SameTime(modified, other.modified) && SameTime(changed, other.changed) && count == other.count;
+}
+
+int ReadFolderEnd(const std::string& path, int folder, RecordList& list, const CheckedEnd* known) {
     int error = 0;
     UniqueFd fd = OpenFile(path, O_RDONLY, 0, error);
     if (!fd.Valid()) {
         return error;
     }
-    FileStamp stamp;
-    if ((error = StampOf(fd.Get(), stamp)) != 0) {
-        return error;
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0) {
+        return errno;
+    }
+    const FileStamp stamp{st.st_dev, st.st_ino, st.st_size, st.st_mode & 07777};
+    if (known != nullptr && CheckedEndFrom(st, known->count) == *known) {
+        char head[kFieldWidth];
+        if (ReadFull(fd.Get(), head, kFieldWidth, error) == static_cast<ssize_t>(kFieldWidth) &&
+            ParseField(std::string_view(head, kFieldWidth)) == known->count) {
+            FolderFileAccess::SetEnd(list, stamp, folder, std::string(head, kFieldWidth));
+            return 0;
+        }
+        if (error != 0) {
+            return error;
+        }
+        if (::lseek(fd.Get(), 0, SEEK_SET) < 0) {
+            return errno;
+        }
     }
     return FolderFileAccess::ReadEnd(fd.Get(), stamp, folder, list);
+}
+
+std::optional<CheckedEnd> CheckedEndOf(const std::string& path, const RecordList& list) {
+    struct stat st {};
+    if (list.Damaged() || !list.UnreadTail().empty() || ::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    const FileStamp& stamp = list.Stamp();
+    if (st.st_dev != stamp.device || st.st_ino != stamp.inode || st.st_size != stamp.size) {
+        return std::nullopt;
+    }
+    return CheckedEndFrom(st, list.Count());
 }
 
 int ReadFolderFile(const std::string& path, int folder, RecordList& list) {
@@ -419,18 +476,35 @@ int AppendUnsynced(const std::string& dir, const RecordList& list, std::string_v
     if (!fd.Valid()) {
         return error;
     }
+    return AppendUnsynced(fd.Get(), list, record, stamp);
+}
+
+UniqueFd OpenForAppends(const std::string& dir, const RecordList& list, int& error) {
+    return OpenLoaded(dir, list, O_RDWR, error);
+}
+
+int AppendUnsynced(int fd, const RecordList& list, std::string_view record, FileStamp& stamp) {
+    FileStamp now;
+    if (const int error = StampOf(fd, now); error != 0) {
+        return error;
+    }
+    if (now.device != list.Stamp().device || now.inode != list.Stamp().inode || now.size != list.Stamp().size) {
+        return ESTALE;
+    }
     const off_t end = list.Stamp().size;
     const std::string count = FormatField(list.Count() + 1);
-    error = WriteFull(fd.Get(), record.data(), record.size(), end);
+    int error = WriteFull(fd, record.data(), record.size(), end);
     if (error == 0) {
-        error = WriteFull(fd.Get(), count.data(), count.size(), 0);
+        error = WriteFull(fd, count.data(), count.size(), 0);
     }
     if (error != 0) {
         // Nothing of a failed append may stay behind the last record.
-        static_cast<void>(TruncateFile(fd.Get(), end));
+        static_cast<void>(TruncateFile(fd, end));
         return error;
     }
-    return StampOf(fd.Get(), stamp);
+    stamp = now;
+    stamp.size = end + static_cast<off_t>(record.size());
+    return 0;
 }
 
 int SyncFolderFile(const std::string& dir, const RecordList& list) {

@@ -6,6 +6,7 @@
 #include "store/FileIo.h"
 
 #include <cstddef>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <span>
@@ -95,6 +96,29 @@ private:
 // is left alone.
 [[nodiscard]] int ReadFolderEnd(const std::string& path, int folder, RecordList& list);
 
+// A folder file as it was when its end was last found sound: its stamp,
+// its times to the nanosecond and its count. Any write to the file, by
+// Tegalo or any other program, changes its change time.
+struct CheckedEnd {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec modified{};
+    timespec changed{};
+    int count = -1;
+    bool operator==(const CheckedEnd& other) const;
+};
+
+// ReadFolderEnd trusting `known` (when given) instead of stepping through
+// the records again, provided the file is still exactly as `known` says and
+// its count field still reads `known.count`.
+[[nodiscard]] int ReadFolderEnd(const std::string& path, int folder, RecordList& list, const CheckedEnd* known);
+
+// The checked end of the folder file at `path` as `list` (sound, just
+// synced by the store) holds it; nullopt when the file is no longer the one
+// the list describes, or the list is damaged.
+std::optional<CheckedEnd> CheckedEndOf(const std::string& path, const RecordList& list);
+
 // The same reading rules over bytes in memory.
 RecordList ParseFolderBytes(std::string_view bytes, int folder);
 
@@ -138,6 +162,15 @@ bool UnchangedOnDisk(const std::string& path, const RecordList& list);
 // `stamp` describes the file now.
 [[nodiscard]] int AppendUnsynced(const std::string& dir, const RecordList& list, std::string_view record,
                                  FileStamp& stamp);
+
+// Opens the file of `list`'s folder in `dir` for the later appends of a
+// batch, provided it is still the file `list` describes; else an invalid fd
+// and ESTALE or errno in `error`.
+UniqueFd OpenForAppends(const std::string& dir, const RecordList& list, int& error);
+
+// AppendUnsynced through `fd` from OpenForAppends: the file behind it must
+// still be as `list` says (ESTALE otherwise).
+[[nodiscard]] int AppendUnsynced(int fd, const RecordList& list, std::string_view record, FileStamp& stamp);
 
 // Syncs the file of `list`'s folder in `dir` to the disk. Returns 0 or errno.
 [[nodiscard]] int SyncFolderFile(const std::string& dir, const RecordList& list);

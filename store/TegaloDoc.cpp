@@ -2,6 +2,7 @@
 #include "mime/AddressList.h"
 
 #include "store/AddressBook.h"
+#include "store/FolderEnds.h"
 #include "store/Originals.h"
 #include "store/TextLines.h"
 #include "text/unicode.h"
@@ -194,12 +195,18 @@ StoreStatus CTegaloDoc::ReadFolderForAppend(int folder, RecordList& list, Routin
     const std::string_view name = FolderName(folder);
     if (folder > kNoFolder && folder <= kDeleted) {
         const RecordList& known = knownEnds_[static_cast<std::size_t>(folder)];
-        if (known.Folder() == folder && UnchangedOnDisk(baseDir + std::string(name), known)) {
+        // Within a batch the held file is checked at each append instead.
+        const bool held = batchFd_.Valid() && folder == batchFolder_;
+        if (known.Folder() == folder && (held || UnchangedOnDisk(baseDir + std::string(name), known))) {
             list = known;
             return StoreStatus::kOk;
         }
     }
-    if (const int error = ReadFolderEnd(baseDir + std::string(name), folder, list); error != 0) {
+    // The end noted by the last run that changed the folder, while the
+    // file is still exactly as it left it.
+    const std::optional<CheckedEnd> noted = RecallCheckedEnd(baseDir, name);
+    if (const int error = ReadFolderEnd(baseDir + std::string(name), folder, list, noted ? &*noted : nullptr);
+        error != 0) {
         FileMessage(routine, name, error);
         return StoreStatus::kCannotOpen;
     }
@@ -226,6 +233,7 @@ StoreStatus CTegaloDoc::CommitBatch(std::string_view companion) {
 }
 
 StoreStatus CTegaloDoc::CommitBatch(const std::vector<std::string>& companions) {
+    const UniqueFd held = std::move(batchFd_); // closed however the commit ends
     auto putInPlace = [this, &companions] {
         for (const std::string& companion : companions) {
             if (const int error = PutCompanionInPlace(baseDir, companion); error != 0) {
@@ -245,7 +253,10 @@ StoreStatus CTegaloDoc::CommitBatch(const std::vector<std::string>& companions) 
     const std::string name(FolderName(batchFolder_));
     RecordList aside;
     const RecordList* list = &recordList;
-    if (currentFolder != batchFolder_) {
+    const RecordList& known = knownEnds_[static_cast<std::size_t>(batchFolder_)];
+    if (currentFolder != batchFolder_ && held.Valid() && known.Folder() == batchFolder_) {
+        list = &known; // what the appends made of the held file, checked against the name below
+    } else if (currentFolder != batchFolder_) {
         if (const StoreStatus status = ReadFolderForAppend(batchFolder_, aside, Routine::kAddData); !Loaded(status)) {
             return status;
         }
@@ -262,7 +273,11 @@ StoreStatus CTegaloDoc::CommitBatch(const std::vector<std::string>& companions) 
     int error = originalsUnsynced_ ? SyncWrittenOriginals(baseDir) : 0;
     if (error == 0) {
         originalsUnsynced_ = false;
-        error = SyncFolderFile(baseDir, *list);
+        // Synced through the file the appends went to, while the folder's
+        // name still leads to it.
+        error = !held.Valid()                               ? SyncFolderFile(baseDir, *list)
+                : UnchangedOnDisk(baseDir + name, *list) ? SyncFile(held.Get())
+                                                           : ESTALE;
     }
     if (error == 0) {
         error = WriteJournal(baseDir, done);
@@ -283,6 +298,7 @@ StoreStatus CTegaloDoc::CommitBatch(const std::vector<std::string>& companions) 
     batchFolder_ = kNoFolder;
     batchJournal_ = false;
     ClearSweepWhenDone();
+    NoteCheckedEnds(baseDir, {list});
     return StoreStatus::kOk;
 }
 
@@ -333,7 +349,9 @@ StoreStatus CTegaloDoc::AddCount(std::string_view name, int n) {
         return StoreStatus::kInvalidArgument;
     }
     int error = 0;
-    if (UniqueFd fd = OpenFile(baseDir + std::string(FolderName(folder)), O_RDWR, 0, error); !fd.Valid()) {
+    if (batchFd_.Valid() && folder == batchFolder_) {
+        // The batch holds the file open for writing.
+    } else if (UniqueFd fd = OpenFile(baseDir + std::string(FolderName(folder)), O_RDWR, 0, error); !fd.Valid()) {
         FileMessage(Routine::kAddCount, FolderName(folder), error);
         return StoreStatus::kCannotOpen;
     }
@@ -389,7 +407,9 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
         return StoreStatus::kLimitExceeded;
     }
     const Routine routine = source != nullptr ? Routine::kDelData : Routine::kAddData;
-    if (const int error = WriteProtected(baseDir + name); error != 0) {
+    const bool batched = source == nullptr && list.Folder() == batchFolder_;
+    const bool held = batched && batchJournal_ && batchFd_.Valid();
+    if (const int error = held ? 0 : WriteProtected(baseDir + name); error != 0) {
         FileMessage(routine, name, error); // the user protected it: nothing is written
         return StoreStatus::kCannotWrite;
     }
@@ -398,11 +418,12 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
         return StoreStatus::kChangedOnDisk;
     };
 
-    const bool batched = source == nullptr && list.Folder() == batchFolder_;
     if (batched && batchJournal_) {
         // A later append of a batch: the batch's journal can take it back.
         FileStamp stamp;
-        if (const int error = AppendUnsynced(baseDir, list, record, stamp); error != 0) {
+        if (const int error = held ? AppendUnsynced(batchFd_.Get(), list, record, stamp)
+                                   : AppendUnsynced(baseDir, list, record, stamp);
+            error != 0) {
             if (error == ESTALE) {
                 return changed(name);
             }
@@ -460,6 +481,10 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
         batchJournal_ = true;
         batchChange_ = journal;
         ApplyEdit(list, FolderEdit{FolderEdit::Kind::kAppend, 0, record}, targetStamp);
+        // The later appends go through one open file; without it, each
+        // opens the file again.
+        int ignored = 0;
+        batchFd_ = OpenForAppends(baseDir, list, ignored);
         return StoreStatus::kOk;
     }
     if (source == nullptr) {
@@ -467,6 +492,7 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
         // cannot go: recovery sees the new count and keeps the record.
         unfinished_ = RemoveJournal(baseDir) != 0;
         ApplyEdit(list, FolderEdit{FolderEdit::Kind::kAppend, 0, record}, targetStamp);
+        NoteCheckedEnds(baseDir, {&list});
         return StoreStatus::kOk;
     }
     const FolderEdit remove{FolderEdit::Kind::kRemove, static_cast<std::size_t>(sourceIndex), {}};
@@ -481,6 +507,7 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
     unfinished_ = RemoveJournal(baseDir) != 0;
     ApplyEdit(list, FolderEdit{FolderEdit::Kind::kAppend, 0, record}, targetStamp);
     ApplyEdit(*source, remove, sourceStamp);
+    NoteCheckedEnds(baseDir, {&list, source});
     return StoreStatus::kOk;
 }
 
@@ -502,6 +529,7 @@ StoreStatus CTegaloDoc::Rewrite(RecordList& list, const FolderEdit& edit, Routin
         return StoreStatus::kCannotWrite;
     }
     ApplyEdit(list, edit, stamp);
+    NoteCheckedEnds(baseDir, {&list});
     return StoreStatus::kOk;
 }
 
@@ -541,6 +569,7 @@ StoreStatus CTegaloDoc::RegData(int index, std::string_view record, std::string_
         }
         const FileStamp stamp = recordList.Stamp();
         ApplyEdit(recordList, edit, stamp);
+        NoteCheckedEnds(baseDir, {&recordList});
         return StoreStatus::kOk;
     }
     return Rewrite(recordList, edit, Routine::kRegData);

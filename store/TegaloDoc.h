@@ -292,6 +292,7 @@ private:
     bool unfinished_ = false;       // a journal is still on disk
     int batchFolder_ = kNoFolder;   // the folder of the open batch
     bool batchJournal_ = false;     // the batch's first append left its journal on disk
+    UniqueFd batchFd_;              // the batch folder's file, open for the batch's later appends
     ChangeJournal batchChange_;     // that journal
     bool sweepMarked_ = false;      // this document put the sweep marker in place
     bool originalsUnsynced_ = false; // originals written in the batch, not yet synced

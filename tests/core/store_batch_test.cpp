@@ -94,5 +94,31 @@ TEST_F(Batch, AppendsWhileAnotherFolderIsShown) {
     EXPECT_EQ(doc.CurrentFolder(), kSent);
 }
 
+// Another program changing the folder file in the middle of a batch: the
+// batch's appends go through the file it holds open, and neither an append
+// nor the commit may write into, or vouch for, a file that is no longer the
+// folder's.
+TEST_F(Batch, AFolderChangedByAnotherProgramIsNotWrittenOrCommitted) {
+    ASSERT_TRUE(Loaded(doc.LoadList("sent").status)); // recv is appended to as a file, not shown
+    doc.BeginBatch("recv");
+    Append(MakeRecord("one"), "recv");
+    Append(MakeRecord("two"), "recv");
+    const std::string written = File("recv");
+    testing_support::WriteFile(dir / "recv", written + "junk"); // grown in place
+    const std::string three = MakeRecord("three");
+    StoreStatus status = doc.AddCount("recv", 1);
+    if (status == StoreStatus::kOk) {
+        status = doc.AddData(*ParseSizeBlock(three), std::string_view(three).substr(kSizeBlockLength), "recv");
+    }
+    EXPECT_EQ(status, StoreStatus::kChangedOnDisk);
+    EXPECT_EQ(File("recv"), written + "junk");
+
+    // Replaced by a new file under the same name: the batch's records are in
+    // the old one, so the commit must not say they are on the disk.
+    testing_support::WriteFile(dir / "recv.new", written);
+    std::filesystem::rename(dir / "recv.new", dir / "recv");
+    EXPECT_NE(doc.CommitBatch(), StoreStatus::kOk);
+}
+
 } // namespace
 } // namespace tegalo

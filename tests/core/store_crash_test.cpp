@@ -12,6 +12,7 @@
 #include "store/Mailbox.h"
 #include "store/SentJournal.h"
 #include "store/TegaloDoc.h"
+#include "store/FolderEnds.h"
 #include "store/FolderFile.h"
 #include "store/Originals.h"
 #include "transfer/DocReceiveStore.h"
@@ -114,8 +115,9 @@ bool Run(Operation operation, const std::string& dir) {
 
 using Files = std::map<std::string, std::string>;
 
-// Every file of the mailbox but the lock file, by name; the files of the
-// originals directory as "originals/<name>".
+// Every file of the mailbox but the lock file and the noted folder ends (a
+// hint that no longer fits once the files are copied), by name; the files of
+// the originals directory as "originals/<name>".
 Files FilesOf(const std::string& dir) {
     Files files;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
@@ -124,7 +126,7 @@ Files FilesOf(const std::string& dir) {
             for (const auto& inner : std::filesystem::directory_iterator(entry.path())) {
                 files[name + "/" + inner.path().filename().string()] = ReadFile(inner.path().string());
             }
-        } else if (name != kLockFileName && !entry.is_directory()) {
+        } else if (name != kLockFileName && !name.starts_with(kFolderEndsFileName) && !entry.is_directory()) {
             files[name] = ReadFile(entry.path().string());
         }
     }
