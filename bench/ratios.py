@@ -44,6 +44,8 @@ RATIOS = [
      "BM_TegaloReceive1000Eatmydata/iterations:3", "BM_MpopReceive1000Eatmydata/iterations:3", 0.5),
     ("tegalo --receive vs mpop to mbox, both under eatmydata, " + RECEIVE,
      "BM_TegaloReceive1000Eatmydata/iterations:3", "BM_MpopReceive1000MboxEatmydata/iterations:3", 0.5),
+    ("the server alone, sending " + RECEIVE + " to a client that keeps nothing, vs mpop to mbox under eatmydata (reference: no client can take less)",
+     "BM_ServerAlone1000/iterations:3", "BM_MpopReceive1000MboxEatmydata/iterations:3", 1.0),
     ("tegalo --receive vs Python poplib writing one file with one fsync, " + RECEIVE,
      "BM_TegaloReceive1000/iterations:3", "BM_PoplibReceive1000/iterations:3", 1.0),
     ("tegalo --receive vs mpop to maildir, both under eatmydata, 200 messages of 5 KB",
