@@ -1,29 +1,40 @@
-// Received messages as the server sent them, kept beside the folder files:
-// the directory "originals" of the mailbox holds one file per received
-// record, named by the record's key. The record itself stays as it always
-// was; a mailbox without the directory, or a record without a file, simply
-// has no original.
+// Received messages as the server sent them, kept beside the folder files in
+// the directory "originals" of the mailbox. The record itself stays as it
+// always was; a mailbox without the directory, or a record without an
+// original, simply has no original.
 //
 // The key of a record is the SHA-256 (lower-case hex) of the whole record
 // with its read mark set, so that it survives a move to another folder and
 // the message being opened. Identical records (the same message received
-// twice) share a key; each has its own file: "<key>.eml", "<key>-2.eml",
-// "<key>-3.eml", ... The files of a key are as many as the records with that
-// key, numbered from 1 without gaps: a new record takes the first free
-// number, a record deleted for good takes the highest number with it.
+// twice) share a key and each has its own original: there are as many
+// originals of a key as records with it.
+//
+// Originals are written into packs, "<name>.pack": the originals of one
+// receive batch go into one pack, appended one after another and synced
+// once at the batch's commit, so that a receive creates one file, not one
+// per message. Each original in a pack is a header line
+// "ORIGINAL <key> <length>\n" followed by the message's bytes. An original
+// deleted for good has its header's first word overwritten with "REMOVED "
+// (and its bytes given back to the file system where it can); a pack whose
+// originals are all removed is deleted. Originals kept one per file,
+// "<key>.eml", "<key>-2.eml", ... (numbered from 1 without gaps), are read,
+// counted and removed as well.
 //
 // A change that may leave an original without a record (a receive batch
-// until its commit, a delete for good until its file is gone) first puts the
-// marker file "originals/sweep" in place; a start that finds it counts the
-// records of the four folders and removes the originals beyond those counts.
+// until its commit, a delete for good until its original is gone) first puts
+// the marker file "originals/sweep" in place; a start that finds it counts
+// the records of the four folders and removes the originals beyond those
+// counts.
 #pragma once
 
+#include "store/FileIo.h"
 #include "store/FolderFile.h"
 
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tegalo {
 
@@ -54,34 +65,88 @@ std::string OriginalsDir(const std::string& dir);
 // durable. Returns 0 or errno.
 [[nodiscard]] int EnsureOriginalsDir(const std::string& dir);
 
-// Writes `bytes` as a new original of `key` under the first free number,
-// synced when `sync` (the directory is not: see SyncOriginalsDir). Returns 0
-// and the path written in `path`, or errno; a failed write leaves no file.
-[[nodiscard]] int WriteOriginal(const std::string& dir, std::string_view key, std::string_view bytes, bool sync,
-                                std::string& path);
+inline constexpr std::string_view kPackExtension = ".pack";
+inline constexpr std::string_view kPackLiveWord = "ORIGINAL";
+inline constexpr std::string_view kPackRemovedWord = "REMOVED ";
 
-// Syncs the originals directory, so that the files written so far are found
-// after a crash. Returns 0 or errno.
-[[nodiscard]] int SyncOriginalsDir(const std::string& dir);
-// Makes every original written unsynced so far durable, with their names:
-// one sync of their file system, then of the directory. Returns 0 or errno.
-[[nodiscard]] int SyncWrittenOriginals(const std::string& dir);
+// The originals of one mailbox: what the packs and the single files hold,
+// learnt once (a scan of the packs' headers) and kept up to date by the
+// changes made through this object. The mailbox lock keeps other writers
+// out.
+class OriginalStore {
+public:
+    // Where an original just written lies, to take it back.
+    struct Written {
+        std::string key;
+        std::string pack;
+        off_t header = -1;
+        bool ownPack = false; // the pack was made for this original alone
+    };
 
-// The path of an original of `key`, nullopt when there is none.
-std::optional<std::string> FindOriginal(const std::string& dir, std::string_view key);
+    // The mailbox `dir` (ending with "/"); forgets what it knew.
+    void Open(const std::string& dir);
 
-// Removes the highest-numbered original of `key` and syncs the directory.
-// Returns 0 (also when there was none) or errno.
-[[nodiscard]] int RemoveOneOriginal(const std::string& dir, std::string_view key);
+    // Writes `bytes` as an original of `key`. With `batched` it goes into the
+    // batch's pack, unsynced (see SyncBatch); otherwise into a pack of its
+    // own, synced with its directory entry. Returns 0 or errno; a failed
+    // write leaves nothing behind.
+    [[nodiscard]] int Add(std::string_view key, std::string_view bytes, bool batched, Written& written);
+    // Takes back the original just written (its record was refused).
+    void TakeBack(const Written& written);
+    // Makes the batch's originals durable: its pack, then the directory
+    // entry of a new pack. The next batch starts a new pack. Returns 0 or
+    // errno.
+    [[nodiscard]] int SyncBatch();
+
+    // The bytes of an original of `key`; nullopt when there is none or it
+    // can't be read.
+    std::optional<std::string> Read(std::string_view key);
+    bool Has(std::string_view key);
+    // How many originals of `key` there are.
+    int Count(std::string_view key);
+
+    // Removes one original of `key`, durably. Returns 0 (also when there was
+    // none) or errno.
+    [[nodiscard]] int RemoveOne(std::string_view key);
+
+    // Removes the originals beyond `records` (how many records there are of
+    // each key, in all folders), and then the marker. Files that are not
+    // originals are left alone. Returns 0 or errno.
+    [[nodiscard]] int Sweep(const std::map<std::string, int>& records);
+
+private:
+    struct Entry {
+        std::size_t pack = 0; // index into packs_
+        off_t header = 0;
+        off_t offset = 0;
+        std::size_t length = 0;
+    };
+    struct Pack {
+        std::string name;
+        int live = 0;
+        bool gone = false;
+    };
+
+    // Scans the packs once. Returns 0 or errno.
+    int Index();
+    // Marks `entry` removed in its pack (synced) and deletes a pack left
+    // without originals.
+    int Remove(const Entry& entry);
+    std::string PackPath(std::size_t pack) const;
+
+    std::string dir_;
+    bool indexed_ = false;
+    std::vector<Pack> packs_;
+    std::map<std::string, std::vector<Entry>, std::less<>> entries_;
+    UniqueFd batchFd_;
+    std::size_t batchPack_ = 0;
+    off_t batchEnd_ = 0;
+    bool batchPackNew_ = false;
+};
 
 // Puts the sweep marker in place (durably) / removes it.
 [[nodiscard]] int MarkSweep(const std::string& dir);
 void ClearSweep(const std::string& dir);
 bool SweepMarked(const std::string& dir);
-
-// Removes the originals beyond `records` (how many records there are of
-// each key, in all folders), the highest numbers first, and then the
-// marker. Files that are not originals are left alone. Returns 0 or errno.
-[[nodiscard]] int SweepOriginals(const std::string& dir, const std::map<std::string, int>& records);
 
 } // namespace tegalo

@@ -120,6 +120,7 @@ StoreStatus CTegaloDoc::Start(std::string_view workDir, bool showReceived) {
         ui_.Trace("An interrupted change had been made in full\n");
     }
     baseDir = dir;
+    originals_.Open(baseDir);
     // Sent messages that a crash left in the waiting folder leave it now,
     // before anything could send them again.
     StoreStatus status = RemoveNoted();
@@ -165,7 +166,7 @@ void CTegaloDoc::SweepOriginalsAtStart() {
             ++records[OriginalKey(record)];
         }
     }
-    if (const int error = SweepOriginals(baseDir, records); error != 0) {
+    if (const int error = originals_.Sweep(records); error != 0) {
         ui_.Trace(Trace("Originals not swept", OriginalsDir(baseDir), error));
     }
 }
@@ -270,7 +271,7 @@ StoreStatus CTegaloDoc::CommitBatch(const std::vector<std::string>& companions) 
     done.companions = companions;
     // The originals' names reach the disk before the records that refer
     // to them.
-    int error = originalsUnsynced_ ? SyncWrittenOriginals(baseDir) : 0;
+    int error = originalsUnsynced_ ? originals_.SyncBatch() : 0;
     if (error == 0) {
         originalsUnsynced_ = false;
         // Synced through the file the appends went to, while the folder's
@@ -602,22 +603,16 @@ StoreStatus CTegaloDoc::AddReceived(const PartSizes& sizes, std::string_view tex
         return status;
     }
     const bool batched = batchFolder_ == folder;
-    std::string path;
+    OriginalStore::Written written;
     int error = originalsDirReady_ ? 0 : EnsureOriginalsDir(baseDir);
     originalsDirReady_ = error == 0;
     if (error == 0) {
         MarkSweepOnce();
         // Within a batch the commit syncs all its originals at once: one
         // sync per message would cost a receive more than the rest of it.
-        error = WriteOriginal(baseDir, OriginalKey(BuildRecord(sizes, {}), text), original, !batched, path);
-    }
-    if (error == 0 && !batched) {
-        error = SyncOriginalsDir(baseDir);
+        error = originals_.Add(OriginalKey(BuildRecord(sizes, {}), text), original, batched, written);
     }
     if (error != 0) {
-        if (!path.empty()) {
-            RemoveFile(path);
-        }
         originalsDirReady_ = false; // looked at again next time
         FileMessage(Routine::kAddData, kOriginalsDirName, error);
         return StoreStatus::kCannotWrite;
@@ -625,7 +620,7 @@ StoreStatus CTegaloDoc::AddReceived(const PartSizes& sizes, std::string_view tex
     originalsUnsynced_ = originalsUnsynced_ || batched;
     const StoreStatus status = AddReceived(sizes, text, name);
     if (status != StoreStatus::kOk) {
-        RemoveFile(path); // the folder is as before: the original has no record
+        originals_.TakeBack(written); // the folder is as before: the original has no record
     } else if (!batched) {
         ClearSweepWhenDone();
     }
@@ -636,12 +631,7 @@ std::optional<std::string> CTegaloDoc::OriginalOf(int index) const {
     if (!Started() || index < 0 || index >= recordList.Count() || static_cast<std::size_t>(index) >= recordList.size()) {
         return std::nullopt;
     }
-    const std::optional<std::string> path = FindOriginal(baseDir, OriginalKey(recordList[static_cast<std::size_t>(index)]));
-    std::string bytes;
-    if (!path || ReadWholeFile(*path, bytes) != 0) {
-        return std::nullopt;
-    }
-    return bytes;
+    return originals_.Read(OriginalKey(recordList[static_cast<std::size_t>(index)]));
 }
 
 bool CTegaloDoc::SaveOriginal(int index, const std::string& path) {
@@ -706,14 +696,14 @@ StoreStatus CTegaloDoc::DelData(int index, std::string_view source, std::string_
         // The record leaves for good, and then one original of its key: the
         // sweep marker covers the moment between the two.
         const std::string key = OriginalKey(recordList[at]);
-        const bool hasOriginal = FindOriginal(baseDir, key).has_value();
+        const bool hasOriginal = originals_.Has(key);
         if (hasOriginal) {
             MarkSweepOnce();
         }
         const StoreStatus removed =
             Rewrite(recordList, FolderEdit{FolderEdit::Kind::kRemove, at, {}}, Routine::kDelData);
         if (removed == StoreStatus::kOk && hasOriginal) {
-            if (const int error = RemoveOneOriginal(baseDir, key); error != 0) {
+            if (const int error = originals_.RemoveOne(key); error != 0) {
                 ui_.Trace(Trace("Original left behind", OriginalsDir(baseDir) + key, error));
                 return removed; // the marker stays: the next start removes it
             }

@@ -30,6 +30,7 @@
 
 #include "store/FileIo.h"
 #include "store/FolderFile.h"
+#include "store/Originals.h"
 #include "mime/Outgoing.h"
 #include "store/Record.h"
 #include "store/StoreUi.h"
@@ -297,6 +298,7 @@ private:
     bool sweepMarked_ = false;      // this document put the sweep marker in place
     bool originalsUnsynced_ = false; // originals written in the batch, not yet synced
     bool originalsDirReady_ = false; // the originals directory was there (or made) at the last write
+    mutable OriginalStore originals_; // read lazily, also by the const OriginalOf
     std::array<RecordList, kDeleted + 1> knownEnds_; // by folder code: see RememberEnd
 };
 

@@ -5,6 +5,7 @@
 #include "app/TegaloApp.h"
 #include "session/MailSessions.h"
 #include "config/AccountSettings.h"
+#include "store/Originals.h"
 #include "store/TegaloDoc.h"
 #include "text/jis.h"
 #include "text/transfer_encoding.h"
@@ -18,6 +19,7 @@
 #include "support/TestMailbox.h"
 
 #include <QDir>
+#include <algorithm>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -43,6 +45,7 @@ class ReceiveTest : public QObject {
 private:
     std::unique_ptr<pop3_test::DovecotServer> server;
     std::unique_ptr<TestMailbox> box;
+    std::vector<std::string> delivered; // the messages on the server, as delivered
     std::unique_ptr<ScriptedPrompter> prompter;
 
     void Configure(bool keep, const std::string& password = "secret", bool noServer = false) {
@@ -63,8 +66,10 @@ private slots:
         box = std::make_unique<TestMailbox>();
         prompter = std::make_unique<ScriptedPrompter>();
         const std::string subject = "=?ISO-2022-JP?B?" + EncodeBase64(SjisToJis("会議"_sjis)) + "?=";
-        server->Deliver("taro", Message(subject, SjisToJis("本文です。\r\n"_sjis)));
-        server->Deliver("taro", Message("plain", "second\r\n.dot line\r\n"));
+        delivered = {Message(subject, SjisToJis("本文です。\r\n"_sjis)), Message("plain", "second\r\n.dot line\r\n")};
+        for (const std::string& message : delivered) {
+            server->Deliver("taro", message);
+        }
     }
 
     void cleanup() {
@@ -159,8 +164,23 @@ private slots:
         QVERIFY2(out.contains(QStringLiteral("Server Connection OK\n")), qPrintable(out));
         QVERIFY2(out.endsWith(QStringLiteral("2 Messages Recieved\n")), qPrintable(out));
         QCOMPARE(server->MessageCount("taro"), 2); // kept on the server
-        // Each message is kept as received beside its record, as the window keeps it.
-        QCOMPARE(QDir(box->QDir() + QStringLiteral("/originals")).entryList({QStringLiteral("*.eml")}).size(), 2);
+        // Each message is kept as received beside its record, as the window
+        // keeps it: both in the one pack of the session.
+        QCOMPARE(QDir(box->QDir() + QStringLiteral("/originals")).entryList({QStringLiteral("*.pack")}).size(), 1);
+        OriginalStore originals;
+        originals.Open(box->QDir().toStdString() + "/");
+        const RecordList received = ParseFolderBytes(box->Read("recv"), kReceived);
+        QCOMPARE(received.size(), std::size_t{2});
+        std::vector<std::string> kept;
+        for (const std::string_view record : received) {
+            const std::optional<std::string> original = originals.Read(OriginalKey(record));
+            QVERIFY(original.has_value());
+            kept.push_back(*original);
+        }
+        std::vector<std::string> sent = delivered;
+        std::sort(kept.begin(), kept.end());
+        std::sort(sent.begin(), sent.end());
+        QVERIFY(kept == sent);
 
         // A second session finds nothing new.
         tegalo.start(QStringLiteral(TEGALO_EXE), {QStringLiteral("--receive"), QStringLiteral("--dir"), box->QDir()});

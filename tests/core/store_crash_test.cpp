@@ -117,14 +117,26 @@ using Files = std::map<std::string, std::string>;
 
 // Every file of the mailbox but the lock file and the noted folder ends (a
 // hint that no longer fits once the files are copied), by name; the files of
-// the originals directory as "originals/<name>".
+// the originals directory as "originals/<name>", its packs as
+// "originals/pack <n>" in the order of their names.
 Files FilesOf(const std::string& dir) {
     Files files;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
         if (name == kOriginalsDirName && entry.is_directory()) {
+            // Packs are named by the clock: by their order instead.
+            std::set<std::string> packs;
             for (const auto& inner : std::filesystem::directory_iterator(entry.path())) {
-                files[name + "/" + inner.path().filename().string()] = ReadFile(inner.path().string());
+                const std::string innerName = inner.path().filename().string();
+                if (innerName.ends_with(kPackExtension)) {
+                    packs.insert(innerName);
+                } else {
+                    files[name + "/" + innerName] = ReadFile(inner.path().string());
+                }
+            }
+            int n = 0;
+            for (const std::string& pack : packs) {
+                files[name + "/pack " + std::to_string(++n)] = ReadFile(entry.path() / pack);
             }
         } else if (name != kLockFileName && !name.starts_with(kFolderEndsFileName) && !entry.is_directory()) {
             files[name] = ReadFile(entry.path().string());
