@@ -119,7 +119,7 @@ public:
     // Largest message count taken from STAT.
     static constexpr long kMaxMessageCount = 9'999'999;
     // Most commands in flight with a server that offers PIPELINING.
-    static constexpr std::size_t kWindow = 16;
+    static constexpr std::size_t kWindow = 64;
 
     // `uidl` may be null; the session then fetches every message, as it
     // does from a server without UIDL.

@@ -100,7 +100,8 @@ std::string Commands(const char* verb, int from, int to) {
 }
 
 TEST(Pop3Pipelining, RetrThenDeleInWindowsAfterTheCommit) {
-    constexpr int kCount = 20;
+    constexpr int kWindow = static_cast<int>(Pop3Session::kWindow);
+    constexpr int kCount = kWindow + 4;
     std::string stream = Login(kCount, true);
     for (int i = 1; i <= kCount; ++i) {
         stream += Message(i);
@@ -115,19 +116,19 @@ TEST(Pop3Pipelining, RetrThenDeleInWindowsAfterTheCommit) {
     step.Connect();
     const std::string head = Login(kCount, true);
     step.Server(head);
-    EXPECT_EQ(step.sent, "CAPA\r\nUSER taro\r\nPASS secret\r\nSTAT\r\nUIDL\r\n" + Commands("RETR", 1, 16));
-    EXPECT_EQ(step.Server(Message(1)), "RETR 17\r\n");
+    EXPECT_EQ(step.sent, "CAPA\r\nUSER taro\r\nPASS secret\r\nSTAT\r\nUIDL\r\n" + Commands("RETR", 1, kWindow));
+    EXPECT_EQ(step.Server(Message(1)), "RETR " + std::to_string(kWindow + 1) + "\r\n");
     std::string rest;
     for (int i = 2; i <= kCount; ++i) {
         rest += step.Server(Message(i));
     }
-    EXPECT_EQ(rest, Commands("RETR", 18, 20) + Commands("DELE", 1, 16)) << "the DELEs wait for the last message";
+    EXPECT_EQ(rest, Commands("RETR", kWindow + 2, kCount) + Commands("DELE", 1, kWindow)) << "the DELEs wait for the last message";
     ASSERT_EQ(step.store.commits.size(), 1u);
     EXPECT_EQ(step.store.commits[0], std::size_t(kCount)) << "committed before the first DELE";
-    EXPECT_EQ(step.Server("+OK\r\n+OK\r\n"), "DELE 17\r\nDELE 18\r\n");
+    EXPECT_EQ(step.Server("+OK\r\n+OK\r\n"), Commands("DELE", kWindow + 1, kWindow + 2));
 
-    const std::string expected = "CAPA\r\nUSER taro\r\nPASS secret\r\nSTAT\r\nUIDL\r\n" + Commands("RETR", 1, 20) +
-                                 Commands("DELE", 1, 20) + "QUIT\r\n";
+    const std::string expected = "CAPA\r\nUSER taro\r\nPASS secret\r\nSTAT\r\nUIDL\r\n" + Commands("RETR", 1, kCount) +
+                                 Commands("DELE", 1, kCount) + "QUIT\r\n";
     for (const std::size_t piece : {std::size_t(0), std::size_t(1), std::size_t(2), std::size_t(7)}) {
         Client c;
         c.Connect();
@@ -136,11 +137,11 @@ TEST(Pop3Pipelining, RetrThenDeleInWindowsAfterTheCommit) {
         EXPECT_TRUE(c.closed);
         EXPECT_EQ(c.ended, SessionEnd::Normal);
         ASSERT_EQ(c.store.inner.records.size(), std::size_t(kCount));
-        EXPECT_TRUE(c.store.inner.records[19].Body().ends_with("\r\n.dot 20")) << "each text to its own RETR";
+        EXPECT_TRUE(c.store.inner.records[kCount - 1].Body().ends_with("\r\n.dot " + std::to_string(kCount))) << "each text to its own RETR";
         ASSERT_FALSE(c.store.commits.empty());
         EXPECT_EQ(c.store.commits[0], std::size_t(kCount));
         EXPECT_EQ(c.store.delesBeforeFirstCommit, 0) << "committed before the first DELE";
-        EXPECT_EQ(c.status.back(), "20 Messages Received! Server messages Deleted");
+        EXPECT_EQ(c.status.back(), std::to_string(kCount) + " Messages Received! Server messages Deleted");
     }
     for (std::size_t cut = 1; cut < stream.size(); ++cut) {
         Client c;
