@@ -281,12 +281,21 @@ void CSock::OnReadyRead() {
     if (!socket_) {
         return;
     }
-    const QByteArray bytes = socket_->readAll();
-    const std::string_view data(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    if (mode_ == Mode::Smtp) {
-        Apply(smtp_.ReadArrival(data));
-    } else {
-        Apply(pop3_.ReadArrival(data));
+    // A piece at a time, each answer on its way at once: the server works
+    // on the next commands while the session takes the rest of what came.
+    constexpr qint64 kPiece = 64 * 1024;
+    QByteArray bytes;
+    while (socket_ && socket_->bytesAvailable() > 0) {
+        bytes = socket_->read(kPiece);
+        const std::string_view data(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        if (mode_ == Mode::Smtp) {
+            Apply(smtp_.ReadArrival(data));
+        } else {
+            Apply(pop3_.ReadArrival(data));
+        }
+        if (socket_) {
+            socket_->flush();
+        }
     }
 }
 
