@@ -269,6 +269,14 @@ int ReadFolderEnd(const std::string& path, int folder, RecordList& list, const C
     return FolderFileAccess::ReadEnd(fd.Get(), stamp, folder, list);
 }
 
+RecordList EndOf(const RecordList& list) {
+    RecordList end;
+    if (!list.Damaged() && list.UnreadTail().empty() && list.Whole()) {
+        FolderFileAccess::SetEnd(end, list.Stamp(), list.Folder(), std::string(list.CountField()));
+    }
+    return end;
+}
+
 std::optional<CheckedEnd> CheckedEndOf(const std::string& path, const RecordList& list) {
     struct stat st {};
     if (list.Damaged() || !list.UnreadTail().empty() || ::stat(path.c_str(), &st) != 0) {

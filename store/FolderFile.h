@@ -119,6 +119,10 @@ struct CheckedEnd {
 // the list describes, or the list is damaged.
 std::optional<CheckedEnd> CheckedEndOf(const std::string& path, const RecordList& list);
 
+// What ReadFolderEnd would give for the file `list` (read whole) holds: its
+// count and stamp without its records. An empty list for a damaged one.
+RecordList EndOf(const RecordList& list);
+
 // The same reading rules over bytes in memory.
 RecordList ParseFolderBytes(std::string_view bytes, int folder);
 

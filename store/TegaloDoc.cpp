@@ -336,6 +336,11 @@ LoadResult CTegaloDoc::LoadList(std::string_view name) {
     if (!Loaded(status)) {
         return {status, -1};
     }
+    // The folder shown until now stays known by its end: a receive into it
+    // while another is shown need not read it again.
+    if (currentFolder != folder) {
+        RememberEnd(EndOf(recordList));
+    }
     recordList = std::move(list);
     currentFolder = folder;
     return {status, recordList.Count()};
