@@ -165,6 +165,9 @@ namespace {
 // How many single-file originals of `key` there are: "<key>.eml", then
 // "<key>-2.eml", ... without gaps.
 int SingleFiles(const std::string& originals, std::string_view key) {
+    if (!IsKey(key)) {
+        return 0; // not a name in the directory: a NUL or "/" would name another file
+    }
     int count = 0;
     while (count < kMaxSameKey && Exists(originals + OriginalFileName(key, count + 1))) {
         ++count;
@@ -401,14 +404,14 @@ int OriginalStore::Count(std::string_view key) {
 }
 
 bool OriginalStore::Has(std::string_view key) {
-    return Exists(OriginalsDir(dir_) + OriginalFileName(key, 1)) ||
+    return SingleFiles(OriginalsDir(dir_), key) > 0 ||
            (Index() == 0 && entries_.find(key) != entries_.end());
 }
 
 std::optional<std::string> OriginalStore::Read(std::string_view key) {
     std::string bytes;
     const std::string single = OriginalsDir(dir_) + OriginalFileName(key, 1);
-    if (Exists(single)) {
+    if (SingleFiles(OriginalsDir(dir_), key) > 0) {
         if (ReadWholeFile(single, bytes) != 0) {
             return std::nullopt;
         }
