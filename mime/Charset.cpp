@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <iconv.h>
 #include <map>
 #include <memory>
@@ -285,8 +286,12 @@ std::string Iso2022JpToSjis(std::string_view in, DecodeTally& tally) {
     while (i < n) {
         const auto c = static_cast<unsigned char>(in[i]);
         if (mode == Mode::Ascii && c != 0x1B) {
-            *o++ = static_cast<char>(c);
-            ++i;
+            // Everything up to the next escape sequence goes as it came.
+            const auto* escape = static_cast<const char*>(std::memchr(in.data() + i, 0x1B, n - i));
+            const std::size_t end = escape != nullptr ? static_cast<std::size_t>(escape - in.data()) : n;
+            std::memcpy(o, in.data() + i, end - i);
+            o += end - i;
+            i = end;
             continue;
         }
         if (c == 0x1B) {
