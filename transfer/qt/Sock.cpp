@@ -67,6 +67,7 @@ void CSock::StartReceive(const AccountSettings& settings) {
         reportedReceived_ = 0;
         mode_ = Mode::Pop3;
         account_ = Pop3AccountFrom(settings);
+        mayUseTls_ = settings.pop3Security != Security::None;
     }
     Apply(pop3_.StartReceive(account_));
 }
@@ -79,6 +80,7 @@ void CSock::SendWaiting(const AccountSettings& settings) {
         refused_.reset();
         reportedSent_ = 0;
         mode_ = Mode::Smtp;
+        mayUseTls_ = settings.smtpSecurity != Security::None;
     }
     Apply(smtp_.SendWaiting(SmtpAccountFrom(settings)));
 }
@@ -90,6 +92,7 @@ bool CSock::SendComposed(const AccountSettings& settings, OutgoingMessage messag
     refused_.reset();
     reportedSent_ = 0;
     mode_ = Mode::Smtp;
+    mayUseTls_ = settings.smtpSecurity != Security::None;
     Apply(smtp_.SendComposed(SmtpAccountFrom(settings), std::move(message)));
     return true;
 }
@@ -101,44 +104,56 @@ void CSock::Connect(const std::string& host, int port, bool tls) {
         socket_->abort();
         socket_->deleteLater();
     }
-    socket_ = new QSslSocket(this);
+    QSslSocket* tlsSocket = tls || mayUseTls_ ? new QSslSocket(this) : nullptr;
+    socket_ = tlsSocket != nullptr ? tlsSocket : new QTcpSocket(this);
     connected_ = false;
     handshaking_ = tls;
     SetEncrypted(false);
     host_ = SjisToUtf8(host);
     port_ = port;
-    QSslConfiguration tlsConfig = QSslConfiguration::defaultConfiguration();
-    tlsConfig.setProtocol(QSsl::TlsV1_2OrLater);
-    tlsConfig.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    socket_->setSslConfiguration(tlsConfig);
-    connect(socket_, &QSslSocket::connected, this, &CSock::OnConnected);
-    connect(socket_, &QSslSocket::encrypted, this, &CSock::OnEncrypted);
-    connect(socket_, &QSslSocket::sslErrors, this, &CSock::OnSslErrors);
-    connect(socket_, &QSslSocket::readyRead, this, &CSock::OnReadyRead);
-    connect(socket_, &QSslSocket::disconnected, this, &CSock::OnDisconnected);
+    if (tlsSocket != nullptr) {
+        QSslConfiguration tlsConfig = QSslConfiguration::defaultConfiguration();
+        tlsConfig.setProtocol(QSsl::TlsV1_2OrLater);
+        tlsConfig.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        tlsSocket->setSslConfiguration(tlsConfig);
+        connect(tlsSocket, &QSslSocket::encrypted, this, &CSock::OnEncrypted);
+        connect(tlsSocket, &QSslSocket::sslErrors, this, &CSock::OnSslErrors);
+    }
+    connect(socket_, &QTcpSocket::connected, this, &CSock::OnConnected);
+    connect(socket_, &QTcpSocket::readyRead, this, &CSock::OnReadyRead);
+    connect(socket_, &QTcpSocket::disconnected, this, &CSock::OnDisconnected);
     connect(socket_, &QAbstractSocket::errorOccurred, this, &CSock::OnError);
-    connect(socket_, &QSslSocket::bytesWritten, this, [this] {
+    connect(socket_, &QTcpSocket::bytesWritten, this, [this] {
         if (mode_ == Mode::Smtp) {
             Apply(smtp_.OnBytesWritten());
         }
     });
     const QString name = QString::fromUtf8(host_);
     if (tls) {
-        socket_->connectToHostEncrypted(name, static_cast<quint16>(port));
+        tlsSocket->connectToHostEncrypted(name, static_cast<quint16>(port));
     } else {
         socket_->connectToHost(name, static_cast<quint16>(port));
     }
 }
 
 void CSock::StartTls() {
-    if (!socket_) {
+    auto* tlsSocket = qobject_cast<QSslSocket*>(socket_);
+    if (tlsSocket == nullptr) {
+        // A session set to plain text never asks for TLS; should one, it
+        // ends here rather than wait for a handshake that cannot come.
+        const std::string reason = "TLS not available on a plain connection";
+        if (mode_ == Mode::Smtp) {
+            Apply(smtp_.OnTlsFailed(reason));
+        } else {
+            Apply(pop3_.OnTlsFailed(reason));
+        }
         return;
     }
     // Whatever the server sent in the clear after its go-ahead is not read:
     // anyone on the way could have put it there.
-    socket_->readAll();
+    tlsSocket->readAll();
     handshaking_ = true;
-    socket_->startClientEncryption();
+    tlsSocket->startClientEncryption();
 }
 
 void CSock::OnEncrypted() {
@@ -156,10 +171,11 @@ void CSock::OnEncrypted() {
 }
 
 void CSock::OnSslErrors(const QList<QSslError>& errors) {
-    if (!socket_) {
+    auto* tlsSocket = qobject_cast<QSslSocket*>(socket_);
+    if (tlsSocket == nullptr) {
         return;
     }
-    const QSslCertificate certificate = socket_->peerCertificate();
+    const QSslCertificate certificate = tlsSocket->peerCertificate();
     if (certificate.isNull()) {
         return; // refused: the handshake fails
     }
@@ -169,7 +185,7 @@ void CSock::OnSslErrors(const QList<QSslError>& errors) {
     if (trust == CertTrust::Pinned) {
         // The user trusts exactly this certificate for this server, whoever
         // signed it and whatever name it carries.
-        socket_->ignoreSslErrors(errors);
+        tlsSocket->ignoreSslErrors(errors);
         return;
     }
     refused_ = RefusedCert{host_, port_, fingerprint};

@@ -115,7 +115,11 @@ private:
     SmtpSession smtp_;
     Mode mode_ = Mode::Pop3;
     Pop3Account account_;
-    QSslSocket* socket_ = nullptr;
+    // A QSslSocket when the session may use TLS; a plain QTcpSocket when its
+    // settings say plain text, so that such a session does not load and
+    // start OpenSSL at all.
+    QTcpSocket* socket_ = nullptr;
+    bool mayUseTls_ = true; // the settings of the session ask for TLS (from the start or by STLS/STARTTLS)
     QTimer ticker_;
     bool connected_ = false;   // the session was told the connection is open
     bool handshaking_ = false; // a TLS handshake runs
