@@ -275,6 +275,7 @@ int OriginalStore::Index() {
             }
             at = offset + static_cast<off_t>(header->length);
         }
+        packs_[pack].whole = at == stamp.size;
     }
     indexed_ = true;
     return 0;
@@ -441,7 +442,7 @@ std::optional<std::string> OriginalStore::Read(std::string_view key) {
 int OriginalStore::Remove(const Entry& entry) {
     const std::string path = PackPath(entry.pack);
     Pack& pack = packs_[entry.pack];
-    if (pack.live <= 1 && !(batchFd_.Valid() && entry.pack == batchPack_)) {
+    if (pack.live <= 1 && pack.whole && !(batchFd_.Valid() && entry.pack == batchPack_)) {
         // The pack's last original: the pack goes.
         if (const int error = RemoveFile(path); error != 0 && error != ENOENT) {
             return error;
@@ -539,10 +540,11 @@ int OriginalStore::Sweep(const std::map<std::string, int>& records) {
         it = list.empty() ? entries_.erase(it) : std::next(it);
     }
     // Packs left with no original at all (a crash between marking the last
-    // one removed and deleting the pack).
+    // one removed and deleting the pack), read to their end.
     bool deleted = false;
     for (std::size_t pack = 0; pack < packs_.size(); ++pack) {
-        if (packs_[pack].live == 0 && !packs_[pack].gone && !(batchFd_.Valid() && pack == batchPack_)) {
+        if (packs_[pack].live == 0 && packs_[pack].whole && !packs_[pack].gone &&
+            !(batchFd_.Valid() && pack == batchPack_)) {
             if (const int error = RemoveFile(PackPath(pack)); error != 0 && error != ENOENT) {
                 return error;
             }

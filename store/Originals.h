@@ -16,7 +16,8 @@
 // "ORIGINAL <key> <length>\n" followed by the message's bytes. An original
 // deleted for good has its header's first word overwritten with "REMOVED "
 // (and its bytes given back to the file system where it can); a pack whose
-// originals are all removed is deleted. Originals kept one per file,
+// originals are all removed is deleted, unless it holds bytes no header
+// accounts for (damage, or a write a crash cut short), which stay. Originals kept one per file,
 // "<key>.eml", "<key>-2.eml", ... (numbered from 1 without gaps), are read,
 // counted and removed as well.
 //
@@ -125,6 +126,9 @@ private:
         std::string name;
         int live = 0;
         bool gone = false;
+        // Read to its end: a pack with bytes no header accounts for (damage,
+        // or a crash in the middle of a write) is never deleted, only marked.
+        bool whole = true;
     };
 
     // Scans the packs once. Returns 0 or errno.

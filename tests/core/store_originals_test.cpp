@@ -216,7 +216,8 @@ TEST_F(StoreOriginals, SingleFileOriginalsStillCount) {
 }
 
 // A pack cut short by a crash, or holding originals of no record, gives
-// what it holds whole and nothing else; the sweep gives back the rest.
+// what it holds whole and nothing else; the sweep removes the originals of
+// no record.
 TEST(OriginalPacks, ACutPackAndTheSweep) {
     TempDir dir;
     ASSERT_EQ(EnsureOriginalsDir(dir.Path()), 0);
@@ -253,9 +254,12 @@ TEST(OriginalPacks, ACutPackAndTheSweep) {
     EXPECT_EQ(again.Count(b), 0);
     EXPECT_EQ(again.Read(a), "message a");
     EXPECT_NE(ReadFile(pack).find("REMOVED  " + b), std::string::npos);
-    // No record at all: the pack goes.
+    // No record at all: every original is removed, but a pack holding bytes
+    // no header accounts for stays, marked, rather than go with them.
     ASSERT_EQ(again.Sweep({}), 0);
-    EXPECT_EQ(OriginalFiles(dir.Path()), std::vector<std::string>{});
+    EXPECT_EQ(again.Count(a), 0);
+    EXPECT_EQ(OriginalFiles(dir.Path()), packs);
+    EXPECT_NE(ReadFile(pack).find("REMOVED  " + a), std::string::npos);
 }
 
 // A record refused (a full folder) leaves no original; a batch never
