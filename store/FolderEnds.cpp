@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <charconv>
 #include <fcntl.h>
-#include <map>
 #include <unistd.h>
 
 namespace tegalo {
@@ -87,11 +86,14 @@ std::optional<CheckedEnd> RecallCheckedEnd(const std::string& dir, std::string_v
     return found;
 }
 
-void NoteCheckedEnds(const std::string& dir, std::initializer_list<const RecordList*> lists) {
-    std::map<std::string, std::optional<CheckedEnd>, std::less<>> ends;
-    for (const RecordList* list : lists) {
-        const std::string name(FolderName(list->Folder()));
-        ends[name] = CheckedEndOf(dir + name, *list);
+void NoteCheckedEnd(const std::string& dir, const RecordList& list, CheckedEnds& ends) {
+    const std::string name(FolderName(list.Folder()));
+    ends[name] = CheckedEndOf(dir + name, list);
+}
+
+void WriteCheckedEnds(const std::string& dir, const CheckedEnds& ends) {
+    if (ends.empty()) {
+        return;
     }
     std::string notes;
     ForEachLine(ReadNotes(dir), [&](std::string_view line) {

@@ -12,7 +12,7 @@
 
 #include "store/FolderFile.h"
 
-#include <initializer_list>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,12 +24,19 @@ inline constexpr std::string_view kFolderEndsFileName = "tegalo.ends";
 // The noted end of folder `name` of mailbox `dir` (which ends with "/").
 std::optional<CheckedEnd> RecallCheckedEnd(const std::string& dir, std::string_view name);
 
-// Notes the ends of `lists` (folders of mailbox `dir`, which ends with "/")
-// as they hold them; call only once their files are synced. A list whose
-// file is no longer as it says is left out, and its old note with it. The
-// file is replaced by a rename, not synced: a crash leaves the old notes,
-// the new ones or none, and each is safe.
-void NoteCheckedEnds(const std::string& dir, std::initializer_list<const RecordList*> lists);
+// The ends found sound since the notes were last written, by folder name;
+// nullopt for a folder whose note no longer holds.
+using CheckedEnds = std::map<std::string, std::optional<CheckedEnd>, std::less<>>;
+
+// Records in `ends` the end of `list`, a folder of mailbox `dir` (which ends
+// with "/"), as it holds it; call only once its file is synced (only a stat,
+// no writing).
+void NoteCheckedEnd(const std::string& dir, const RecordList& list, CheckedEnds& ends);
+
+// Writes `ends` into the notes file of `dir`, over the notes of the same
+// folders. The file is replaced by a rename, not synced: a crash leaves the
+// old notes, the new ones or none, and each is safe.
+void WriteCheckedEnds(const std::string& dir, const CheckedEnds& ends);
 
 // Parses and formats one line of the file (without its line end).
 std::optional<std::pair<std::string, CheckedEnd>> ParseCheckedEndLine(std::string_view line);

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <utility>
 
 namespace tegalo {
 
@@ -40,6 +41,14 @@ std::string Trace(std::string_view what, std::string_view file, int error) {
 } // namespace
 
 CTegaloDoc::CTegaloDoc(StoreUi& ui) : ui_(ui) {}
+
+CTegaloDoc::~CTegaloDoc() {
+    // The ends noted while the mailbox was open, written once: a hint for
+    // the next run, not worth a write at every change.
+    if (!baseDir.empty()) {
+        WriteCheckedEnds(baseDir, notedEnds_);
+    }
+}
 
 void CTegaloDoc::FileMessage(Routine routine, std::string_view fileName, int error) {
     const int r = static_cast<int>(routine);
@@ -118,6 +127,9 @@ StoreStatus CTegaloDoc::Start(std::string_view workDir, bool showReceived) {
         ui_.Trace("An interrupted change was taken back\n");
     } else if (recovery == Recovery::kCompleted) {
         ui_.Trace("An interrupted change had been made in full\n");
+    }
+    if (!baseDir.empty()) {
+        WriteCheckedEnds(baseDir, std::exchange(notedEnds_, {}));
     }
     baseDir = dir;
     originals_.Open(baseDir);
@@ -299,7 +311,7 @@ StoreStatus CTegaloDoc::CommitBatch(const std::vector<std::string>& companions) 
     batchFolder_ = kNoFolder;
     batchJournal_ = false;
     ClearSweepWhenDone();
-    NoteCheckedEnds(baseDir, {list});
+    NoteCheckedEnd(baseDir, *list, notedEnds_);
     return StoreStatus::kOk;
 }
 
@@ -498,7 +510,7 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
         // cannot go: recovery sees the new count and keeps the record.
         unfinished_ = RemoveJournal(baseDir) != 0;
         ApplyEdit(list, FolderEdit{FolderEdit::Kind::kAppend, 0, record}, targetStamp);
-        NoteCheckedEnds(baseDir, {&list});
+        NoteCheckedEnd(baseDir, list, notedEnds_);
         return StoreStatus::kOk;
     }
     const FolderEdit remove{FolderEdit::Kind::kRemove, static_cast<std::size_t>(sourceIndex), {}};
@@ -513,7 +525,8 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
     unfinished_ = RemoveJournal(baseDir) != 0;
     ApplyEdit(list, FolderEdit{FolderEdit::Kind::kAppend, 0, record}, targetStamp);
     ApplyEdit(*source, remove, sourceStamp);
-    NoteCheckedEnds(baseDir, {&list, source});
+    NoteCheckedEnd(baseDir, list, notedEnds_);
+    NoteCheckedEnd(baseDir, *source, notedEnds_);
     return StoreStatus::kOk;
 }
 
@@ -535,7 +548,7 @@ StoreStatus CTegaloDoc::Rewrite(RecordList& list, const FolderEdit& edit, Routin
         return StoreStatus::kCannotWrite;
     }
     ApplyEdit(list, edit, stamp);
-    NoteCheckedEnds(baseDir, {&list});
+    NoteCheckedEnd(baseDir, list, notedEnds_);
     return StoreStatus::kOk;
 }
 
@@ -575,7 +588,7 @@ StoreStatus CTegaloDoc::RegData(int index, std::string_view record, std::string_
         }
         const FileStamp stamp = recordList.Stamp();
         ApplyEdit(recordList, edit, stamp);
-        NoteCheckedEnds(baseDir, {&recordList});
+        NoteCheckedEnd(baseDir, recordList, notedEnds_);
         return StoreStatus::kOk;
     }
     return Rewrite(recordList, edit, Routine::kRegData);

@@ -29,6 +29,7 @@
 #pragma once
 
 #include "store/FileIo.h"
+#include "store/FolderEnds.h"
 #include "store/FolderFile.h"
 #include "store/Originals.h"
 #include "mime/Outgoing.h"
@@ -77,6 +78,7 @@ struct StoredAttachment {
 class CTegaloDoc {
 public:
     explicit CTegaloDoc(StoreUi& ui);
+    ~CTegaloDoc();
     CTegaloDoc(const CTegaloDoc&) = delete;
     CTegaloDoc& operator=(const CTegaloDoc&) = delete;
 
@@ -299,6 +301,7 @@ private:
     bool originalsUnsynced_ = false; // originals written in the batch, not yet synced
     bool originalsDirReady_ = false; // the originals directory was there (or made) at the last write
     mutable OriginalStore originals_; // read lazily, also by the const OriginalOf
+    CheckedEnds notedEnds_; // folder ends found sound since the start, written at the end
     std::array<RecordList, kDeleted + 1> knownEnds_; // by folder code: see RememberEnd
 };
 
