@@ -364,6 +364,24 @@ std::string Recovered(const Scene& scene, Repeated... repeated) {
     return scene.Finished(repeated...);
 }
 
+// A run of `scene` whose files cannot grow beyond `limit` bytes: it must
+// end non-zero (not by the kill seam), print `says`, and leave what
+// Recovered asks. Empty when all held, else what failed.
+template <typename Scene, typename... Repeated>
+std::string FullDiskFault(Scene& scene, rlim_t limit, const QString& says, Repeated... repeated) {
+    const std::string at = "limit " + std::to_string(limit) + ": ";
+    scene.Reset();
+    const Ended limited = scene.Run({}, limit);
+    if (limited.code == 0 || limited.code == kFailAfterStepExit) {
+        return at + "ended with " + std::to_string(limited.code) + " " + limited.out.toStdString();
+    }
+    if (!limited.out.contains(says)) {
+        return at + limited.out.toStdString();
+    }
+    const std::string recovered = Recovered(scene, repeated...);
+    return recovered.empty() ? std::string() : at + recovered;
+}
+
 // Ends a run of `scene` after durable step 1, 2, ... (see NextStep) until a
 // run completes; after each, nothing may be lost, and a run without the
 // kill must finish the work with each message handled exactly once (every
@@ -473,16 +491,9 @@ private slots:
         QCOMPARE(scene.Run().code, 0);
         const std::size_t whole = scene.RecvSize();
         for (int fifth = 1; fifth <= 4; ++fifth) {
-            const rlim_t limit = whole * static_cast<rlim_t>(fifth) / 5;
-            const std::string at = "limit " + std::to_string(limit) + ": ";
-            scene.Reset();
-            const Ended limited = scene.Run({}, limit);
-            QVERIFY2(limited.code != 0 && limited.code != kFailAfterStepExit,
-                     (at + "ended with " + std::to_string(limited.code) + " " + limited.out.toStdString()).c_str());
-            QVERIFY2(limited.out.contains(QStringLiteral("received folder not written")),
-                     (at + limited.out.toStdString()).c_str());
-            const std::string recovered = Recovered(scene);
-            QVERIFY2(recovered.empty(), (at + recovered).c_str());
+            const std::string fault = FullDiskFault(scene, whole * static_cast<rlim_t>(fifth) / 5,
+                                                    QStringLiteral("received folder not written"));
+            QVERIFY2(fault.empty(), fault.c_str());
         }
     }
 
@@ -510,14 +521,8 @@ private slots:
                 {whole * static_cast<rlim_t>(fifth) / 5, QStringLiteral("Stopped: Sent Copy Not Saved to Disk"), 0});
         }
         for (const Row& row : rows) {
-            const std::string at = "limit " + std::to_string(row.limit) + ": ";
-            scene.Reset();
-            const Ended limited = scene.Run({}, row.limit);
-            QVERIFY2(limited.code != 0 && limited.code != kFailAfterStepExit,
-                     (at + "ended with " + std::to_string(limited.code) + " " + limited.out.toStdString()).c_str());
-            QVERIFY2(limited.out.contains(row.says), (at + limited.out.toStdString()).c_str());
-            const std::string recovered = Recovered(scene, row.repeated);
-            QVERIFY2(recovered.empty(), (at + recovered).c_str());
+            const std::string fault = FullDiskFault(scene, row.limit, row.says, row.repeated);
+            QVERIFY2(fault.empty(), fault.c_str());
         }
     }
 };
