@@ -274,6 +274,10 @@ void BM_ServerAlone1000(benchmark::State& state) {
     ServerAlone(state, kLarge);
 }
 
+void BM_ServerAlone200(benchmark::State& state) {
+    ServerAlone(state, kSmall);
+}
+
 // The window, receiving while the received folder is shown, or while
 // another one (the sent folder) is.
 void ReceiveInWindow(benchmark::State& state, int existing, bool otherShown = false) {
@@ -352,6 +356,7 @@ BENCHMARK(BM_MpopReceive1000Eatmydata)->Unit(benchmark::kMillisecond)->Iteration
 BENCHMARK(BM_MpopReceive1000MboxEatmydata)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_PoplibReceive1000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ServerAlone1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ServerAlone200)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_TegaloReceive200)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_TegaloReceive200Eatmydata)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_MpopReceive200Eatmydata)->Unit(benchmark::kMillisecond)->Iterations(3);

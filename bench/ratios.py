@@ -52,6 +52,8 @@ RATIOS = [
      "BM_TegaloReceive200Eatmydata/iterations:3", "BM_MpopReceive200Eatmydata/iterations:3", 0.5),
     ("tegalo --receive vs mpop to mbox, both under eatmydata, 200 messages of 5 KB",
      "BM_TegaloReceive200Eatmydata/iterations:3", "BM_MpopReceive200MboxEatmydata/iterations:3", 0.5),
+    ("the server alone, sending 200 messages of 5 KB to a client that keeps nothing, vs mpop to mbox under eatmydata (reference: no client can take less)",
+     "BM_ServerAlone200/iterations:3", "BM_MpopReceive200MboxEatmydata/iterations:3", 1.0),
     ("tegalo --receive vs Python poplib writing one file with one fsync, 200 messages of 5 KB",
      "BM_TegaloReceive200/iterations:3", "BM_PoplibReceive200/iterations:3", 1.0),
     ("1,000 into a shown folder of 100,000 vs into an empty one", "BM_WindowReceive1000Into100k/iterations:3",
