@@ -382,6 +382,21 @@ std::string FullDiskFault(Scene& scene, rlim_t limit, const QString& says, Repea
     return recovered.empty() ? std::string() : at + recovered;
 }
 
+// A run of `scene` ended when it reaches the phase `point` names: it must
+// end by the kill seam, and leave what Recovered asks. Empty when all held,
+// else what failed.
+template <typename Scene, typename... Repeated>
+std::string PhaseKillFault(Scene& scene, const std::string& point, Repeated... repeated) {
+    const std::string at = "killed at " + point + ": ";
+    scene.Reset();
+    const Ended killed = scene.Run({{std::string(kFailAtPhaseVariable), point}});
+    if (killed.code != kFailAfterStepExit) {
+        return at + "ended with " + std::to_string(killed.code) + " " + killed.out.toStdString();
+    }
+    const std::string recovered = Recovered(scene, repeated...);
+    return recovered.empty() ? std::string() : at + recovered;
+}
+
 // Ends a run of `scene` after durable step 1, 2, ... (see NextStep) until a
 // run completes; after each, nothing may be lost, and a run without the
 // kill must finish the work with each message handled exactly once (every
@@ -437,13 +452,8 @@ private slots:
             }
         }
         for (const std::string& point : points) {
-            scene.Reset();
-            const Ended killed = scene.Run({{std::string(kFailAtPhaseVariable), point}});
-            const std::string at = "killed at " + point + ": ";
-            QVERIFY2(killed.code == kFailAfterStepExit,
-                     (at + "ended with " + std::to_string(killed.code) + " " + killed.out.toStdString()).c_str());
-            const std::string recovered = Recovered(scene);
-            QVERIFY2(recovered.empty(), (at + recovered).c_str());
+            const std::string fault = PhaseKillFault(scene, point);
+            QVERIFY2(fault.empty(), fault.c_str());
         }
     }
 
@@ -470,13 +480,8 @@ private slots:
             points.push_back({PhaseValue("smtp-filed", n), 0});
         }
         for (const Point& point : points) {
-            scene.Reset();
-            const Ended killed = scene.Run({{std::string(kFailAtPhaseVariable), point.value}});
-            const std::string at = "killed at " + point.value + ": ";
-            QVERIFY2(killed.code == kFailAfterStepExit,
-                     (at + "ended with " + std::to_string(killed.code) + " " + killed.out.toStdString()).c_str());
-            const std::string recovered = Recovered(scene, point.repeated);
-            QVERIFY2(recovered.empty(), (at + recovered).c_str());
+            const std::string fault = PhaseKillFault(scene, point.value, point.repeated);
+            QVERIFY2(fault.empty(), fault.c_str());
         }
     }
 
