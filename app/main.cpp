@@ -1,6 +1,9 @@
-// tegalo [--dir DIR] [--init | --receive | --send-waiting | --repair]
+// tegalo-window [--dir DIR]: the program with its window, started by
+// `tegalo` when the command line asks for no command without a window.
+// It runs those commands too, should it be started with one.
 #include "app/TegaloApp.h"
 #include "app/Translations.h"
+#include "cli/Headless.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -14,18 +17,12 @@ int main(int argc, char** argv) {
     QString error;
     const std::optional<tegalo::StartOptions> options = tegalo::ParseStartOptions(arguments, &error);
     if (!options) {
-        QTextStream(stderr) << error << "\nusage: tegalo [--dir DIR] [--init | --receive | --send-waiting | --repair]\n";
+        QTextStream(stderr) << error << '\n' << tegalo::kUsage;
         return 2;
     }
-    if (options->repair) {
-        return tegalo::CTegaloApp::RepairWithoutWindow(options->dir);
-    }
-    if (options->init) {
-        return tegalo::CTegaloApp::CreateMailboxOnly(options->dir);
-    }
-    if (options->receive || options->sendWaiting) {
+    if (options->WithoutWindow()) {
         QCoreApplication app(argc, argv);
-        return tegalo::CTegaloApp::SessionWithoutWindow(options->dir, options->sendWaiting);
+        return tegalo::RunWithoutWindow(*options);
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tegalo"));

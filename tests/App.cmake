@@ -24,3 +24,17 @@ if(TARGET tegalo_app)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_QUICK_BACKEND=software" TIMEOUT 300)
   endforeach()
 endif()
+
+# `tegalo` itself links no library of the screen, and hands a start without
+# a command over to `tegalo-window` (which then fails here on a platform
+# plugin that does not exist, naming it).
+if(TARGET tegalo)
+  add_test(NAME tegalo_links_no_gui
+    COMMAND sh -c "readelf -d \"$1\" | grep NEEDED" sh $<TARGET_FILE:tegalo>)
+  set_tests_properties(tegalo_links_no_gui PROPERTIES
+    PASS_REGULAR_EXPRESSION "libQt6Core" FAIL_REGULAR_EXPRESSION "Qt6Gui|Qt6Widgets|Qt6PrintSupport|Qt6DBus")
+  add_test(NAME tegalo_hands_window_over
+    COMMAND sh -c "\"$1\" --dir \"$2\" 2>&1; true" sh $<TARGET_FILE:tegalo> ${CMAKE_CURRENT_BINARY_DIR})
+  set_tests_properties(tegalo_hands_window_over PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=tegalo-no-such-platform" PASS_REGULAR_EXPRESSION "tegalo-no-such-platform" TIMEOUT 60)
+endif()
