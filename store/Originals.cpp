@@ -281,7 +281,8 @@ int OriginalStore::Index() {
     return 0;
 }
 
-int OriginalStore::Add(std::string_view key, std::string_view bytes, bool batched, Written& written) {
+int OriginalStore::Add(std::string_view key, std::string_view bytes, std::string_view tail, bool batched,
+                       Written& written) {
     if (const int error = Index(); error != 0) {
         return error;
     }
@@ -313,7 +314,7 @@ int OriginalStore::Add(std::string_view key, std::string_view bytes, bool batche
         if (batched) {
             batchFd_ = std::move(made);
             batchPack_ = pack;
-            batchEnd_ = 0;
+            batchHeld_.Reset(batchFd_.Get(), 0);
             batchPackNew_ = true;
         } else {
             own = std::move(made);
@@ -321,36 +322,75 @@ int OriginalStore::Add(std::string_view key, std::string_view bytes, bool batche
     }
     if (batched) {
         pack = batchPack_;
-        at = batchEnd_;
+        at = batchHeld_.End();
     }
-    const int fd = batched ? batchFd_.Get() : own.Get();
-    std::string entry = PackHeader(key, bytes.size());
-    const std::size_t headerSize = entry.size();
-    entry.append(bytes);
-    int error = WriteFull(fd, entry.data(), entry.size(), at);
-    if (error == 0 && !batched) {
-        error = SyncFile(fd, true);
-        if (error == 0) {
-            error = SyncDirectory(OriginalsPath(dir_));
-        }
+    const std::string header = PackHeader(key, bytes.size() + tail.size());
+    // A batch's originals are held and written out a megabyte at a time,
+    // with room reserved for them; one for which no room can be reserved
+    // is written at once, as one outside a batch.
+    int error = 0;
+    const AppendBuffer::Taken taken =
+        batched ? batchHeld_.Take({header, bytes, tail}, error) : AppendBuffer::Taken::kNoRoom;
+    const bool held = taken == AppendBuffer::Taken::kYes;
+    if (taken == AppendBuffer::Taken::kNoRoom && batched) {
+        error = batchHeld_.Flush();
     }
     if (error != 0) {
-        if (batched) {
-            static_cast<void>(TruncateFile(fd, at)); // nothing of it stays behind
-        } else {
-            own = UniqueFd();
-            RemoveFile(PackPath(pack));
-            packs_[pack].gone = true;
-        }
+        batchLost_ = true; // the batch's held originals are lost with it: see DropBatch
         return error;
     }
-    if (batched) {
-        batchEnd_ = at + static_cast<off_t>(entry.size());
+    if (!held) {
+        std::string entry;
+        entry.reserve(header.size() + bytes.size() + tail.size());
+        entry.append(header).append(bytes).append(tail);
+        const int fd = batched ? batchFd_.Get() : own.Get();
+        error = WriteFull(fd, entry.data(), entry.size(), at);
+        if (error == 0 && batched) {
+            batchHeld_.Reset(fd, at + static_cast<off_t>(entry.size()));
+        }
+        if (error == 0 && !batched) {
+            error = SyncFile(fd, true);
+            if (error == 0) {
+                error = SyncDirectory(OriginalsPath(dir_));
+            }
+        }
+        if (error != 0) {
+            if (batched) {
+                static_cast<void>(TruncateFile(fd, at)); // nothing of it stays behind
+            } else {
+                own = UniqueFd();
+                RemoveFile(PackPath(pack));
+                packs_[pack].gone = true;
+            }
+            return error;
+        }
     }
-    entries_[std::string(key)].push_back(Entry{pack, at, at + static_cast<off_t>(headerSize), bytes.size()});
+    const std::size_t headerSize = header.size();
+    entries_[std::string(key)].push_back(
+        Entry{pack, at, at + static_cast<off_t>(headerSize), bytes.size() + tail.size()});
     ++packs_[pack].live;
     written = Written{std::string(key), packs_[pack].name, at, !batched};
     return 0;
+}
+
+void OriginalStore::DropBatch() {
+    if (!batchFd_.Valid()) {
+        batchLost_ = false;
+        return;
+    }
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        std::vector<Entry>& list = it->second;
+        std::erase_if(list, [this](const Entry& entry) { return entry.pack == batchPack_; });
+        it = list.empty() ? entries_.erase(it) : std::next(it);
+    }
+    batchHeld_ = AppendBuffer();
+    batchFd_ = UniqueFd();
+    // Never synced, so no record refers to it: the pack goes.
+    RemoveFile(PackPath(batchPack_));
+    packs_[batchPack_].gone = true;
+    packs_[batchPack_].live = 0;
+    batchPackNew_ = false;
+    batchLost_ = false;
 }
 
 void OriginalStore::TakeBack(const Written& written) {
@@ -368,10 +408,9 @@ void OriginalStore::TakeBack(const Written& written) {
         if (written.ownPack) {
             RemoveFile(PackPath(pack));
             packs_[pack].gone = true;
-        } else if (batchFd_.Valid() && pack == batchPack_ && batchEnd_ > written.header) {
+        } else if (batchFd_.Valid() && pack == batchPack_ && batchHeld_.End() > written.header) {
             // The batch's last original: the pack is cut back to before it.
-            static_cast<void>(TruncateFile(batchFd_.Get(), written.header));
-            batchEnd_ = written.header;
+            static_cast<void>(batchHeld_.CutBack(written.header));
         }
         if (list.empty()) {
             entries_.erase(found);
@@ -383,7 +422,13 @@ int OriginalStore::SyncBatch() {
     if (!batchFd_.Valid()) {
         return 0;
     }
-    int error = SyncFile(batchFd_.Get(), true);
+    int error = batchHeld_.Flush();
+    if (error != 0 || batchLost_) {
+        batchLost_ = true; // kept open for DropBatch
+        return error != 0 ? error : EIO;
+    }
+    batchHeld_.Release();
+    error = SyncFile(batchFd_.Get(), true);
     if (error == 0 && batchPackNew_) {
         error = SyncDirectory(OriginalsPath(dir_));
     }
@@ -426,6 +471,9 @@ std::optional<std::string> OriginalStore::Read(std::string_view key) {
         return std::nullopt;
     }
     const Entry& entry = found->second.back();
+    if (batchFd_.Valid() && entry.pack == batchPack_ && entry.offset >= batchHeld_.WrittenEnd()) {
+        return std::string(batchHeld_.HeldFrom(entry.offset, entry.length)); // not written out yet
+    }
     int error = 0;
     UniqueFd fd = OpenFile(PackPath(entry.pack), O_RDONLY | O_NOFOLLOW, 0, error);
     if (!fd.Valid()) {
@@ -440,6 +488,12 @@ std::optional<std::string> OriginalStore::Read(std::string_view key) {
 }
 
 int OriginalStore::Remove(const Entry& entry) {
+    if (batchFd_.Valid() && entry.pack == batchPack_) {
+        // Its header is marked in the file: the batch's pack is written out first.
+        if (const int error = batchHeld_.Flush(); error != 0) {
+            return error;
+        }
+    }
     const std::string path = PackPath(entry.pack);
     Pack& pack = packs_[entry.pack];
     if (pack.live <= 1 && pack.whole && !(batchFd_.Valid() && entry.pack == batchPack_)) {

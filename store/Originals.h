@@ -28,6 +28,7 @@
 // counts.
 #pragma once
 
+#include "store/AppendBuffer.h"
 #include "store/FileIo.h"
 #include "store/FolderFile.h"
 
@@ -87,17 +88,30 @@ public:
     // The mailbox `dir` (ending with "/"); forgets what it knew.
     void Open(const std::string& dir);
 
-    // Writes `bytes` as an original of `key`. With `batched` it goes into the
-    // batch's pack, unsynced (see SyncBatch); otherwise into a pack of its
-    // own, synced with its directory entry. Returns 0 or errno; a failed
-    // write leaves nothing behind.
-    [[nodiscard]] int Add(std::string_view key, std::string_view bytes, bool batched, Written& written);
+    // Writes `bytes` followed by `tail` as an original of `key`. With
+    // `batched` it goes into the batch's pack, held in memory or written
+    // unsynced (see SyncBatch); otherwise into a pack of its own, synced
+    // with its directory entry. Returns 0 or errno; a failed write leaves
+    // nothing behind. Within a batch a failure may also have lost the
+    // originals held before it (see AppendBuffer): the batch is then taken
+    // back with DropBatch.
+    [[nodiscard]] int Add(std::string_view key, std::string_view bytes, std::string_view tail, bool batched,
+                          Written& written);
+    [[nodiscard]] int Add(std::string_view key, std::string_view bytes, bool batched, Written& written) {
+        return Add(key, bytes, {}, batched, written);
+    }
     // Takes back the original just written (its record was refused).
     void TakeBack(const Written& written);
     // Makes the batch's originals durable: its pack, then the directory
     // entry of a new pack. The next batch starts a new pack. Returns 0 or
     // errno.
     [[nodiscard]] int SyncBatch();
+    // Takes back every original of the open batch (whose records are taken
+    // back): its pack goes. The next batch starts a new pack.
+    void DropBatch();
+    // True when originals of the open batch were lost to a failed write:
+    // the batch must be taken back, not committed.
+    bool BatchLost() const { return batchLost_; }
 
     // The bytes of an original of `key`; nullopt when there is none or it
     // can't be read.
@@ -144,8 +158,9 @@ private:
     std::map<std::string, std::vector<Entry>, std::less<>> entries_;
     UniqueFd batchFd_;
     std::size_t batchPack_ = 0;
-    off_t batchEnd_ = 0;
+    AppendBuffer batchHeld_; // the batch pack's originals not written out yet, and its end
     bool batchPackNew_ = false;
+    bool batchLost_ = false; // see BatchLost
 };
 
 // Puts the sweep marker in place (durably) / removes it.

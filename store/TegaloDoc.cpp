@@ -155,6 +155,14 @@ StoreStatus CTegaloDoc::Start(std::string_view workDir, bool showReceived) {
 
 StoreStatus CTegaloDoc::ReadFolder(int folder, RecordList& list, Routine routine) {
     const std::string_view name = FolderName(folder);
+    // The file of an open batch gets what the batch holds first, so that
+    // it reads as the batch made it.
+    if (folder == batchFolder_ && batchFd_.Valid()) {
+        if (const int error = WriteBatchHeld(); error != 0) {
+            FileMessage(routine, name, error);
+            return StoreStatus::kCannotOpen;
+        }
+    }
     if (const int error = ReadFolderFile(baseDir + std::string(name), folder, list); error != 0) {
         FileMessage(routine, name, error);
         return StoreStatus::kCannotOpen;
@@ -245,8 +253,61 @@ StoreStatus CTegaloDoc::CommitBatch(std::string_view companion) {
     return CommitBatch(companions);
 }
 
+StoreStatus CTegaloDoc::ChangedOnDisk(std::string_view fileName) {
+    ui_.Message("フォルダファイルが読み込んだ後で変更されています（"_sjis + std::string(fileName) + "）"_sjis);
+    return StoreStatus::kChangedOnDisk;
+}
+
+int CTegaloDoc::WriteBatchHeld() {
+    if (!batchHeld_.Active() || batchHeldCount_.empty()) {
+        return batchBroken_ ? EIO : 0;
+    }
+    int error = batchBroken_ ? EIO : batchHeld_.Flush();
+    if (error == 0) {
+        error = WriteFull(batchFd_.Get(), batchHeldCount_.data(), batchHeldCount_.size(), 0);
+    }
+    batchHeldCount_.clear();
+    batchBroken_ = error != 0;
+    return error;
+}
+
+void CTegaloDoc::TakeBatchBack() {
+    const int folder = batchFolder_;
+    if (batchJournal_) {
+        // Should this fail, the journal stays and the next start takes the
+        // batch back.
+        unfinished_ = UndoAppend(baseDir, batchChange_) != 0 || RemoveJournal(baseDir) != 0;
+    }
+    originals_.DropBatch();
+    originalsUnsynced_ = false;
+    batchHeld_ = AppendBuffer();
+    batchHeldCount_.clear();
+    batchFd_ = UniqueFd();
+    batchFolder_ = kNoFolder;
+    batchJournal_ = false;
+    batchBroken_ = false;
+    if (folder > kNoFolder && folder <= kDeleted) {
+        knownEnds_[static_cast<std::size_t>(folder)] = RecordList();
+        if (currentFolder == folder) {
+            RecordList list;
+            if (Loaded(ReadFolder(folder, list, Routine::kLoadList))) {
+                recordList = std::move(list);
+            }
+        }
+    }
+}
+
 StoreStatus CTegaloDoc::CommitBatch(const std::vector<std::string>& companions) {
+    if (batchBroken_ || originals_.BatchLost()) {
+        // Records or originals of the batch never reached their files:
+        // nothing of it may become durable, and nothing be deleted from
+        // the server.
+        TakeBatchBack();
+        return StoreStatus::kCannotWrite;
+    }
     const UniqueFd held = std::move(batchFd_); // closed however the commit ends
+    AppendBuffer heldRecords = std::exchange(batchHeld_, AppendBuffer());
+    batchHeldCount_.clear(); // the commit writes the count of the list
     auto putInPlace = [this, &companions] {
         for (const std::string& companion : companions) {
             if (const int error = PutCompanionInPlace(baseDir, companion); error != 0) {
@@ -283,7 +344,29 @@ StoreStatus CTegaloDoc::CommitBatch(const std::vector<std::string>& companions) 
     done.companions = companions;
     // The originals' names reach the disk before the records that refer
     // to them.
-    int error = originalsUnsynced_ ? originals_.SyncBatch() : 0;
+    int error = 0;
+    if (heldRecords.Active()) {
+        // What the batch holds goes out first, then the count.
+        const std::string_view count = list->CountField();
+        if ((error = heldRecords.Flush()) == 0) {
+            error = WriteFull(held.Get(), count.data(), count.size(), 0);
+        }
+        heldRecords.Release();
+        if (error != 0) {
+            TakeBatchBack();
+            if (error == ESTALE) {
+                return ChangedOnDisk(name);
+            }
+            FileMessage(Routine::kAddData, name, error);
+            return StoreStatus::kCannotWrite;
+        }
+    }
+    error = originalsUnsynced_ ? originals_.SyncBatch() : 0;
+    if (error != 0 && originals_.BatchLost()) {
+        FileMessage(Routine::kAddData, kOriginalsDirName, error);
+        TakeBatchBack();
+        return StoreStatus::kCannotWrite;
+    }
     if (error == 0) {
         originalsUnsynced_ = false;
         // Synced through the file the appends went to, while the folder's
@@ -431,31 +514,49 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
         FileMessage(routine, name, error); // the user protected it: nothing is written
         return StoreStatus::kCannotWrite;
     }
-    auto changed = [this](std::string_view fileName) {
-        ui_.Message("フォルダファイルが読み込んだ後で変更されています（"_sjis + std::string(fileName) + "）"_sjis);
-        return StoreStatus::kChangedOnDisk;
-    };
 
     if (batched && batchJournal_) {
         // A later append of a batch: the batch's journal can take it back.
+        // It is held with the batch's others and written out with them, with
+        // room reserved for it; a record for which no room can be reserved
+        // is written at once, and fails at once when it does not fit.
+        int error = batchBroken_ ? EIO : 0;
+        const bool holding = held && batchHeld_.Active() && error == 0;
+        const AppendBuffer::Taken taken =
+            holding ? batchHeld_.Take({record}, error) : AppendBuffer::Taken::kNoRoom;
+        if (taken == AppendBuffer::Taken::kYes) {
+            FileStamp stamp = list.Stamp();
+            stamp.size += static_cast<off_t>(record.size());
+            ApplyEdit(list, FolderEdit{FolderEdit::Kind::kAppend, 0, record}, stamp);
+            batchHeldCount_ = std::string(list.CountField()); // written out with the records
+            return StoreStatus::kOk;
+        }
+        if (taken == AppendBuffer::Taken::kLost || (holding && (error = WriteBatchHeld()) != 0)) {
+            batchBroken_ = true;
+        }
         FileStamp stamp;
-        if (const int error = held ? AppendUnsynced(batchFd_.Get(), list, record, stamp)
-                                   : AppendUnsynced(baseDir, list, record, stamp);
-            error != 0) {
+        if (!batchBroken_) {
+            error = held ? AppendUnsynced(batchFd_.Get(), list, record, stamp)
+                         : AppendUnsynced(baseDir, list, record, stamp);
+        }
+        if (error != 0) {
             if (error == ESTALE) {
-                return changed(name);
+                return ChangedOnDisk(name);
             }
             FileMessage(Routine::kAddData, name, error);
             return StoreStatus::kCannotWrite;
         }
         ApplyEdit(list, FolderEdit{FolderEdit::Kind::kAppend, 0, record}, stamp);
+        if (holding) {
+            batchHeld_.Reset(batchFd_.Get(), stamp.size);
+        }
         return StoreStatus::kOk;
     }
 
     ChangeJournal journal;
     int error = StartAppendJournal(baseDir, list, record.size(), journal);
     if (error == ESTALE) {
-        return changed(name);
+        return ChangedOnDisk(name);
     }
     if (error != 0) {
         FileMessage(Routine::kAddData, name, error);
@@ -465,7 +566,7 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
     if (source != nullptr) {
         sourceName = std::string(FolderName(source->Folder()));
         if (!UnchangedOnDisk(baseDir + sourceName, *source)) {
-            return changed(sourceName);
+            return ChangedOnDisk(sourceName);
         }
         journal.source = sourceName;
         journal.sourceStamp = source->Stamp();
@@ -489,7 +590,7 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
     if (error != 0) {
         unfinished_ = undoFailed || RemoveJournal(baseDir) != 0;
         if (error == ESTALE) {
-            return changed(name);
+            return ChangedOnDisk(name);
         }
         FileMessage(Routine::kAddData, name, error);
         return StoreStatus::kCannotWrite;
@@ -503,6 +604,12 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
         // opens the file again.
         int ignored = 0;
         batchFd_ = OpenForAppends(baseDir, list, ignored);
+        batchHeld_ = AppendBuffer();
+        batchHeldCount_.clear();
+        batchBroken_ = false;
+        if (batchFd_.Valid()) {
+            batchHeld_.Reset(batchFd_.Get(), list.Stamp().size);
+        }
         return StoreStatus::kOk;
     }
     if (source == nullptr) {
@@ -609,7 +716,7 @@ StoreStatus CTegaloDoc::AddReceived(const PartSizes& sizes, std::string_view tex
 }
 
 StoreStatus CTegaloDoc::AddReceived(const PartSizes& sizes, std::string_view text, std::string_view name,
-                                    std::string_view original) {
+                                    std::string_view original, std::string_view originalTail) {
     if (!Started()) {
         return StoreStatus::kNotStarted;
     }
@@ -628,9 +735,12 @@ StoreStatus CTegaloDoc::AddReceived(const PartSizes& sizes, std::string_view tex
         MarkSweepOnce();
         // Within a batch the commit syncs all its originals at once: one
         // sync per message would cost a receive more than the rest of it.
-        error = originals_.Add(OriginalKey(BuildRecord(sizes, {}), text), original, batched, written);
+        error = originals_.Add(OriginalKey(BuildRecord(sizes, {}), text), original, originalTail, batched, written);
     }
     if (error != 0) {
+        // Originals of the batch held before this one may be lost with it:
+        // then the whole batch is taken back at its commit.
+        batchBroken_ = batchBroken_ || (batched && originals_.BatchLost());
         originalsDirReady_ = false; // looked at again next time
         FileMessage(Routine::kAddData, kOriginalsDirName, error);
         return StoreStatus::kCannotWrite;

@@ -28,6 +28,7 @@
 // Folder codes (kReceived ... kDeleted) are in store/Record.h.
 #pragma once
 
+#include "store/AppendBuffer.h"
 #include "store/FileIo.h"
 #include "store/FolderEnds.h"
 #include "store/FolderFile.h"
@@ -141,12 +142,13 @@ public:
     // Appends a received message to the named folder (the receive session
     // passes "recv"), whichever folder is shown.
     [[nodiscard]] StoreStatus AddReceived(const PartSizes& sizes, std::string_view text, std::string_view name);
-    // The same, keeping `original` (the message as the server sent it) in
-    // the originals directory (store/Originals.h) first: synced before the
-    // record is; within a batch written at once and synced, all together,
-    // before CommitBatch makes the batch durable. A record that is not stored leaves no original behind.
+    // The same, keeping `original` followed by `originalTail` (the message
+    // as the server sent it) in the originals directory (store/Originals.h)
+    // first: synced before the record is; within a batch written (or held)
+    // at once and synced, all together, before CommitBatch makes the batch
+    // durable. A record that is not stored leaves no original behind.
     [[nodiscard]] StoreStatus AddReceived(const PartSizes& sizes, std::string_view text, std::string_view name,
-                                          std::string_view original);
+                                          std::string_view original, std::string_view originalTail = {});
 
     // The original of record `index` of the folder shown, as the server sent
     // it; nullopt when the store keeps none for it (older records, composed
@@ -284,6 +286,15 @@ private:
     // read aside), journalled; `source` is the list the record leaves, for a
     // move, or nullptr.
     StoreStatus Append(RecordList& list, std::string_view record, RecordList* source, int sourceIndex);
+    // Tells that the file `fileName` was changed by another program.
+    StoreStatus ChangedOnDisk(std::string_view fileName);
+    // Writes out the records the batch holds and then their count. Returns
+    // 0 or errno; a failure breaks the batch.
+    int WriteBatchHeld();
+    // Takes the open batch back at once, when some of it never reached the
+    // file: the folder file as before the batch, the batch's originals
+    // gone, the lists without its records.
+    void TakeBatchBack();
 
     StoreUi& ui_;
     MailboxLock lock_;
@@ -297,6 +308,9 @@ private:
     bool batchJournal_ = false;     // the batch's first append left its journal on disk
     UniqueFd batchFd_;              // the batch folder's file, open for the batch's later appends
     ChangeJournal batchChange_;     // that journal
+    AppendBuffer batchHeld_;        // the later appends, held and written out in large pieces
+    std::string batchHeldCount_;    // the count field once the held records are written; empty: none held
+    bool batchBroken_ = false;      // held records could not be written: the batch can only be taken back
     bool sweepMarked_ = false;      // this document put the sweep marker in place
     bool originalsUnsynced_ = false; // originals written in the batch, not yet synced
     bool originalsDirReady_ = false; // the originals directory was there (or made) at the last write

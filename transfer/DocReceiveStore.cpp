@@ -35,10 +35,7 @@ StoreResult DocReceiveStore::AddReceivedWithOriginal(const PartSizes& sizes, std
     }
     // The session hands the text without the line end of its last line;
     // the kept original is the message as it was delivered.
-    std::string whole;
-    whole.reserve(original.size() + kCrLf.size());
-    whole.append(original).append(kCrLf);
-    return ResultOf(doc_.AddReceived(sizes, recordText, "recv", whole));
+    return ResultOf(doc_.AddReceived(sizes, recordText, "recv", original, kCrLf));
 }
 
 bool DocReceiveStore::Commit() {
