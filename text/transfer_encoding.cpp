@@ -341,6 +341,30 @@ std::size_t DecodeGroups(const char* in, std::size_t count, char* out) {
 
 } // namespace
 
+std::size_t DecodeBase64Runs(const char* in, std::size_t count, char* out) {
+    std::size_t i = 0;
+#if TEGALO_BASE64_SSSE3
+    std::size_t written = 0;
+    if (HasAvx2()) {
+        while (i + 32 <= count && DecodeThirtyTwo(in + i, out + written)) {
+            i += 32;
+            written += 24;
+        }
+    }
+    if (HasSsse3()) {
+        while (i + 16 <= count && DecodeSixteen(in + i, out + written)) {
+            i += 16;
+            written += 12;
+        }
+    }
+#else
+    static_cast<void>(in);
+    static_cast<void>(count);
+    static_cast<void>(out);
+#endif
+    return i;
+}
+
 std::size_t DecodeBase64Line(char* buffer, std::size_t count) {
     return DecodeGroups(buffer, count, buffer);
 }

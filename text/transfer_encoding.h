@@ -40,6 +40,15 @@ std::string EncodeBase64(std::string_view data);
 // ends in "=="; characters after the last complete group are ignored.
 std::size_t DecodeBase64Line(char* buffer, std::size_t count);
 
+// Decodes the base64 characters at the start of `in` for as long as they
+// come in runs of sixteen characters of the alphabet (no "=", no line end
+// or other character), with the vector unit where the processor has one.
+// Returns how many characters it decoded (a multiple of sixteen; 0 without
+// the vector unit) and writes three bytes for each four to `out`, which
+// needs room for 32 bytes more than that. The caller decodes the rest (the
+// end of a line, line ends, padding) itself.
+std::size_t DecodeBase64Runs(const char* in, std::size_t count, char* out);
+
 // Decodes base64 text line by line, each line (without its LF or CR LF)
 // as DecodeBase64Line does, and appends the bytes to `out`.
 void AppendBase64Decoded(std::string& out, std::string_view lines);
