@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QTextStream>
 
 #include <cerrno>
 #include <cstdio>
@@ -148,6 +149,25 @@ int CreateMailboxOnly(const QString& dir) {
     ConsoleStoreUi console(stderr);
     const QString path = dir.isEmpty() ? QDir::currentPath() : dir;
     return CreateMailbox(NativePath(path), console) == StoreStatus::kOk ? 0 : 1;
+}
+
+std::optional<int> RunUnlessWindow(int argc, char** argv, StartOptions& options) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    QString error;
+    std::optional<StartOptions> parsed = ParseStartOptions(arguments, &error);
+    if (!parsed) {
+        QTextStream(stderr) << error << '\n' << kUsage;
+        return 2;
+    }
+    options = std::move(*parsed);
+    if (!options.WithoutWindow()) {
+        return std::nullopt;
+    }
+    QCoreApplication app(argc, argv);
+    return RunWithoutWindow(options);
 }
 
 int RunWithoutWindow(const StartOptions& options) {

@@ -29,6 +29,13 @@ struct StartOptions {
 // wrong command line returns nullopt and sets *error.
 std::optional<StartOptions> ParseStartOptions(const QStringList& arguments, QString* error);
 
+// What `main` does first with its command line: reads it (a wrong one is
+// told on standard error with the usage: status 2), and runs a command
+// without a window (with a QCoreApplication of its own), returning its
+// exit status. Returns nullopt, with `options` filled in, when a window is
+// wanted.
+std::optional<int> RunUnlessWindow(int argc, char** argv, StartOptions& options);
+
 // Runs the command of `options` (WithoutWindow() must be true) and returns
 // the exit status. --receive and --send-waiting need a QCoreApplication.
 int RunWithoutWindow(const StartOptions& options);

@@ -5,9 +5,6 @@
 // `tegalo-window` beside it, which loads the libraries of the screen.
 #include "cli/Headless.h"
 
-#include <QCoreApplication>
-#include <QTextStream>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,19 +28,9 @@ std::string OwnDirectory() {
 } // namespace
 
 int main(int argc, char** argv) {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
-    }
-    QString error;
-    const std::optional<tegalo::StartOptions> options = tegalo::ParseStartOptions(arguments, &error);
-    if (!options) {
-        QTextStream(stderr) << error << '\n' << tegalo::kUsage;
-        return 2;
-    }
-    if (options->WithoutWindow()) {
-        QCoreApplication app(argc, argv);
-        return tegalo::RunWithoutWindow(*options);
+    tegalo::StartOptions options;
+    if (const std::optional<int> status = tegalo::RunUnlessWindow(argc, argv, options)) {
+        return *status;
     }
     const std::string dir = OwnDirectory();
     const std::string window = dir + "tegalo-window"; // looked for on PATH when the directory is unknown
