@@ -35,6 +35,7 @@
 #include <random>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -289,8 +290,9 @@ void Repeat(benchmark::State& state, Receiver&& receiver, const Account& account
 }
 
 // Receivers taking turns, each iteration all of them in an order that moves
-// on by one each time, so that every one meets the machine (its writeback,
-// the file system's state) in every position alike. Reports the median time
+// on by one each time, so that every one meets the machine (the file
+// system's state) in every position alike, each after the disk has taken
+// what was written before it. Reports the median time
 // of each as counter `<name>_ms`, and the first one's median against each
 // other's as `vs_<name>`. The iteration time is the first one's. Returns
 // the medians, in the order of `receivers` (empty when a run failed).
@@ -309,6 +311,9 @@ std::vector<double> Turns(benchmark::State& state, std::vector<std::pair<std::st
             const std::size_t i = (turn + k) % receivers.size();
             Receiver& receiver = *receivers[i].second;
             receiver.Prepare();
+            // What earlier runs (and earlier benchmarks) left to write back
+            // goes to the disk first: no run pays for another's writes.
+            ::sync();
             const auto start = std::chrono::steady_clock::now();
             if (const std::string failed = receiver.Receive(); !failed.empty()) {
                 state.SkipWithError((receivers[i].first + ": " + failed).c_str());
