@@ -48,6 +48,7 @@ struct SinkOptions {
     std::string tls;      // "", "starttls" or "smtps"
     std::string auth;     // "user:password": mail only after that login
     bool authInClear = false; // the login is offered without TLS too
+    bool light = false;       // every message answered 250 and nothing kept (benchmarks)
 };
 
 class MailSink {
@@ -106,6 +107,9 @@ public:
         }
         if (options.authInClear) {
             args.emplace_back("--auth-in-clear");
+        }
+        if (options.light) {
+            args.emplace_back("--light");
         }
         std::vector<char*> argv;
         for (std::string& arg : args) {
