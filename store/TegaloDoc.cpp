@@ -158,7 +158,10 @@ StoreStatus CTegaloDoc::ReadFolder(int folder, RecordList& list, Routine routine
     // The file of an open batch gets what the batch holds first, so that
     // it reads as the batch made it.
     if (folder == batchFolder_ && batchFd_.Valid()) {
-        if (const int error = WriteBatchHeld(); error != 0) {
+        if (const int error = WriteBatchHeld(); error == ESTALE) {
+            ChangedOnDisk(name);
+            return StoreStatus::kChangedOnDisk;
+        } else if (error != 0) {
             FileMessage(routine, name, error);
             return StoreStatus::kCannotOpen;
         }
@@ -259,14 +262,15 @@ StoreStatus CTegaloDoc::ChangedOnDisk(std::string_view fileName) {
 }
 
 int CTegaloDoc::WriteBatchHeld() {
-    if (!batchHeld_.Active() || batchHeldCount_.empty()) {
+    if (!batchHeld_.Active() || batchHeldCount_ < 0) {
         return batchBroken_ ? EIO : 0;
     }
     int error = batchBroken_ ? EIO : batchHeld_.Flush();
     if (error == 0) {
-        error = WriteFull(batchFd_.Get(), batchHeldCount_.data(), batchHeldCount_.size(), 0);
+        const std::string count = FormatField(batchHeldCount_);
+        error = WriteFull(batchFd_.Get(), count.data(), count.size(), 0);
     }
-    batchHeldCount_.clear();
+    batchHeldCount_ = -1;
     batchBroken_ = error != 0;
     return error;
 }
@@ -281,7 +285,7 @@ void CTegaloDoc::TakeBatchBack() {
     originals_.DropBatch();
     originalsUnsynced_ = false;
     batchHeld_ = AppendBuffer();
-    batchHeldCount_.clear();
+    batchHeldCount_ = -1;
     batchFd_ = UniqueFd();
     batchFolder_ = kNoFolder;
     batchJournal_ = false;
@@ -305,9 +309,19 @@ StoreStatus CTegaloDoc::CommitBatch(const std::vector<std::string>& companions) 
         TakeBatchBack();
         return StoreStatus::kCannotWrite;
     }
+    // What the batch holds goes out first, then its count.
+    if (const int error = WriteBatchHeld(); error != 0) {
+        const std::string name(FolderName(batchFolder_));
+        TakeBatchBack();
+        if (error == ESTALE) {
+            return ChangedOnDisk(name);
+        }
+        FileMessage(Routine::kAddData, name, error);
+        return StoreStatus::kCannotWrite;
+    }
+    batchHeld_.Release();
+    batchHeld_ = AppendBuffer();
     const UniqueFd held = std::move(batchFd_); // closed however the commit ends
-    AppendBuffer heldRecords = std::exchange(batchHeld_, AppendBuffer());
-    batchHeldCount_.clear(); // the commit writes the count of the list
     auto putInPlace = [this, &companions] {
         for (const std::string& companion : companions) {
             if (const int error = PutCompanionInPlace(baseDir, companion); error != 0) {
@@ -344,24 +358,7 @@ StoreStatus CTegaloDoc::CommitBatch(const std::vector<std::string>& companions) 
     done.companions = companions;
     // The originals' names reach the disk before the records that refer
     // to them.
-    int error = 0;
-    if (heldRecords.Active()) {
-        // What the batch holds goes out first, then the count.
-        const std::string_view count = list->CountField();
-        if ((error = heldRecords.Flush()) == 0) {
-            error = WriteFull(held.Get(), count.data(), count.size(), 0);
-        }
-        heldRecords.Release();
-        if (error != 0) {
-            TakeBatchBack();
-            if (error == ESTALE) {
-                return ChangedOnDisk(name);
-            }
-            FileMessage(Routine::kAddData, name, error);
-            return StoreStatus::kCannotWrite;
-        }
-    }
-    error = originalsUnsynced_ ? originals_.SyncBatch() : 0;
+    int error = originalsUnsynced_ ? originals_.SyncBatch() : 0;
     if (error != 0 && originals_.BatchLost()) {
         FileMessage(Routine::kAddData, kOriginalsDirName, error);
         TakeBatchBack();
@@ -528,7 +525,7 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
             FileStamp stamp = list.Stamp();
             stamp.size += static_cast<off_t>(record.size());
             ApplyEdit(list, FolderEdit{FolderEdit::Kind::kAppend, 0, record}, stamp);
-            batchHeldCount_ = std::string(list.CountField()); // written out with the records
+            batchHeldCount_ = list.Count(); // written out with the records
             return StoreStatus::kOk;
         }
         if (taken == AppendBuffer::Taken::kLost || (holding && (error = WriteBatchHeld()) != 0)) {
@@ -605,7 +602,7 @@ StoreStatus CTegaloDoc::Append(RecordList& list, std::string_view record, Record
         int ignored = 0;
         batchFd_ = OpenForAppends(baseDir, list, ignored);
         batchHeld_ = AppendBuffer();
-        batchHeldCount_.clear();
+        batchHeldCount_ = -1;
         batchBroken_ = false;
         if (batchFd_.Valid()) {
             batchHeld_.Reset(batchFd_.Get(), list.Stamp().size);

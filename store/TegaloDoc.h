@@ -309,7 +309,7 @@ private:
     UniqueFd batchFd_;              // the batch folder's file, open for the batch's later appends
     ChangeJournal batchChange_;     // that journal
     AppendBuffer batchHeld_;        // the later appends, held and written out in large pieces
-    std::string batchHeldCount_;    // the count field once the held records are written; empty: none held
+    int batchHeldCount_ = -1;       // the folder's count once the held records are written; -1: none held
     bool batchBroken_ = false;      // held records could not be written: the batch can only be taken back
     bool sweepMarked_ = false;      // this document put the sweep marker in place
     bool originalsUnsynced_ = false; // originals written in the batch, not yet synced
